@@ -1,0 +1,36 @@
+// A failure that ends the program: a number (a Win32 error, an HRESULT or an errno value) and
+// its description, plus what the program was doing. The front end shows it and exits non-zero.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace tarnwick {
+
+class AppError : public std::runtime_error {
+public:
+    AppError(uint32_t number, std::string description, std::string context);
+
+    uint32_t Number() const noexcept { return number_; }
+    const std::string& Description() const noexcept { return description_; }
+    const std::string& Context() const noexcept { return context_; }
+
+    // The text of the error report, for example
+    // "Cannot read the template /opt/t/1.htm.\n\nError 2: No such file or directory".
+    std::string Report() const;
+
+private:
+    uint32_t number_;
+    std::string description_;  // UTF-8
+    std::string context_;      // UTF-8
+};
+
+// The system's own description of an operating-system error number
+// (GetLastError/HRESULT on Windows, errno elsewhere), without a trailing line end.
+std::string DescribeSystemError(uint32_t number);
+
+// An AppError for the operating-system error number, described by the system.
+AppError SystemError(uint32_t number, std::string context);
+
+}  // namespace tarnwick

@@ -1,0 +1,60 @@
+// The small interfaces behind which each platform (Win32, Linux) offers what the core needs.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace tarnwick {
+
+class IRegistryOps;
+class IWallpaperShell;
+
+// The fields of the Windows version record that the operating-system name depends on.
+struct VersionRecord {
+    int32_t majorVersion = 0;
+    int32_t minorVersion = 0;
+    int32_t platformId = 0;
+};
+
+class IVersionQuery {
+public:
+    virtual ~IVersionQuery() = default;
+    // Fills the record; false when the system offers no version record.
+    virtual bool Query(VersionRecord& record) = 0;
+};
+
+class IScreenMetrics {
+public:
+    virtual ~IScreenMetrics() = default;
+    // The screen's size in twips: pixels * 1440 / the display's logical dots per inch.
+    virtual float WidthTwips() = 0;
+    virtual float HeightTwips() = 0;
+};
+
+class IMessageBox {
+public:
+    virtual ~IMessageBox() = default;
+    // A box modal to the window: the text, the caption, one OK button, no icon.
+    virtual void Show(const std::u16string& text, const std::u16string& caption) = 0;
+};
+
+class IProgramEnd {
+public:
+    virtual ~IProgramEnd() = default;
+    // Ends the program at once: no further window event runs.
+    virtual void EndProgram() = 0;
+};
+
+// What the window needs of its platform; every reference outlives the window.
+struct Platform {
+    IVersionQuery& versionQuery;
+    IScreenMetrics& screen;
+    IRegistryOps& registry;
+    IWallpaperShell& wallpaper;
+    IMessageBox& messageBox;
+    IProgramEnd& programEnd;
+    std::filesystem::path programFolder;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,76 @@
+#include "app/frmMain.h"
+
+#include "app/NumberText.h"
+#include "app/OperatingSystem.h"
+
+namespace tarnwick {
+
+std::u16string SupportMessage()
+{
+    return std::u16string(u"For support contact us at ") + kSupportAddress + u" or visit our website at " +
+           kSupportWebsite + u".";
+}
+
+frmMain::frmMain(Platform& platform) : platform_(platform) {}
+
+std::u16string frmMain::IdentifyOperatingSystem()
+{
+    VersionRecord record;
+    if (!platform_.versionQuery.Query(record))
+        return OperatingSystemNameFor(std::nullopt);
+    return OperatingSystemNameFor(record);
+}
+
+void frmMain::Load()
+{
+    OperatingSystemName = IdentifyOperatingSystem();
+    ScreenWidth = TypedValue::Single(platform_.screen.WidthTwips() / 15.0f);
+    ScreenHeightText = SingleToText(platform_.screen.HeightTwips() / 15.0f);
+}
+
+void frmMain::CloseCommand()
+{
+    SetDesktopWallpaper(u"", 2);
+    platform_.programEnd.EndProgram();
+}
+
+void frmMain::ShowSupport()
+{
+    platform_.messageBox.Show(SupportMessage(), kProgramTitle);
+}
+
+void frmMain::Click(ControlId control)
+{
+    switch (control) {
+    case ControlId::Run:
+        RunCommand();
+        break;
+    case ControlId::Close:
+        CloseCommand();
+        break;
+    case ControlId::Label2:
+        ShowSupport();
+        break;
+    default:
+        break;
+    }
+}
+
+void frmMain::MouseDown(MouseButton button, int x, int y, int dotsPerInch)
+{
+    if (button == MouseButton::Other)
+        return;
+    pressed_[static_cast<int>(button)] = ControlAt(x, y, dotsPerInch);
+}
+
+void frmMain::MouseUp(MouseButton button, int x, int y, int dotsPerInch)
+{
+    if (button == MouseButton::Other)
+        return;
+    std::optional<ControlId> pressed = pressed_[static_cast<int>(button)];
+    pressed_[static_cast<int>(button)].reset();
+    if (pressed && pressed == ControlAt(x, y, dotsPerInch))
+        Click(*pressed);
+}
+
+}  // namespace tarnwick

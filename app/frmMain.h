@@ -1,0 +1,68 @@
+// The program's only window, as the platform-free core sees it: the launcher state, the load
+// step, the commands and the click handling. The Win32 and Qt windows paint the layout table
+// (app/Layout.h) and forward mouse presses and releases here.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/Layout.h"
+#include "app/Platform.h"
+#include "app/TypedValue.h"
+#include "registry/clsRegistry.h"
+
+namespace tarnwick {
+
+inline constexpr char16_t kProgramTitle[] = u"Tarnwick";
+inline constexpr char16_t kSupportAddress[] = u"support@tarnwick.example.com";
+inline constexpr char16_t kSupportWebsite[] = u"https://www.tarnwick.example.com";
+
+// "For support contact us at <address> or visit our website at <site>."
+std::u16string SupportMessage();
+
+enum class MouseButton { Left, Right, Other };
+
+class frmMain {
+public:
+    explicit frmMain(Platform& platform);
+
+    // Fills OperatingSystemName, ScreenWidth and ScreenHeightText.
+    void Load();
+
+    std::u16string IdentifyOperatingSystem();
+
+    // Commands. Run and Close end the program through the platform; failures that end the
+    // program are raised as AppError.
+    void RunCommand();
+    void CloseCommand();
+    void ShowSupport();
+
+    // A press and a release of the same button (left or right) over the same command label run
+    // its command; everything else does nothing. Points are window pixels at dotsPerInch.
+    void MouseDown(MouseButton button, int x, int y, int dotsPerInch);
+    void MouseUp(MouseButton button, int x, int y, int dotsPerInch);
+
+    const std::filesystem::path& ProgramFolder() const { return platform_.programFolder; }
+    std::filesystem::path TemplatePath() const { return platform_.programFolder / "1.htm"; }
+    std::filesystem::path PagePath() const { return platform_.programFolder / "2.htm"; }
+
+    // Launcher state.
+    std::u16string OperatingSystemName;
+    TypedValue ScreenWidth;  // a Single
+    std::u16string ScreenHeightText;
+    std::unique_ptr<clsRegistry> Registry;
+    std::string TemplateItem;  // ANSI bytes of the template item last read
+    std::string PageText;      // ANSI bytes of the page, without its first and last line end
+
+private:
+    void BuildDesktopPage();
+    void SetDesktopWallpaper(const std::u16string& path, int32_t style);
+    void Click(ControlId control);
+
+    Platform& platform_;
+    std::optional<ControlId> pressed_[2];  // per button: the control the press began on
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,32 @@
+// frmMain's wallpaper routine: one Active Desktop object per call, options first, then the
+// wallpaper, then the changes applied once. A failing status ends the program.
+#include "app/AppError.h"
+#include "app/frmMain.h"
+#include "desktop/WallpaperShell.h"
+
+namespace tarnwick {
+
+namespace {
+void Check(IWallpaperShell& shell, int32_t hr, const char* call)
+{
+    if (hr < 0)
+        throw AppError(static_cast<uint32_t>(hr), shell.DescribeStatus(hr),
+                       std::string("The desktop wallpaper could not be set: ") + call + " failed.");
+}
+}  // namespace
+
+void frmMain::SetDesktopWallpaper(const std::u16string& path, int32_t style)
+{
+    const std::u16string localPath = path;
+    IWallpaperShell& shell = platform_.wallpaper;
+    std::unique_ptr<IActiveDesktopObject> desktop = shell.CreateActiveDesktop();
+
+    WallpaperOptions options;
+    options.dwSize = sizeof(WallpaperOptions);
+    options.dwStyle = static_cast<uint32_t>(style);
+    Check(shell, desktop->SetWallpaperOptions(options, 0), "IActiveDesktop::SetWallpaperOptions");
+    Check(shell, desktop->SetWallpaper(localPath, 0), "IActiveDesktop::SetWallpaper");
+    Check(shell, desktop->ApplyChanges(kApplyAll), "IActiveDesktop::ApplyChanges");
+}
+
+}  // namespace tarnwick

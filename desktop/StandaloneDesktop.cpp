@@ -1,0 +1,94 @@
+#include "desktop/StandaloneDesktop.h"
+
+#include <optional>
+#include <string>
+
+#include "app/AnsiText.h"
+
+namespace tarnwick {
+
+namespace {
+
+class StandaloneActiveDesktop : public IActiveDesktopObject {
+public:
+    explicit StandaloneActiveDesktop(IRegistryOps& registry) : registry_(registry) {}
+
+    int32_t SetWallpaperOptions(const WallpaperOptions& options, uint32_t reserved) override
+    {
+        if (options.dwSize != sizeof(WallpaperOptions) || reserved != 0)
+            return kEInvalidArg;
+        style_ = options.dwStyle;
+        return kSOk;
+    }
+
+    int32_t SetWallpaper(const std::u16string& path, uint32_t reserved) override
+    {
+        if (reserved != 0)
+            return kEInvalidArg;
+        path_ = path;
+        return kSOk;
+    }
+
+    int32_t ApplyChanges(uint32_t flags) override
+    {
+        if ((flags & kApplySave) == 0)
+            return kSOk;  // nothing is kept without the save flag
+        RegKey key = 0;
+        RegSecurityAttributes security{sizeof(RegSecurityAttributes), nullptr, 0};
+        int32_t status =
+            registry_.RegCreateKeyExA(HKEY_CURRENT_USER_VALUE, kDesktopKey, 0, nullptr, 0, kKeyAccess, &security, &key, nullptr);
+        if (status != kErrorSuccess)
+            return HResultFromWin32(status);
+        if (path_)
+            status = SetText(key, kWallpaperValue, ToAnsi(*path_));
+        if (status == kErrorSuccess && style_)
+            status = SetText(key, kWallpaperStyleValue, std::to_string(*style_));
+        registry_.RegCloseKey(key);
+        return HResultFromWin32(status);
+    }
+
+private:
+    int32_t SetText(RegKey key, const char* name, const std::string& text)
+    {
+        std::string data = text;
+        data.push_back('\0');
+        return registry_.RegSetValueExA(key, name, 0, kRegSz, reinterpret_cast<const uint8_t*>(data.data()),
+                                        static_cast<uint32_t>(data.size()));
+    }
+
+    IRegistryOps& registry_;
+    std::optional<uint32_t> style_;
+    std::optional<std::u16string> path_;
+};
+
+}  // namespace
+
+std::unique_ptr<IActiveDesktopObject> StandaloneDesktop::CreateActiveDesktop()
+{
+    return std::make_unique<StandaloneActiveDesktop>(registry_);
+}
+
+std::string StandaloneDesktop::DescribeStatus(int32_t hr)
+{
+    switch (static_cast<uint32_t>(hr)) {
+    case 0x80070057u:
+        return "One or more arguments are invalid";
+    case 0x80070002u:
+        return "The system cannot find the file specified";
+    case 0x80070005u:
+        return "Access is denied";
+    case 0x80070006u:
+        return "The handle is invalid";
+    case 0x800703F2u:
+        return "The configuration registry database is corrupt";
+    case 0x800703FAu:
+        return "Illegal operation attempted on a registry key that has been marked for deletion";
+    default:
+        break;
+    }
+    if ((static_cast<uint32_t>(hr) & 0xFFFF0000u) == 0x80070000u)
+        return "The desktop's registry store failed with status " + std::to_string(hr & 0xFFFF);
+    return "Unexpected failure";
+}
+
+}  // namespace tarnwick

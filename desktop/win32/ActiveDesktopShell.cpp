@@ -1,0 +1,62 @@
+#include "desktop/win32/ActiveDesktopShell.h"
+
+#include <windows.h>
+#include <wininet.h>
+#include <shlobj.h>
+
+#include "app/AppError.h"
+
+namespace tarnwick {
+
+namespace {
+
+// {75048700-EF1F-11D0-9888-006097DEACF9}
+constexpr CLSID kClsidActiveDesktop = {0x75048700, 0xEF1F, 0x11D0, {0x98, 0x88, 0x00, 0x60, 0x97, 0xDE, 0xAC, 0xF9}};
+// {F490EB00-1240-11D1-9888-006097DEACF9}
+constexpr IID kIidActiveDesktop = {0xF490EB00, 0x1240, 0x11D1, {0x98, 0x88, 0x00, 0x60, 0x97, 0xDE, 0xAC, 0xF9}};
+
+class ComActiveDesktop : public IActiveDesktopObject {
+public:
+    explicit ComActiveDesktop(IActiveDesktop* desktop) : desktop_(desktop) {}
+    ~ComActiveDesktop() override { desktop_->Release(); }
+    ComActiveDesktop(const ComActiveDesktop&) = delete;
+    ComActiveDesktop& operator=(const ComActiveDesktop&) = delete;
+
+    int32_t SetWallpaperOptions(const WallpaperOptions& options, uint32_t reserved) override
+    {
+        WALLPAPEROPT record{};
+        record.dwSize = options.dwSize;
+        record.dwStyle = options.dwStyle;
+        return desktop_->SetWallpaperOptions(&record, reserved);
+    }
+
+    int32_t SetWallpaper(const std::u16string& path, uint32_t reserved) override
+    {
+        return desktop_->SetWallpaper(reinterpret_cast<const wchar_t*>(path.c_str()), reserved);
+    }
+
+    int32_t ApplyChanges(uint32_t flags) override { return desktop_->ApplyChanges(flags); }
+
+private:
+    IActiveDesktop* desktop_;
+};
+
+}  // namespace
+
+std::unique_ptr<IActiveDesktopObject> ActiveDesktopShell::CreateActiveDesktop()
+{
+    IActiveDesktop* desktop = nullptr;
+    HRESULT hr = CoCreateInstance(kClsidActiveDesktop, nullptr, CLSCTX_INPROC_SERVER, kIidActiveDesktop,
+                                  reinterpret_cast<void**>(&desktop));
+    if (FAILED(hr) || desktop == nullptr)
+        throw AppError(static_cast<uint32_t>(hr), DescribeStatus(hr),
+                       "The desktop wallpaper could not be set: the Active Desktop object could not be created.");
+    return std::make_unique<ComActiveDesktop>(desktop);
+}
+
+std::string ActiveDesktopShell::DescribeStatus(int32_t hr)
+{
+    return DescribeSystemError(static_cast<uint32_t>(hr));
+}
+
+}  // namespace tarnwick

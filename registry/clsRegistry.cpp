@@ -1,0 +1,89 @@
+#include "registry/clsRegistry.h"
+
+#include <optional>
+#include <vector>
+
+#include "app/AnsiText.h"
+
+namespace tarnwick {
+
+namespace {
+
+struct EncodedValue {
+    uint32_t type;
+    std::vector<uint8_t> data;
+};
+
+std::vector<uint8_t> DwordBytes(int32_t value)
+{
+    auto u = static_cast<uint32_t>(value);
+    return {static_cast<uint8_t>(u), static_cast<uint8_t>(u >> 8), static_cast<uint8_t>(u >> 16),
+            static_cast<uint8_t>(u >> 24)};
+}
+
+// The registry type and bytes for a value, or nothing for a type that is not written.
+std::optional<EncodedValue> Encode(const TypedValue& value, int32_t flag)
+{
+    switch (value.Type()) {
+    case VarType::Integer:
+        return EncodedValue{kRegDword, DwordBytes(value.AsInteger())};
+    case VarType::Long:
+        return EncodedValue{kRegDword, DwordBytes(value.AsLong())};
+    case VarType::Byte:
+        return EncodedValue{kRegDword, DwordBytes(value.AsByte())};
+    case VarType::String: {
+        uint32_t type = flag == 1 ? kRegExpandSz : flag == 2 ? kRegMultiSz : kRegSz;
+        // The whole converted text and its terminating NUL, which the registry expects for
+        // every string type; a character that takes two ANSI bytes keeps both.
+        std::string ansi = ToAnsi(value.AsString());
+        std::vector<uint8_t> data(ansi.begin(), ansi.end());
+        data.push_back(0);
+        return EncodedValue{type, std::move(data)};
+    }
+    case VarType::ByteArray:
+        return EncodedValue{kRegBinary, value.AsBytes()};
+    default:
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
+bool clsRegistry::SetRegistryValue(uint32_t hKey, const std::u16string& KeyName, const std::u16string& ValueName,
+                                   TypedValue Value, int32_t Flag)
+{
+    std::optional<EncodedValue> encoded = Encode(Value, Flag);
+    if (!encoded)
+        return false;
+
+    RegSecurityAttributes security{sizeof(RegSecurityAttributes), nullptr, 1};
+    RegKey key = 0;
+    uint32_t disposition = 0;
+    int32_t status = ops_.RegCreateKeyExA(hKey, ToAnsi(KeyName), 0, nullptr, 0, kKeyAccess, &security, &key,
+                                          &disposition);
+    if (status != kErrorSuccess)
+        return false;
+
+    // A zero-length value still gets a valid data pointer.
+    static const uint8_t kNoData = 0;
+    const std::vector<uint8_t>& data = encoded->data;
+    status = ops_.RegSetValueExA(key, ToAnsi(ValueName), 0, encoded->type, data.empty() ? &kNoData : data.data(),
+                                 static_cast<uint32_t>(data.size()));
+    ops_.RegCloseKey(key);
+    return status == kErrorSuccess;
+}
+
+bool clsRegistry::DeleteRegistryValueOrKey(uint32_t hKey, const std::u16string& RegKeyName,
+                                           const std::u16string& ValueName)
+{
+    RegKey key = 0;
+    if (ops_.RegOpenKeyExA(hKey, ToAnsi(RegKeyName), 0, kKeyAccess, &key) != kErrorSuccess)
+        return false;
+    if (ops_.RegDeleteValueA(key, ToAnsi(ValueName)) != kErrorSuccess) {
+        ops_.RegCloseKey(key);
+        return false;
+    }
+    return ops_.RegCloseKey(key) == kErrorSuccess;
+}
+
+}  // namespace tarnwick
