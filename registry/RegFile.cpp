@@ -219,8 +219,7 @@ private:
                 if (needByte) Fail("bad hex: missing byte after ','");
                 return bytes;
             }
-            if (line[pos] == '\\') {
-                if (!needByte && !bytes.empty()) Fail("bad hex: '\\' must follow ','");
+            if (line[pos] == '\\') {  // here at the start of the list or after a comma
                 if (!Trim(line.substr(pos + 1)).empty()) Fail("bad hex: text after the continuation '\\'");
                 if (!NextLine(line)) Fail("bad hex: data continues past the end of the file");
                 line = Trim(line);
@@ -229,12 +228,12 @@ private:
                 continue;
             }
             std::size_t end = pos;
-            while (end < line.size() && HexValue(line[end]) >= 0) ++end;
-            if (end == pos || end - pos > 2) {
-                std::size_t tokenEnd = pos;
-                while (tokenEnd < line.size() && line[tokenEnd] != ',' && !IsBlank(line[tokenEnd])) ++tokenEnd;
-                Fail("bad hex byte '" + Excerpt(line.substr(pos, tokenEnd - pos)) + "'");
-            }
+            while (end < line.size() && line[end] != ',' && line[end] != '\\' && !IsBlank(line[end])) ++end;
+            const std::string_view token = line.substr(pos, end - pos);
+            if (token.empty()) Fail("bad hex: missing byte before ','");
+            if (token.size() > 2 ||
+                std::any_of(token.begin(), token.end(), [](char c) { return HexValue(c) < 0; }))
+                Fail("bad hex byte '" + Excerpt(token) + "'");
             int byte = 0;
             for (std::size_t i = pos; i < end; ++i) byte = byte * 16 + HexValue(line[i]);
             bytes.push_back(static_cast<uint8_t>(byte));
