@@ -1,0 +1,92 @@
+#include "app/qt/QtPlatform.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QString>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <system_error>
+
+#include "app/AppError.h"
+#include "app/Layout.h"
+#include "registry/StandaloneRegistry.h"
+
+namespace tarnwick {
+
+namespace {
+QScreen& PrimaryScreen()
+{
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        throw SystemError(ENODEV, "The screen size could not be read: the display has no screen.");
+    return *screen;
+}
+
+float ToTwips(int pixels, const QScreen& screen)
+{
+    return static_cast<float>(static_cast<double>(pixels) * kTwipsPerInch / screen.logicalDotsPerInch());
+}
+}  // namespace
+
+bool QtVersionQuery::Query(VersionRecord&)
+{
+    return false;
+}
+
+float QtScreenMetrics::WidthTwips()
+{
+    QScreen& screen = PrimaryScreen();
+    return ToTwips(screen.size().width(), screen);
+}
+
+float QtScreenMetrics::HeightTwips()
+{
+    QScreen& screen = PrimaryScreen();
+    return ToTwips(screen.size().height(), screen);
+}
+
+void QtMessageBox::Show(const std::u16string& text, const std::u16string& caption)
+{
+    QMessageBox box(QMessageBox::NoIcon, QString::fromStdU16String(caption), QString::fromStdU16String(text),
+                    QMessageBox::Ok, parent_);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void QtProgramEnd::EndProgram()
+{
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    std::exit(0);
+}
+
+std::filesystem::path RunningProgramFolder()
+{
+    // /proc/self/exe keeps the file name's exact bytes; Qt's answer is the fallback.
+    std::error_code error;
+    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error && exe.is_absolute())
+        return exe.parent_path();
+    QString folder = QCoreApplication::applicationDirPath();
+    if (folder.isEmpty())
+        throw SystemError(static_cast<uint32_t>(error.value() != 0 ? error.value() : ENOENT),
+                          "The program's folder could not be found.");
+    return std::filesystem::path(folder.toStdU16String());
+}
+
+std::filesystem::path RegistryStorePath()
+{
+    std::filesystem::path store = StandaloneRegistry::DefaultStorePath();
+    if (store.empty())
+        throw AppError(ENOENT, DescribeSystemError(ENOENT),
+                       "Neither XDG_CONFIG_HOME nor HOME is set, so there is no place to keep the wallpaper setting.");
+    return store;
+}
+
+}  // namespace tarnwick

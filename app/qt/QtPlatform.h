@@ -1,0 +1,49 @@
+// The Linux platform behind frmMain: Qt for the screen and the message box, the stand-alone
+// registry and desktop for the wallpaper record.
+#pragma once
+
+#include <filesystem>
+
+#include "app/Platform.h"
+
+class QWidget;
+
+namespace tarnwick {
+
+// There is no Windows version record here, so the system's name is "NONE".
+class QtVersionQuery : public IVersionQuery {
+public:
+    bool Query(VersionRecord& record) override;
+};
+
+// The primary screen in twips at its logical dots per inch. Throws AppError without a screen.
+class QtScreenMetrics : public IScreenMetrics {
+public:
+    float WidthTwips() override;
+    float HeightTwips() override;
+};
+
+// A modal QMessageBox over the window given to SetParent (none before that).
+class QtMessageBox : public IMessageBox {
+public:
+    void SetParent(QWidget* parent) { parent_ = parent; }
+    void Show(const std::u16string& text, const std::u16string& caption) override;
+
+private:
+    QWidget* parent_ = nullptr;
+};
+
+// Flushes the output streams and ends the process with status 0.
+class QtProgramEnd : public IProgramEnd {
+public:
+    [[noreturn]] void EndProgram() override;
+};
+
+// The folder of the running executable. Throws AppError when it cannot be found.
+std::filesystem::path RunningProgramFolder();
+
+// The stand-alone registry's store for this user. Throws AppError when neither XDG_CONFIG_HOME
+// nor HOME is set.
+std::filesystem::path RegistryStorePath();
+
+}  // namespace tarnwick
