@@ -1,0 +1,81 @@
+// Shared test helpers: temporary folders, file bytes, and recording stand-ins for the platform
+// pieces that the window's commands use.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/Platform.h"
+#include "desktop/WallpaperShell.h"
+
+namespace tarnwick::test {
+
+// A fresh folder, removed with everything in it when the object goes.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::filesystem::path& Path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::string ReadBytes(const std::filesystem::path& path);
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
+// The names of the entries of a folder, sorted.
+std::vector<std::string> FolderEntries(const std::filesystem::path& folder);
+
+class FixedVersion : public IVersionQuery {
+public:
+    explicit FixedVersion(std::optional<VersionRecord> record) : record_(record) {}
+    bool Query(VersionRecord& record) override;
+
+private:
+    std::optional<VersionRecord> record_;
+};
+
+class FixedScreen : public IScreenMetrics {
+public:
+    FixedScreen(int widthPixels, int heightPixels, int dotsPerInch)
+        : width_(widthPixels), height_(heightPixels), dpi_(dotsPerInch)
+    {
+    }
+    float WidthTwips() override { return static_cast<float>(width_) * 1440.0f / static_cast<float>(dpi_); }
+    float HeightTwips() override { return static_cast<float>(height_) * 1440.0f / static_cast<float>(dpi_); }
+
+private:
+    int width_, height_, dpi_;
+};
+
+// Every call in order, as one line each, shared by all the objects a shell created.
+class RecordingShell : public IWallpaperShell {
+public:
+    std::unique_ptr<IActiveDesktopObject> CreateActiveDesktop() override;
+    std::string DescribeStatus(int32_t hr) override;
+
+    std::vector<std::string> calls;
+    int32_t failCreate = 0;           // non-zero: creation fails with this HRESULT
+    std::string failCall;             // name of a call that answers failStatus
+    int32_t failStatus = static_cast<int32_t>(0x80004001u);  // E_NOTIMPL
+};
+
+class RecordingMessageBox : public IMessageBox {
+public:
+    void Show(const std::u16string& text, const std::u16string& caption) override;
+    std::vector<std::pair<std::u16string, std::u16string>> shown;
+};
+
+class RecordingEnd : public IProgramEnd {
+public:
+    void EndProgram() override { ++ends; }
+    int ends = 0;
+};
+
+}  // namespace tarnwick::test

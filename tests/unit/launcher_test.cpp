@@ -1,0 +1,280 @@
+// Start-up and the launcher window's behaviour: number text, system names, layout and clicks.
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "app/AppError.h"
+#include "app/NumberText.h"
+#include "app/OperatingSystem.h"
+#include "app/frmMain.h"
+#include "desktop/StandaloneDesktop.h"
+#include "registry/StandaloneRegistry.h"
+
+namespace tarnwick {
+namespace {
+
+TEST(NumberText, SevenSignificantDigitsInPlainDecimal)
+{
+    EXPECT_EQ(SingleToText(1024.0f), u"1024");
+    EXPECT_EQ(SingleToText(768.0f), u"768");
+    EXPECT_EQ(SingleToText(12288.0f / 15.0f), u"819.2");
+    EXPECT_EQ(SingleToText(0.0f), u"0");
+    EXPECT_EQ(SingleToText(-2.5f), u"-2.5");
+    EXPECT_EQ(SingleToText(0.000125f), u"0.000125");                 // no exponent for small values
+    EXPECT_EQ(SingleToText(123456789.0f), u"123456800");             // nor for large ones
+    EXPECT_EQ(SingleToText(1.9999999f), u"2");                       // rounding carries into a new digit
+    EXPECT_EQ(SingleToText(12345678.0f), u"12345680");
+    EXPECT_EQ(SingleToText(1.0f / 3.0f), u"0.3333333");
+    EXPECT_EQ(SingleToText(1366.0f * 1440.0f / 144.0f / 15.0f), u"910.6667");
+}
+
+TEST(OperatingSystem, EveryRowOfTheVersionTable)
+{
+    auto name = [](int32_t platform, int32_t major, int32_t minor) {
+        return OperatingSystemNameFor(VersionRecord{major, minor, platform});
+    };
+    EXPECT_EQ(OperatingSystemNameFor(std::nullopt), u"NONE");
+    EXPECT_EQ(name(0, 3, 10), u"Win32s");
+    EXPECT_EQ(name(1, 4, 0), u"Windows 95");
+    EXPECT_EQ(name(1, 4, 10), u"Windows 98");
+    EXPECT_EQ(name(1, 4, 90), u"Windows 98");  // only major 5 and up reads as ME
+    EXPECT_EQ(name(1, 5, 0), u"Windows ME");
+    EXPECT_EQ(name(1, 3, 95), u"Windows 95");
+    EXPECT_EQ(name(2, 3, 51), u"Windows NT");
+    EXPECT_EQ(name(2, 4, 0), u"Windows NT");
+    EXPECT_EQ(name(2, 5, 0), u"Windows 2000");
+    EXPECT_EQ(name(2, 5, 1), u"Windows XP");
+    EXPECT_EQ(name(2, 5, 2), u"Windows XP");
+    EXPECT_EQ(name(2, 6, 0), u"Windows 2000");
+    EXPECT_EQ(name(2, 6, 1), u"Windows XP");
+    EXPECT_EQ(name(2, -1, 0), u"Windows NT");  // compared as signed numbers
+    EXPECT_EQ(name(3, 5, 0), u"NONE");
+    EXPECT_EQ(name(-1, 5, 0), u"NONE");
+}
+
+TEST(Layout, PixelsAt96And120DotsPerInch)
+{
+    EXPECT_EQ(FormWidthPixels(96), 196);
+    EXPECT_EQ(FormHeightPixels(96), 300);
+    PixelRect title = ControlPixels(ControlById(ControlId::Label1), 96);
+    EXPECT_EQ((std::array{title.left, title.top, title.right, title.bottom}), (std::array{24, 8, 177, 25}));
+    PixelRect line = ControlPixels(ControlById(ControlId::Line3), 96);
+    EXPECT_EQ((std::array{line.left, line.top, line.right, line.bottom}), (std::array{8, 224, 187, 225}));
+    PixelRect picture = ControlPixels(ControlById(ControlId::Picture1), 96);
+    EXPECT_EQ((std::array{picture.left, picture.top, picture.right, picture.bottom}), (std::array{8, 48, 188, 183}));
+    PixelRect support = ControlPixels(ControlById(ControlId::Label2), 96);
+    EXPECT_EQ((std::array{support.left, support.top, support.right, support.bottom}), (std::array{48, 264, 145, 281}));
+
+    EXPECT_EQ(FormWidthPixels(120), 245);
+    EXPECT_EQ(FormHeightPixels(120), 375);
+    PixelRect bigPicture = ControlPixels(ControlById(ControlId::Picture1), 120);
+    EXPECT_EQ((std::array{bigPicture.left, bigPicture.top, bigPicture.right, bigPicture.bottom}),
+              (std::array{10, 60, 190, 195}));  // keeps its natural size
+}
+
+TEST(Layout, NoTwoControlsOverlapAndAllLieInsideTheWindow)
+{
+    for (int dpi : {96, 120, 144}) {
+        for (const Control& a : Controls()) {
+            PixelRect ra = ControlPixels(a, dpi);
+            EXPECT_LE(ra.right, FormWidthPixels(dpi));
+            EXPECT_LE(ra.bottom, FormHeightPixels(dpi));
+            for (const Control& b : Controls()) {
+                if (a.id == b.id)
+                    continue;
+                PixelRect rb = ControlPixels(b, dpi);
+                bool apart = ra.right <= rb.left || rb.right <= ra.left || ra.bottom <= rb.top || rb.bottom <= ra.top;
+                EXPECT_TRUE(apart) << "controls overlap at " << dpi << " dpi";
+            }
+        }
+    }
+}
+
+TEST(Layout, HitTestingAndTheHandCursor)
+{
+    EXPECT_EQ(ControlAt(100, 205, 96), ControlId::Run);
+    EXPECT_EQ(ControlAt(24, 200, 96), ControlId::Run);
+    EXPECT_EQ(ControlAt(160, 216, 96), ControlId::Run);
+    EXPECT_EQ(ControlAt(161, 205, 96), std::nullopt);  // right of the label
+    EXPECT_EQ(ControlAt(16, 232, 96), ControlId::Close);
+    EXPECT_EQ(ControlAt(60, 270, 96), ControlId::Label2);
+    EXPECT_EQ(ControlAt(30, 10, 96), ControlId::Label1);
+    EXPECT_EQ(ControlAt(50, 100, 96), ControlId::Picture1);
+    EXPECT_EQ(ControlAt(50, 192, 96), ControlId::Line2);
+    EXPECT_EQ(ControlAt(2, 2, 96), std::nullopt);
+    EXPECT_EQ(ControlAt(100, 250, 120), ControlId::Run);  // 3000..3255 twips is rows 250..271 at 120 dpi
+
+    EXPECT_TRUE(ShowsHandCursor(ControlId::Label1));  // the title too, although it runs nothing
+    EXPECT_TRUE(ShowsHandCursor(ControlId::Run));
+    EXPECT_TRUE(ShowsHandCursor(ControlId::Close));
+    EXPECT_TRUE(ShowsHandCursor(ControlId::Label2));
+    EXPECT_FALSE(ShowsHandCursor(ControlId::Picture1));
+    EXPECT_FALSE(ShowsHandCursor(ControlId::Line1));
+    EXPECT_FALSE(ShowsHandCursor(std::nullopt));
+}
+
+// A window over recording platform pieces and a stand-alone registry in a temporary folder.
+struct Window {
+    explicit Window(std::optional<VersionRecord> version, int width = 1024, int height = 768, int dpi = 96)
+        : versionQuery(version), screen(width, height, dpi), registry(folder / "registry.reg"),
+          platform{versionQuery, screen, registry, shell, messageBox, end, folder.Path()}, form(platform)
+    {
+        form.Load();
+    }
+
+    test::TempFolder folder;
+    test::FixedVersion versionQuery;
+    test::FixedScreen screen;
+    StandaloneRegistry registry;
+    test::RecordingShell shell;
+    test::RecordingMessageBox messageBox;
+    test::RecordingEnd end;
+    Platform platform;
+    frmMain form;
+};
+
+TEST(Load, FillsTheLauncherState)
+{
+    Window win98(VersionRecord{4, 10, 1});
+    EXPECT_EQ(win98.form.OperatingSystemName, u"Windows 98");
+    EXPECT_EQ(win98.form.ScreenWidth, TypedValue::Single(1024.0f));
+    EXPECT_EQ(win98.form.ScreenHeightText, u"768");
+    EXPECT_TRUE(win98.form.PageText.empty());
+    EXPECT_FALSE(win98.form.Registry);
+
+    Window large(std::nullopt, 1280, 1024, 120);
+    EXPECT_EQ(large.form.OperatingSystemName, u"NONE");
+    EXPECT_EQ(large.form.ScreenWidth.Type(), VarType::Single);
+    EXPECT_EQ(large.form.ScreenWidth.AsSingle(), 1024.0f);
+    EXPECT_EQ(large.form.ScreenHeightText, u"819.2");
+}
+
+TEST(Commands, CloseClearsTheWallpaperThenEndsAndTouchesNothingElse)
+{
+    Window window(VersionRecord{4, 10, 1});
+    test::WriteBytes(window.folder / "2.htm", "older page");
+    window.form.CloseCommand();
+    EXPECT_EQ(window.shell.calls, (std::vector<std::string>{"Create", "SetWallpaperOptions size=8 style=2 reserved=0",
+                                                            "SetWallpaper path= reserved=0", "ApplyChanges flags=7",
+                                                            "Release"}));
+    EXPECT_EQ(window.end.ends, 1);
+    EXPECT_EQ(test::ReadBytes(window.folder / "2.htm"), "older page");
+    EXPECT_FALSE(std::filesystem::exists(window.folder / "registry.reg"));
+}
+
+TEST(Commands, SupportShowsTheBoxEachTimeAndChangesNothing)
+{
+    Window window(VersionRecord{4, 10, 1});
+    window.form.ShowSupport();
+    window.form.ShowSupport();
+    ASSERT_EQ(window.messageBox.shown.size(), 2u);
+    EXPECT_EQ(window.messageBox.shown[0].first, u"For support contact us at support@tarnwick.example.com or visit "
+                                                u"our website at https://www.tarnwick.example.com.");
+    EXPECT_EQ(window.messageBox.shown[0].second, u"Tarnwick");
+    EXPECT_EQ(window.end.ends, 0);
+    EXPECT_TRUE(window.shell.calls.empty());
+}
+
+TEST(Commands, AFailingShellCallEndsTheCommandWithItsStatus)
+{
+    Window window(std::nullopt);
+    window.shell.failCall = "SetWallpaper";
+    try {
+        window.form.CloseCommand();
+        FAIL() << "no error";
+    } catch (const AppError& error) {
+        EXPECT_EQ(error.Number(), 0x80004001u);
+        EXPECT_NE(error.Report().find("0x80004001"), std::string::npos);
+    }
+    // Nothing after the failure ran: no ApplyChanges, and the program was not ended normally.
+    EXPECT_EQ(window.shell.calls, (std::vector<std::string>{"Create", "SetWallpaperOptions size=8 style=2 reserved=0",
+                                                            "SetWallpaper path= reserved=0", "Release"}));
+    EXPECT_EQ(window.end.ends, 0);
+}
+
+TEST(Clicks, PressAndReleaseOverTheSameCommandLabelRunIt)
+{
+    Window window(std::nullopt);
+    window.form.MouseDown(MouseButton::Left, 60, 270, 96);
+    window.form.MouseUp(MouseButton::Left, 100, 275, 96);
+    window.form.MouseDown(MouseButton::Right, 60, 270, 96);  // the right button too
+    window.form.MouseUp(MouseButton::Right, 60, 270, 96);
+    EXPECT_EQ(window.messageBox.shown.size(), 2u);
+
+    window.form.MouseDown(MouseButton::Left, 60, 270, 96);  // released elsewhere: nothing
+    window.form.MouseUp(MouseButton::Left, 60, 100, 96);
+    window.form.MouseDown(MouseButton::Left, 60, 100, 96);  // pressed elsewhere: nothing
+    window.form.MouseUp(MouseButton::Left, 60, 270, 96);
+    window.form.MouseUp(MouseButton::Left, 60, 270, 96);  // a release without a press: nothing
+    window.form.MouseDown(MouseButton::Other, 60, 270, 96);
+    window.form.MouseUp(MouseButton::Other, 60, 270, 96);
+    EXPECT_EQ(window.messageBox.shown.size(), 2u);
+}
+
+TEST(Clicks, TheTitlePictureLinesAndBackgroundDoNothing)
+{
+    Window window(VersionRecord{4, 10, 1});
+    for (auto [x, y] : {std::pair{30, 10}, {50, 100}, {50, 32}, {50, 288}, {2, 2}, {190, 296}}) {
+        window.form.MouseDown(MouseButton::Left, x, y, 96);
+        window.form.MouseUp(MouseButton::Left, x, y, 96);
+    }
+    EXPECT_TRUE(window.shell.calls.empty());
+    EXPECT_TRUE(window.messageBox.shown.empty());
+    EXPECT_EQ(window.end.ends, 0);
+    EXPECT_FALSE(std::filesystem::exists(window.folder / "2.htm"));
+}
+
+TEST(Clicks, CloseLabelRunsCloseCommand)
+{
+    Window window(std::nullopt);
+    window.form.MouseDown(MouseButton::Right, 20, 240, 96);
+    window.form.MouseUp(MouseButton::Right, 20, 240, 96);
+    EXPECT_EQ(window.end.ends, 1);
+    EXPECT_EQ(window.shell.calls.at(2), "SetWallpaper path= reserved=0");
+}
+
+TEST(StandaloneDesktop, KeepsTheWallpaperInTheRegistryWhenSaved)
+{
+    test::TempFolder folder;
+    StandaloneRegistry registry(folder / "registry.reg");
+    StandaloneDesktop desktop(registry);
+    auto text = [&](const char* name) {
+        auto value = registry.QueryValue(HKEY_CURRENT_USER_VALUE, kDesktopKey, name);
+        return value ? std::string(value->data.begin(), value->data.end()) : std::string("<none>");
+    };
+
+    auto object = desktop.CreateActiveDesktop();
+    EXPECT_EQ(object->SetWallpaperOptions({8, 2}, 0), 0);
+    EXPECT_EQ(object->SetWallpaper(u"/opt/t/2.htm", 0), 0);
+    EXPECT_EQ(object->ApplyChanges(kApplyRefresh), 0);
+    EXPECT_EQ(text(kWallpaperValue), "<none>");  // not saved without the save flag
+    EXPECT_EQ(object->ApplyChanges(kApplyAll), 0);
+    EXPECT_EQ(text(kWallpaperValue), std::string("/opt/t/2.htm") + '\0');
+    EXPECT_EQ(text(kWallpaperStyleValue), std::string("2") + '\0');
+    EXPECT_EQ(registry.QueryValue(HKEY_CURRENT_USER_VALUE, kDesktopKey, kWallpaperValue)->type, kRegSz);
+
+    auto second = desktop.CreateActiveDesktop();
+    EXPECT_EQ(second->SetWallpaperOptions({8, 2}, 0), 0);
+    EXPECT_EQ(second->SetWallpaper(u"", 0), 0);
+    EXPECT_EQ(second->ApplyChanges(kApplyAll), 0);
+    EXPECT_EQ(text(kWallpaperValue), std::string(1, '\0'));  // cleared
+
+    EXPECT_EQ(second->SetWallpaperOptions({12, 2}, 0), kEInvalidArg);
+    EXPECT_EQ(second->SetWallpaper(u"x", 1), kEInvalidArg);
+}
+
+TEST(StandaloneDesktop, AnUnreadableStoreFailsTheApplyAndStaysAsItWas)
+{
+    test::TempFolder folder;
+    test::WriteBytes(folder / "registry.reg", "not a registry file");
+    StandaloneRegistry registry(folder / "registry.reg");
+    StandaloneDesktop desktop(registry);
+    auto object = desktop.CreateActiveDesktop();
+    object->SetWallpaper(u"/x/2.htm", 0);
+    int32_t hr = object->ApplyChanges(kApplyAll);
+    EXPECT_EQ(static_cast<uint32_t>(hr), 0x800703F2u);
+    EXPECT_EQ(desktop.DescribeStatus(hr), "The configuration registry database is corrupt");
+    EXPECT_EQ(test::ReadBytes(folder / "registry.reg"), "not a registry file");
+}
+
+}  // namespace
+}  // namespace tarnwick

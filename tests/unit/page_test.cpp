@@ -1,0 +1,137 @@
+// The template reader, the substitution and the page bytes, through frmMain's Run path and the
+// page functions.
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "app/AppError.h"
+#include "page/DesktopPage.h"
+#include "page/FileIO.h"
+
+namespace tarnwick {
+namespace {
+
+std::vector<std::string> Items(std::string_view text)
+{
+    std::vector<std::string> items;
+    TemplateReader reader(text);
+    while (!reader.AtEnd())
+        items.emplace_back(reader.ReadItem());
+    return items;
+}
+
+std::string Page(std::string_view templateText, std::string_view width = "1024", std::string_view height = "768")
+{
+    return "\r\n" + BuildPageText(templateText, width, height).pageText + "\r\n";
+}
+
+using Strings = std::vector<std::string>;
+
+TEST(TemplateReader, SplitsAtCommasAndLineEndsAndDropsLeadingBlanks)
+{
+    EXPECT_EQ(Items("a,b, c\r\n"), (Strings{"a", "b", "c"}));
+    EXPECT_EQ(Items("    <td>x</td>\r\n\t\t<tr>\r\n"), (Strings{"<td>x</td>", "<tr>"}));
+    EXPECT_EQ(Items("a  ,b\t,c  \r\n"), (Strings{"a", "b", "c"}));  // blanks before a delimiter go too
+}
+
+TEST(TemplateReader, QuotedItemsKeepCommasAndLoseTheirQuotes)
+{
+    EXPECT_EQ(Items("\"a, b\"\r\nnext\r\n"), (Strings{"a, b", "next"}));
+    EXPECT_EQ(Items("  \"x,y\",z\r\n"), (Strings{"x,y", "z"}));
+    EXPECT_EQ(Items("\"one\r\ntwo\",three"), (Strings{"one\r\ntwo", "three"}));  // spans a line end
+    EXPECT_EQ(Items("\"open, never closed\r\n"), (Strings{"open, never closed\r\n"}));
+    EXPECT_EQ(Items("\"kept\" dropped,after\r\n"), (Strings{"kept", "after"}));
+    EXPECT_EQ(Items("a \"b\" c,d"), (Strings{"a \"b\" c", "d"}));  // quotes inside an item stay
+    EXPECT_EQ(Items("\"\"\r\n"), (Strings{""}));
+}
+
+TEST(TemplateReader, LineEndsAndBlankLines)
+{
+    EXPECT_EQ(Items(""), Strings{});
+    EXPECT_EQ(Items("last line without end"), (Strings{"last line without end"}));
+    EXPECT_EQ(Items("a\nb\rc\r\nd"), (Strings{"a", "b", "c", "d"}));  // lone LF and lone CR end lines
+    EXPECT_EQ(Items("a\r\n\r\nb\r\n"), (Strings{"a", "", "b"}));      // a blank line is an empty item
+    EXPECT_EQ(Items("a\r\n\r\n"), (Strings{"a", ""}));
+    EXPECT_EQ(Items("a,\r\n"), (Strings{"a", ""}));
+    EXPECT_EQ(Items("   \r\n"), (Strings{""}));
+    EXPECT_EQ(Items(","), (Strings{""}));
+}
+
+TEST(Substitution, ReplacesEveryPlaceholderInOnePass)
+{
+    auto substituted = [](std::string_view text, std::string_view width, std::string_view height) {
+        std::string out;
+        AppendSubstituted(out, text, width, height);
+        return out;
+    };
+    EXPECT_EQ(substituted("width=800 height=600", "1024", "768"), "width=1024 height=768");
+    // Text inserted for a placeholder is never searched again.
+    EXPECT_EQ(substituted("width=800 height=600", "1600", "1200"), "width=1600 height=1200");
+    EXPECT_EQ(substituted("800", "6006", "x"), "6006");
+    EXPECT_EQ(substituted("80000", "1026", "x"), "102600");  // the "600" it makes stays
+    // Matches inside other text.
+    EXPECT_EQ(substituted("#800000", "1024", "768"), "#1024000");
+    EXPECT_EQ(substituted("8000", "1024", "768"), "10240");
+    EXPECT_EQ(substituted("#600600", "1024", "768"), "#768768");
+    EXPECT_EQ(substituted("8600 6800 880 00 0800", "W", "H"), "8H 6W 880 00 0W");
+    EXPECT_EQ(substituted("", "W", "H"), "");
+    EXPECT_EQ(substituted("80", "W", "H"), "80");
+}
+
+TEST(PageBytes, Layout)
+{
+    EXPECT_EQ(Page(""), "\r\n\r\n");
+    EXPECT_EQ(Page("width=800 height=600\r\n"), "\r\nwidth=1024 height=768\r\n\r\n");
+    EXPECT_EQ(Page("width=800 height=600\r\n", "1600", "1200"), "\r\nwidth=1600 height=1200\r\n\r\n");
+    EXPECT_EQ(Page("w=800", "819.2", "614.4"), "\r\nw=819.2\r\n\r\n");
+    EXPECT_EQ(Page("a,b, c\n  <p>\n\"x,y\""), "\r\na\r\nb\r\nc\r\n<p>\r\nx,y\r\n\r\n");
+
+    PageResult result = BuildPageText("first,800\r\nlast 600", "1", "2");
+    EXPECT_EQ(result.lastItem, "last 600");
+    EXPECT_EQ(result.pageText, "first\r\n1\r\nlast 2\r\n");
+}
+
+TEST(PageFile, ReplaceFileWritesAllPiecesAndLeavesNoTemporary)
+{
+    test::TempFolder folder;
+    const auto page = folder / "2.htm";
+    test::WriteBytes(page, "old");
+    ReplaceFile(page, {"\r\n", "body", "\r\n"});
+    EXPECT_EQ(test::ReadBytes(page), "\r\nbody\r\n");
+    EXPECT_EQ(test::FolderEntries(folder.Path()), (std::vector<std::string>{"2.htm"}));
+}
+
+TEST(PageFile, AFailedReplacementLeavesTheOldFileAndNoTemporary)
+{
+    test::TempFolder folder;
+    const auto page = folder / "2.htm";
+    std::filesystem::create_directory(page);  // a folder cannot be replaced by a file
+    EXPECT_THROW(ReplaceFile(page, {"x"}), AppError);
+    EXPECT_TRUE(std::filesystem::is_directory(page));
+    EXPECT_EQ(test::FolderEntries(folder.Path()), (std::vector<std::string>{"2.htm"}));
+}
+
+TEST(PageFile, LeftoversOfDeadRunsAreRemovedButOtherFilesStay)
+{
+    test::TempFolder folder;
+    const auto page = folder / "2.htm";
+    test::WriteBytes(folder / "2.htm.999999999.tmp", "half a page");  // no such process
+    test::WriteBytes(folder / "2.htm.notes.tmp", "not ours");
+    test::WriteBytes(folder / "2.htm.bak", "not ours");
+    ReplaceFile(page, {"new"});
+    EXPECT_EQ(test::FolderEntries(folder.Path()), (std::vector<std::string>{"2.htm", "2.htm.bak", "2.htm.notes.tmp"}));
+}
+
+TEST(PageFile, ReadingAMissingFileNamesTheFailure)
+{
+    test::TempFolder folder;
+    try {
+        ReadWholeFile(folder / "1.htm");
+        FAIL() << "no error";
+    } catch (const AppError& error) {
+        EXPECT_EQ(error.Number(), 2u);  // file not found, on both platforms
+        EXPECT_NE(error.Report().find("1.htm"), std::string::npos);
+    }
+}
+
+}  // namespace
+}  // namespace tarnwick

@@ -1,0 +1,189 @@
+// The Run command from page to wallpaper: its order, its registry bytes and its failures.
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "app/AppError.h"
+#include "app/frmMain.h"
+#include "desktop/ShellState.h"
+#include "registry/StandaloneRegistry.h"
+
+namespace tarnwick {
+namespace {
+
+const std::vector<uint8_t> kShellState = {0x1C, 0x00, 0x00, 0x00, 0x63, 0x08, 0x00, 0x00, 0x00, 0x00,
+                                          0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                          0x01, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x00, 0x00};
+const std::string kExplorer = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer";
+
+// Records, when the shell object is created, what the page and the registry held at that moment.
+class ObservingShell : public test::RecordingShell {
+public:
+    ObservingShell(const std::filesystem::path& page, StandaloneRegistry& registry) : page_(page), registry_(registry)
+    {
+    }
+    std::unique_ptr<IActiveDesktopObject> CreateActiveDesktop() override
+    {
+        pageAtCreate = std::filesystem::exists(page_) ? test::ReadBytes(page_) : "<missing>";
+        shellStateAtCreate = registry_.QueryValue(HKEY_CURRENT_USER_VALUE, kExplorer, "ShellState");
+        return RecordingShell::CreateActiveDesktop();
+    }
+    std::string pageAtCreate;
+    std::optional<StoredValue> shellStateAtCreate;
+
+private:
+    std::filesystem::path page_;
+    StandaloneRegistry& registry_;
+};
+
+struct RunFixture {
+    explicit RunFixture(std::optional<VersionRecord> version, int width = 1024, int height = 768, int dpi = 96)
+        : versionQuery(version), screen(width, height, dpi), registry(folder / "registry.reg"),
+          shell(folder / "2.htm", registry),
+          platform{versionQuery, screen, registry, shell, messageBox, end, folder.Path()}, form(platform)
+    {
+        form.Load();
+    }
+
+    std::optional<StoredValue> ShellState() { return registry.QueryValue(HKEY_CURRENT_USER_VALUE, kExplorer, "ShellState"); }
+
+    std::string WallpaperPath() const { return (folder.Path() / "2.htm").string(); }
+
+    test::TempFolder folder;
+    test::FixedVersion versionQuery;
+    test::FixedScreen screen;
+    StandaloneRegistry registry;
+    ObservingShell shell;
+    test::RecordingMessageBox messageBox;
+    test::RecordingEnd end;
+    Platform platform;
+    frmMain form;
+};
+
+TEST(ShellStateValue, TwentySevenItemsGiveTwentyEightBytes)
+{
+    EXPECT_EQ(std::string_view(kShellStateText).size(), 80u);
+    EXPECT_EQ(ShellStateBytes(), kShellState);
+}
+
+TEST(RunCommand, OnTheWindows95FamilyThePageThenShellStateThenTheWallpaper)
+{
+    for (VersionRecord version : {VersionRecord{4, 0, 1}, VersionRecord{4, 10, 1}, VersionRecord{5, 0, 1}}) {
+        RunFixture run(version);
+        test::WriteBytes(run.folder / "1.htm", "<body width=800 height=600>\r\n");
+        // Whatever ShellState held before, and whatever its type, it ends up as the 28 bytes.
+        RegKey key = 0;
+        ASSERT_EQ(run.registry.RegCreateKeyExA(HKEY_CURRENT_USER_VALUE, kExplorer, 0, nullptr, 0, kKeyAccess, nullptr,
+                                               &key, nullptr),
+                  0);
+        const uint8_t old[] = {'o', 'l', 'd', 0};
+        ASSERT_EQ(run.registry.RegSetValueExA(key, "ShellState", 0, kRegSz, old, 4), 0);
+        run.registry.RegCloseKey(key);
+
+        run.form.RunCommand();
+
+        const std::string page = "\r\n<body width=1024 height=768>\r\n\r\n";
+        EXPECT_EQ(test::ReadBytes(run.folder / "2.htm"), page);
+        EXPECT_EQ(run.shell.pageAtCreate, page);  // the page existed before the shell was asked
+        ASSERT_TRUE(run.shell.shellStateAtCreate);
+        EXPECT_EQ(*run.shell.shellStateAtCreate, (StoredValue{kRegBinary, kShellState}));
+        EXPECT_EQ(run.shell.calls,
+                  (std::vector<std::string>{"Create", "SetWallpaperOptions size=8 style=2 reserved=0",
+                                            "SetWallpaper path=" + run.WallpaperPath() + " reserved=0",
+                                            "ApplyChanges flags=7", "Release"}));
+        EXPECT_EQ(run.end.ends, 1);
+        EXPECT_TRUE(run.form.Registry);
+    }
+}
+
+TEST(RunCommand, ShellStateIsWrittenWhenItWasMissing)
+{
+    RunFixture run(VersionRecord{4, 10, 1});
+    test::WriteBytes(run.folder / "1.htm", "");
+    run.form.RunCommand();
+    EXPECT_EQ(run.ShellState(), (StoredValue{kRegBinary, kShellState}));
+    EXPECT_EQ(test::ReadBytes(run.folder / "2.htm"), "\r\n\r\n");
+}
+
+TEST(RunCommand, OtherSystemsLeaveTheRegistryAlone)
+{
+    for (std::optional<VersionRecord> version : {std::optional<VersionRecord>{VersionRecord{5, 1, 2}},
+                                                 std::optional<VersionRecord>{VersionRecord{4, 0, 2}},
+                                                 std::optional<VersionRecord>{}}) {
+        RunFixture run(version);
+        test::WriteBytes(run.folder / "1.htm", "x=800\r\n");
+        run.form.RunCommand();
+        EXPECT_EQ(test::ReadBytes(run.folder / "2.htm"), "\r\nx=1024\r\n\r\n");
+        EXPECT_FALSE(std::filesystem::exists(run.folder / "registry.reg"));
+        EXPECT_FALSE(run.form.Registry);
+        EXPECT_EQ(run.shell.calls.size(), 5u);
+        EXPECT_EQ(run.end.ends, 1);
+    }
+}
+
+TEST(RunCommand, ScreenSizesReachThePage)
+{
+    RunFixture big(std::nullopt, 1600, 1200);
+    test::WriteBytes(big.folder / "1.htm", "width=800 height=600\r\n");
+    big.form.RunCommand();
+    EXPECT_EQ(test::ReadBytes(big.folder / "2.htm"), "\r\nwidth=1600 height=1200\r\n\r\n");
+
+    RunFixture scaled(std::nullopt, 1280, 1024, 120);
+    test::WriteBytes(scaled.folder / "1.htm", "width=800 height=600\r\n");
+    scaled.form.RunCommand();
+    EXPECT_EQ(test::ReadBytes(scaled.folder / "2.htm"), "\r\nwidth=1024 height=819.2\r\n\r\n");
+    EXPECT_EQ(scaled.form.PageText, "width=1024 height=819.2\r\n");
+    EXPECT_EQ(scaled.form.TemplateItem, "width=800 height=600");
+}
+
+TEST(RunCommand, AMissingTemplateStopsEverythingAndKeepsTheOlderPage)
+{
+    RunFixture run(VersionRecord{4, 10, 1});
+    test::WriteBytes(run.folder / "2.htm", "older page");
+    try {
+        run.form.RunCommand();
+        FAIL() << "no error";
+    } catch (const AppError& error) {
+        EXPECT_EQ(error.Number(), 2u);
+        EXPECT_NE(error.Context().find("1.htm"), std::string::npos);
+    }
+    EXPECT_EQ(test::ReadBytes(run.folder / "2.htm"), "older page");
+    EXPECT_EQ(test::FolderEntries(run.folder.Path()), (std::vector<std::string>{"2.htm"}));
+    EXPECT_TRUE(run.shell.calls.empty());
+    EXPECT_EQ(run.end.ends, 0);
+}
+
+TEST(RunCommand, AnUnwritablePageStopsBeforeTheRegistryAndTheWallpaper)
+{
+    RunFixture run(VersionRecord{4, 10, 1});
+    test::WriteBytes(run.folder / "1.htm", "x\r\n");
+    std::filesystem::create_directory(run.folder / "2.htm");
+    EXPECT_THROW(run.form.RunCommand(), AppError);
+    EXPECT_FALSE(std::filesystem::exists(run.folder / "registry.reg"));
+    EXPECT_TRUE(run.shell.calls.empty());
+    EXPECT_EQ(test::FolderEntries(run.folder.Path()), (std::vector<std::string>{"1.htm", "2.htm"}));
+}
+
+TEST(RunCommand, AFailingShellComesAfterThePageAndTheRegistry)
+{
+    RunFixture run(VersionRecord{4, 10, 1});
+    test::WriteBytes(run.folder / "1.htm", "x\r\n");
+    run.shell.failCreate = static_cast<int32_t>(0x80004001u);
+    EXPECT_THROW(run.form.RunCommand(), AppError);
+    EXPECT_EQ(test::ReadBytes(run.folder / "2.htm"), "\r\nx\r\n\r\n");
+    EXPECT_EQ(run.ShellState(), (StoredValue{kRegBinary, kShellState}));  // not undone
+    EXPECT_EQ(run.end.ends, 0);
+}
+
+TEST(RunCommand, RegistryFailuresDoNotStopTheWallpaper)
+{
+    RunFixture run(VersionRecord{4, 10, 1});
+    test::WriteBytes(run.folder / "1.htm", "x\r\n");
+    test::WriteBytes(run.folder / "registry.reg", "garbage");
+    run.form.RunCommand();
+    EXPECT_EQ(test::ReadBytes(run.folder / "registry.reg"), "garbage");
+    EXPECT_EQ(run.shell.calls.size(), 5u);
+    EXPECT_EQ(run.end.ends, 1);
+}
+
+}  // namespace
+}  // namespace tarnwick
