@@ -210,7 +210,7 @@ std::string ReadWholeFile(const fs::path& path)
         throw SystemError(static_cast<uint32_t>(errno), context);
     if (S_ISDIR(info.st_mode))
         throw SystemError(EISDIR, context);
-    std::string bytes(static_cast<size_t>(info.st_size), '\0');
+    std::string bytes(static_cast<size_t>(info.st_size) + 1, '\0');  // a spare byte: end of file seen without regrowing
     size_t done = 0;
     for (;;) {
         if (done == bytes.size())
