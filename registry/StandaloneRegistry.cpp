@@ -1,0 +1,592 @@
+#include "registry/StandaloneRegistry.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+#include <stdexcept>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace tarnwick {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Win32 statuses used below besides those in RegistryOps.h.
+constexpr int32_t kErrorTooManyOpenFiles = 4;
+constexpr int32_t kErrorPathNotFound = 3;
+constexpr int32_t kErrorWriteFault = 29;
+constexpr int32_t kErrorDiskFull = 112;
+constexpr int32_t kErrorAlreadyExists = 183;
+constexpr int32_t kErrorFilenameTooLong = 206;
+constexpr int32_t kErrorFileTooLarge = 223;
+constexpr int32_t kErrorIoDevice = 1117;
+
+// Access rights that allow setting and deleting values.
+constexpr uint32_t kKeySetValue = 0x0002;
+constexpr uint32_t kGenericWrite = 0x40000000;
+constexpr uint32_t kGenericAll = 0x10000000;
+constexpr uint32_t kMaximumAllowed = 0x02000000;
+
+std::atomic<RegKey> g_nextHandle{0x100};
+
+int32_t StatusFromErrno(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR:
+            return kErrorAccessDenied;
+        case ENOENT:
+        case ENOTDIR:
+            return kErrorPathNotFound;
+        case ENOSPC:
+#ifdef EDQUOT
+        case EDQUOT:
+#endif
+            return kErrorDiskFull;
+        case ENOMEM:
+            return kErrorNotEnoughMemory;
+        case EEXIST:
+            return kErrorAlreadyExists;
+        case ENAMETOOLONG:
+            return kErrorFilenameTooLong;
+        case EFBIG:
+            return kErrorFileTooLarge;
+        case EMFILE:
+        case ENFILE:
+            return kErrorTooManyOpenFiles;
+        case EIO:
+            return kErrorIoDevice;
+        default:
+            return kErrorWriteFault;
+    }
+}
+
+int32_t StatusFromErrorCode(const std::error_code& ec) {
+#ifdef _WIN32
+    if (ec.category() == std::system_category()) return static_cast<int32_t>(ec.value());
+#endif
+    return StatusFromErrno(ec.value());
+}
+
+std::string Describe(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return "'" + std::string(text.begin(), text.end()) + "'";
+}
+
+#ifdef _WIN32
+std::string SystemMessage(DWORD error) {
+    return std::system_category().message(static_cast<int>(error));
+}
+#else
+std::string SystemMessage(int error) { return std::generic_category().message(error); }
+#endif
+
+fs::path FolderOf(const fs::path& file) {
+    fs::path folder = file.parent_path();
+    return folder.empty() ? fs::path(".") : folder;
+}
+
+bool AllowsSetValue(uint32_t samDesired) {
+    return (samDesired & (kKeySetValue | kGenericWrite | kGenericAll | kMaximumAllowed)) != 0;
+}
+
+// The predefined root a RegKey stands for (also in its sign-extended 64-bit form), or 0.
+uint32_t PredefinedRootOf(RegKey key) {
+    const uint32_t low = static_cast<uint32_t>(key);
+    if (!RegModel::IsRoot(low)) return 0;
+    if constexpr (sizeof(RegKey) > 4) {
+        const auto high = static_cast<uint64_t>(key) >> 32;
+        if (high != 0 && high != 0xFFFFFFFFu) return 0;
+    }
+    return low;
+}
+
+std::string CutAtNul(const std::string& name) { return name.substr(0, name.find('\0')); }
+
+// Splits a sub key path as the ANSI functions read it; 0 or a status.
+int32_t SplitSubKey(const std::string& subKey, std::vector<std::string>& names) {
+    const std::string path = CutAtNul(subKey);
+    if (!path.empty() && path.front() == '\\') return kErrorBadPathname;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('\\', start);
+        if (end == std::string::npos) end = path.size();
+        if (end > start) {
+            std::string name = path.substr(start, end - start);
+            if (!IsValidKeyName(name)) return kErrorInvalidParameter;
+            names.push_back(std::move(name));
+        }
+        start = end + 1;
+    }
+    return kErrorSuccess;
+}
+
+// An advisory lock on the lock file, held until destruction.
+class FileLock {
+public:
+    FileLock() = default;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+#ifdef _WIN32
+    ~FileLock() {
+        if (handle_ != INVALID_HANDLE_VALUE) {
+            OVERLAPPED overlapped{};
+            UnlockFileEx(handle_, 0, 1, 0, &overlapped);
+            CloseHandle(handle_);
+        }
+    }
+
+    // 0 or a status; message explains a failure.
+    int32_t Acquire(const fs::path& path, bool exclusive, std::string& message) {
+        handle_ = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle_ == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            message = "cannot open the lock file " + Describe(path) + ": " + SystemMessage(error);
+            return static_cast<int32_t>(error);
+        }
+        OVERLAPPED overlapped{};
+        if (!LockFileEx(handle_, exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, 1, 0, &overlapped)) {
+            const DWORD error = GetLastError();
+            CloseHandle(handle_);
+            handle_ = INVALID_HANDLE_VALUE;
+            message = "cannot lock " + Describe(path) + ": " + SystemMessage(error);
+            return static_cast<int32_t>(error);
+        }
+        return kErrorSuccess;
+    }
+
+private:
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+#else
+    ~FileLock() {
+        if (fd_ >= 0) close(fd_);  // closing releases the lock
+    }
+
+    int32_t Acquire(const fs::path& path, bool exclusive, std::string& message) {
+        fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd_ < 0 && !exclusive && (errno == EACCES || errno == EROFS))
+            fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) {
+            const int error = errno;
+            message = "cannot open the lock file " + Describe(path) + ": " + SystemMessage(error);
+            return StatusFromErrno(error);
+        }
+        int rc;
+        do {
+            rc = flock(fd_, exclusive ? LOCK_EX : LOCK_SH);
+        } while (rc != 0 && errno == EINTR);
+        if (rc != 0) {
+            const int error = errno;
+            close(fd_);
+            fd_ = -1;
+            message = "cannot lock " + Describe(path) + ": " + SystemMessage(error);
+            return StatusFromErrno(error);
+        }
+        return kErrorSuccess;
+    }
+
+private:
+    int fd_ = -1;
+#endif
+};
+
+// Reads the whole file; false with message when it exists but cannot be read; missing is set
+// (and true returned) when there is no such file.
+bool ReadWholeFile(const fs::path& path, std::string& text, bool& missing, std::string& message) {
+    missing = false;
+#ifdef _WIN32
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            missing = true;
+            return true;
+        }
+        message = "cannot open " + Describe(path) + ": " + SystemMessage(error);
+        return false;
+    }
+    char buffer[65536];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(handle, buffer, sizeof buffer, &got, nullptr)) {
+            const DWORD error = GetLastError();
+            CloseHandle(handle);
+            message = "cannot read " + Describe(path) + ": " + SystemMessage(error);
+            return false;
+        }
+        if (got == 0) break;
+        text.append(buffer, got);
+    }
+    CloseHandle(handle);
+    return true;
+#else
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) {
+            missing = true;
+            return true;
+        }
+        message = "cannot open " + Describe(path) + ": " + SystemMessage(error);
+        return false;
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            close(fd);
+            message = "cannot read " + Describe(path) + ": " + SystemMessage(error);
+            return false;
+        }
+        if (got == 0) break;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(fd);
+    return true;
+#endif
+}
+
+// Writes text to a new file beside path, flushes it and renames it over path; the new file is
+// removed on every failure. 0 or a status.
+int32_t ReplaceFile(const fs::path& path, const std::string& text, std::string& message) {
+#ifdef _WIN32
+    fs::path temp = path;
+    temp += L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+    HANDLE handle = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        message = "cannot create " + Describe(temp) + ": " + SystemMessage(error);
+        return static_cast<int32_t>(error);
+    }
+    auto fail = [&](const char* what, DWORD error, bool open) {
+        if (open) CloseHandle(handle);
+        DeleteFileW(temp.c_str());
+        message = std::string(what) + " " + Describe(temp) + ": " + SystemMessage(error);
+        return static_cast<int32_t>(error);
+    };
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(handle, text.data() + done, chunk, &written, nullptr))
+            return fail("cannot write", GetLastError(), true);
+        done += written;
+    }
+    if (!FlushFileBuffers(handle)) return fail("cannot flush", GetLastError(), true);
+    if (!CloseHandle(handle)) return fail("cannot close", GetLastError(), false);
+    if (!MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return fail("cannot rename", GetLastError(), false);
+    return kErrorSuccess;
+#else
+    fs::path temp = path;
+    temp += "." + std::to_string(getpid()) + ".tmp";
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const int error = errno;
+        message = "cannot create " + Describe(temp) + ": " + SystemMessage(error);
+        return StatusFromErrno(error);
+    }
+    auto fail = [&](const char* what, int error, bool open) {
+        if (open) close(fd);
+        unlink(temp.c_str());
+        message = std::string(what) + " " + Describe(temp) + ": " + SystemMessage(error);
+        return StatusFromErrno(error);
+    };
+    struct stat old {};
+    if (stat(path.c_str(), &old) == 0) (void)fchmod(fd, old.st_mode & 07777);  // keep the store's permissions
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t written = write(fd, text.data() + done, text.size() - done);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return fail("cannot write", errno, true);
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    if (fsync(fd) != 0) return fail("cannot flush", errno, true);
+    if (close(fd) != 0) return fail("cannot close", errno, false);
+    if (rename(temp.c_str(), path.c_str()) != 0) return fail("cannot rename", errno, false);
+    // Make the rename itself durable.
+    const int folder = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        (void)fsync(folder);
+        close(folder);
+    }
+    return kErrorSuccess;
+#endif
+}
+
+template <typename Body>
+int32_t Guarded(Body&& body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return kErrorNotEnoughMemory;
+    }
+}
+
+}  // namespace
+
+StandaloneRegistry::StandaloneRegistry(fs::path storePath) : storePath_(std::move(storePath)) {
+    if (storePath_.empty()) throw std::invalid_argument("StandaloneRegistry: the store path is empty");
+    lockPath_ = storePath_;
+    lockPath_ += ".lock";
+}
+
+StandaloneRegistry::~StandaloneRegistry() = default;
+
+std::string StandaloneRegistry::LastError() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return lastError_;
+}
+
+fs::path StandaloneRegistry::DefaultStorePath() {
+#ifdef _WIN32
+    return {};
+#else
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config != nullptr && config[0] == '/') return fs::path(config) / "tarnwick" / "registry.reg";
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] != '\0') return fs::path(home) / ".config" / "tarnwick" / "registry.reg";
+    return {};
+#endif
+}
+
+// ---- store access ----
+
+int32_t StandaloneRegistry::ReadStore(RegModel& model) const {
+    std::string text;
+    bool missing = false;
+    if (!ReadWholeFile(storePath_, text, missing, lastError_)) return kErrorBadRegistryFile;
+    if (missing) {
+        model = RegModel();
+        return kErrorSuccess;
+    }
+    try {
+        model = ParseRegFile(text);
+    } catch (const RegFileError& e) {
+        lastError_ = Describe(storePath_) + " " + e.what();
+        return kErrorBadRegistryFile;
+    }
+    return kErrorSuccess;
+}
+
+int32_t StandaloneRegistry::SaveStore(const RegModel& model) const {
+    return ReplaceFile(storePath_, SerializeRegFile(model), lastError_);
+}
+
+int32_t StandaloneRegistry::Load(RegModel& model) const {
+    std::error_code ec;
+    if (!fs::is_directory(FolderOf(storePath_), ec)) {
+        model = RegModel();
+        return kErrorSuccess;
+    }
+    // Reading without the lock (when the lock file cannot be opened, as in a read-only folder)
+    // is still safe: the store is only ever replaced whole by a rename.
+    FileLock lock;
+    std::string ignored;
+    (void)lock.Acquire(lockPath_, false, ignored);
+    return ReadStore(model);
+}
+
+template <typename Change>
+int32_t StandaloneRegistry::Update(Change&& change) {
+    std::error_code ec;
+    const fs::path folder = FolderOf(storePath_);
+    if (!fs::is_directory(folder, ec)) {
+        // No store yet: find out on an empty registry whether anything is to be saved at all.
+        RegModel empty;
+        bool changed = false;
+        const int32_t status = change(empty, changed);
+        if (status != kErrorSuccess || !changed) return status;
+        fs::create_directories(folder, ec);
+        if (ec) {
+            lastError_ = "cannot create the folder " + Describe(folder) + ": " + ec.message();
+            return StatusFromErrorCode(ec);
+        }
+    }
+    FileLock lock;
+    if (const int32_t status = lock.Acquire(lockPath_, true, lastError_); status != kErrorSuccess) return status;
+    RegModel model;
+    if (const int32_t status = ReadStore(model); status != kErrorSuccess) return status;
+    bool changed = false;
+    const int32_t status = change(model, changed);
+    if (status != kErrorSuccess || !changed) return status;
+    return SaveStore(model);
+}
+
+// ---- handles ----
+
+bool StandaloneRegistry::ResolveHandle(RegKey key, OpenKey& out) const {
+    if (const uint32_t root = PredefinedRootOf(key); root != 0) {
+        out = OpenKey{root, {}, true};
+        return true;
+    }
+    const auto it = handles_.find(key);
+    if (it == handles_.end()) return false;
+    out = it->second;
+    return true;
+}
+
+int32_t StandaloneRegistry::OpenOrCreate(uint32_t hKey, const std::string& subKey, uint32_t samDesired,
+                                         bool create, RegKey* result, uint32_t* disposition) {
+    OpenKey base;
+    if (RegModel::IsRoot(hKey)) {
+        base = OpenKey{hKey, {}, true};
+    } else if (!ResolveHandle(hKey, base)) {
+        return kErrorInvalidHandle;
+    }
+    std::vector<std::string> names;
+    if (const int32_t status = SplitSubKey(subKey, names); status != kErrorSuccess) return status;
+    OpenKey opened{base.root, base.path, AllowsSetValue(samDesired)};
+    opened.path.insert(opened.path.end(), names.begin(), names.end());
+    if (opened.path.size() > kMaxKeyDepth) return kErrorInvalidParameter;
+
+    uint32_t how = 0;
+    int32_t status;
+    if (create) {
+        status = Update([&](RegModel& model, bool& changed) -> int32_t {
+            if (model.FindKey(base.root, base.path) == nullptr) return kErrorKeyDeleted;
+            changed = model.CreateKey(opened.root, opened.path).second;
+            how = changed ? 1 : 2;
+            return kErrorSuccess;
+        });
+    } else {
+        RegModel model;
+        status = Load(model);
+        if (status == kErrorSuccess && model.FindKey(base.root, base.path) == nullptr) status = kErrorKeyDeleted;
+        if (status == kErrorSuccess && model.FindKey(opened.root, opened.path) == nullptr)
+            status = kErrorFileNotFound;
+    }
+    if (status != kErrorSuccess) return status;
+
+    RegKey handle = g_nextHandle.fetch_add(4);
+    handles_.emplace(handle, std::move(opened));
+    *result = handle;
+    if (disposition != nullptr) *disposition = how;
+    return kErrorSuccess;
+}
+
+int32_t StandaloneRegistry::ChangeValue(RegKey key, const std::string& valueName, const StoredValue* newValue) {
+    OpenKey target;
+    if (!ResolveHandle(key, target)) return kErrorInvalidHandle;
+    if (!target.canSetValue) return kErrorAccessDenied;
+    const std::string name = CutAtNul(valueName);
+    return Update([&](RegModel& model, bool& changed) -> int32_t {
+        RegKeyNode* node = model.FindKey(target.root, target.path);
+        if (node == nullptr) return kErrorKeyDeleted;
+        if (newValue != nullptr) {
+            changed = node->SetValue(name, *newValue);
+            return kErrorSuccess;
+        }
+        if (!node->DeleteValue(name)) return kErrorFileNotFound;
+        changed = true;
+        return kErrorSuccess;
+    });
+}
+
+// ---- the five operations ----
+
+int32_t StandaloneRegistry::RegCreateKeyExA(uint32_t hKey, const std::string& subKey, uint32_t reserved,
+                                            const char* /*className*/, uint32_t /*options*/, uint32_t samDesired,
+                                            const RegSecurityAttributes* /*securityAttributes*/, RegKey* result,
+                                            uint32_t* disposition) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    lastError_.clear();
+    if (result == nullptr) return kErrorInvalidParameter;
+    *result = 0;
+    if (reserved != 0) return kErrorInvalidParameter;
+    return Guarded([&] { return OpenOrCreate(hKey, subKey, samDesired, true, result, disposition); });
+}
+
+int32_t StandaloneRegistry::RegOpenKeyExA(uint32_t hKey, const std::string& subKey, uint32_t /*options*/,
+                                          uint32_t samDesired, RegKey* result) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    lastError_.clear();
+    if (result == nullptr) return kErrorInvalidParameter;
+    *result = 0;
+    return Guarded([&] { return OpenOrCreate(hKey, subKey, samDesired, false, result, nullptr); });
+}
+
+int32_t StandaloneRegistry::RegSetValueExA(RegKey key, const std::string& valueName, uint32_t reserved,
+                                           uint32_t type, const uint8_t* data, uint32_t cbData) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    lastError_.clear();
+    OpenKey target;
+    if (!ResolveHandle(key, target)) return kErrorInvalidHandle;
+    if (reserved != 0 || (data == nullptr && cbData != 0)) return kErrorInvalidParameter;
+    if (!IsValidValueName(CutAtNul(valueName))) return kErrorInvalidParameter;
+    return Guarded([&] {
+        StoredValue value{type, std::vector<uint8_t>(data, data + cbData)};
+        return ChangeValue(key, valueName, &value);
+    });
+}
+
+int32_t StandaloneRegistry::RegDeleteValueA(RegKey key, const std::string& valueName) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    lastError_.clear();
+    return Guarded([&] { return ChangeValue(key, valueName, nullptr); });
+}
+
+int32_t StandaloneRegistry::RegCloseKey(RegKey key) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    lastError_.clear();
+    if (PredefinedRootOf(key) != 0) return kErrorSuccess;
+    return handles_.erase(key) == 0 ? kErrorInvalidHandle : kErrorSuccess;
+}
+
+// ---- direct queries ----
+
+std::optional<StoredValue> StandaloneRegistry::QueryValue(uint32_t root, const std::string& keyPath,
+                                                          const std::string& valueName) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    lastError_.clear();
+    std::vector<std::string> names;
+    if (!RegModel::IsRoot(root) || SplitSubKey(keyPath, names) != kErrorSuccess) return std::nullopt;
+    RegModel model;
+    if (Load(model) != kErrorSuccess) return std::nullopt;
+    const RegKeyNode* key = model.FindKey(root, names);
+    if (key == nullptr) return std::nullopt;
+    const StoredValue* value = key->FindValue(CutAtNul(valueName));
+    if (value == nullptr) return std::nullopt;
+    return *value;
+}
+
+bool StandaloneRegistry::KeyExists(uint32_t root, const std::string& keyPath) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    lastError_.clear();
+    std::vector<std::string> names;
+    if (!RegModel::IsRoot(root) || SplitSubKey(keyPath, names) != kErrorSuccess) return false;
+    RegModel model;
+    if (Load(model) != kErrorSuccess) return false;
+    return model.FindKey(root, names) != nullptr;
+}
+
+}  // namespace tarnwick
