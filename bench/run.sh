@@ -1,0 +1,136 @@
+#!/usr/bin/env bash
+# The benchmark in one command: builds bench_page (preset linux), times the programs' start-up
+# when they are built (the Linux program under Xvfb; the Windows program's size and start-up
+# under Wine), then runs the page benchmark, which prints everything as one table.
+#
+# Start-up time is from starting the process until xdotool finds its window "Tarnwick" mapped,
+# polled without sleeping; the median of several starts. Wine's prefix is made and warmed first,
+# so the figure is a warm start, not Wine's first-time set-up.
+#
+# Environment: TARNWICK_BUILD (default build/linux), TARNWICK_WINDOWS_BUILD (default
+# build/windows), TMPDIR for the work folder (the page benchmark writes there, 64 MiB files).
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${TARNWICK_BUILD:-$root/build/linux}
+winbuild=${TARNWICK_WINDOWS_BUILD:-$root/build/windows}
+starts=${TARNWICK_BENCH_STARTS:-5}
+
+if [[ ! -f $build/CMakeCache.txt ]]; then
+    (cd "$root" && cmake --preset linux >/dev/null)
+fi
+cmake --build "$build" --target bench_page -j2 >/dev/null
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-bench.XXXXXX")
+started_pid=""
+cleanup() {
+    [[ -n $started_pid ]] && kill "$started_pid" 2>/dev/null
+    if [[ -d $work/wineprefix ]]; then
+        WINEPREFIX=$work/wineprefix wineserver -k 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+median() {
+    sort -n | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)] }'
+}
+
+now_us() {
+    local t=${EPOCHREALTIME/./}
+    echo "$t"
+}
+
+# time_window_ms COMMAND...: starts the command in the background, polls for the window, prints
+# the elapsed milliseconds (empty on a 30 s timeout) and stops what it started.
+time_window_ms() {
+    local t0 t1 found=""
+    t0=$(now_us)
+    "$@" >/dev/null 2>&1 &
+    started_pid=$!
+    while (($(now_us) - t0 < 30000000)); do
+        if xdotool search --onlyvisible --name '^Tarnwick$' >/dev/null 2>&1; then
+            found=1
+            break
+        fi
+    done
+    t1=$(now_us)
+    kill "$started_pid" 2>/dev/null || true
+    wait "$started_pid" 2>/dev/null || true
+    started_pid=""
+    [[ -n $found ]] && awk -v d=$((t1 - t0)) 'BEGIN { printf "%.0f\n", d / 1000 }'
+    return 0
+}
+
+# Runs inside xvfb-run: "times FILE PROGRAM ARGS..." appends one figure a line to FILE.
+if [[ ${1:-} == --inside-x ]]; then
+    shift
+    out=$1
+    kind=$2
+    shift 2
+    if [[ $kind == wine ]]; then
+        wineboot -i >/dev/null 2>&1 || true
+        wineserver -w 2>/dev/null || true
+        time_window_ms "$@" >/dev/null  # the first start loads Wine's own pieces
+        wineserver -k 2>/dev/null || true
+    fi
+    for ((i = 0; i < starts; i++)); do
+        time_window_ms "$@" >>"$out"
+        [[ $kind == wine ]] && { wineserver -k 2>/dev/null || true; }
+    done
+    exit 0
+fi
+
+rows=()
+have_x=""
+command -v xvfb-run >/dev/null && command -v xdotool >/dev/null && have_x=1
+
+# The Linux program, from a program folder of its own with a home of its own.
+linux_program=$build/tarnwick
+if [[ -x $linux_program && -n $have_x ]]; then
+    mkdir -p "$work/linux/program" "$work/linux/home/.config" "$work/linux/runtime"
+    chmod 700 "$work/linux/runtime"
+    cp "$linux_program" "$work/linux/program/tarnwick"
+    HOME=$work/linux/home XDG_CONFIG_HOME=$work/linux/home/.config XDG_RUNTIME_DIR=$work/linux/runtime \
+        TARNWICK_BENCH_STARTS=$starts xvfb-run -a -s "-screen 0 1024x768x24" \
+        "$0" --inside-x "$work/linux/times" linux "$work/linux/program/tarnwick" || true
+    figure=$( [[ -f $work/linux/times ]] && median <"$work/linux/times" )
+    n=$( [[ -f $work/linux/times ]] && wc -l <"$work/linux/times" || echo 0 )
+    if [[ -n $figure ]]; then
+        rows+=("Linux program: start -> window shown (Xvfb)|$figure ms|median of $n starts")
+    else
+        rows+=("Linux program: start -> window shown (Xvfb)|failed|no window within 30 s")
+    fi
+elif [[ -x $linux_program ]]; then
+    rows+=("Linux program: start -> window shown (Xvfb)|n/a|xvfb-run or xdotool missing")
+else
+    rows+=("Linux program: start -> window shown (Xvfb)|n/a|$linux_program not built")
+fi
+
+# The Windows program under Wine, in a prefix of its own.
+windows_program=$winbuild/tarnwick.exe
+if [[ -f $windows_program ]]; then
+    size=$(stat -c %s "$windows_program")
+    rows+=("Windows program: size of tarnwick.exe|$size bytes|$(awk -v s="$size" 'BEGIN { printf "%.2f MiB", s / 1048576 }'), static, no DLLs beside it")
+    if [[ -n $have_x ]] && command -v wine >/dev/null; then
+        mkdir -p "$work/windows/program"
+        cp "$windows_program" "$work/windows/program/tarnwick.exe"
+        WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+            TARNWICK_BENCH_STARTS=$starts xvfb-run -a -s "-screen 0 1024x768x24" \
+            "$0" --inside-x "$work/windows/times" wine wine "$work/windows/program/tarnwick.exe" || true
+        figure=$( [[ -f $work/windows/times ]] && median <"$work/windows/times" )
+        n=$( [[ -f $work/windows/times ]] && wc -l <"$work/windows/times" || echo 0 )
+        if [[ -n $figure ]]; then
+            rows+=("Windows program: start -> window shown (Wine)|$figure ms|median of $n warm starts")
+        else
+            rows+=("Windows program: start -> window shown (Wine)|failed|no window within 30 s")
+        fi
+    else
+        rows+=("Windows program: start -> window shown (Wine)|n/a|wine, xvfb-run or xdotool missing")
+    fi
+else
+    rows+=("Windows program: size of tarnwick.exe|n/a|$windows_program not built")
+    rows+=("Windows program: start -> window shown (Wine)|n/a|$windows_program not built")
+fi
+
+"$build/bench/bench_page" "$work/page" "${rows[@]}"
