@@ -23,7 +23,8 @@ std::u16string SingleToText(float value)
         text.erase(0, 1);
     size_t e = text.find('e');
     int exponent = std::atoi(text.c_str() + e + 1);
-    std::string digits = text.substr(0, 1) + text.substr(2, e - 2);  // 7 digits, no point
+    std::string digits(1, text[0]);  // 7 digits, no point
+    digits.append(text, 2, e - 2);
 
     while (digits.size() > 1 && digits.back() == '0')
         digits.pop_back();
@@ -32,16 +33,23 @@ std::u16string SingleToText(float value)
 
     std::string plain;
     if (exponent < 0) {
-        plain = "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
+        plain.append("0.");
+        plain.append(static_cast<size_t>(-exponent - 1), '0');
+        plain.append(digits);
     } else if (static_cast<size_t>(exponent) + 1 >= digits.size()) {
-        plain = digits + std::string(static_cast<size_t>(exponent) + 1 - digits.size(), '0');
+        plain.append(digits);
+        plain.append(static_cast<size_t>(exponent) + 1 - digits.size(), '0');
     } else {
-        plain = digits.substr(0, static_cast<size_t>(exponent) + 1) + "." +
-                digits.substr(static_cast<size_t>(exponent) + 1);
+        const auto whole = static_cast<size_t>(exponent) + 1;
+        plain.append(digits, 0, whole);
+        plain.push_back('.');
+        plain.append(digits, whole, std::string::npos);
     }
+    std::u16string result;
     if (negative)
-        plain.insert(0, "-");
-    return std::u16string(plain.begin(), plain.end());
+        result.push_back(u'-');
+    result.append(plain.begin(), plain.end());
+    return result;
 }
 
 }  // namespace tarnwick

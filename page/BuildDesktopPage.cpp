@@ -33,7 +33,7 @@ void frmMain::BuildDesktopPage()
     else
         PageText += page.pageText;
     try {
-        ReplaceFile(PagePath(), {"\r\n", PageText, "\r\n"});
+        ReplaceFileAtomically(PagePath(), {"\r\n", PageText, "\r\n"});
     } catch (const AppError& error) {
         throw AppError(error.Number(), error.Description(),
                        "Cannot write the page " + ToUtf8(PagePath().u16string()) + ".");

@@ -171,7 +171,7 @@ std::string ReadWholeFile(const fs::path& path)
     return bytes;
 }
 
-void ReplaceFile(const fs::path& path, std::initializer_list<std::string_view> pieces)
+void ReplaceFileAtomically(const fs::path& path, std::initializer_list<std::string_view> pieces)
 {
     const std::string context = "Cannot write the file " + Describe(path) + ".";
     RemoveStaleTemporaries(path);
@@ -228,7 +228,7 @@ std::string ReadWholeFile(const fs::path& path)
     return bytes;
 }
 
-void ReplaceFile(const fs::path& path, std::initializer_list<std::string_view> pieces)
+void ReplaceFileAtomically(const fs::path& path, std::initializer_list<std::string_view> pieces)
 {
     const std::string context = "Cannot write the file " + Describe(path) + ".";
     RemoveStaleTemporaries(path);

@@ -16,7 +16,7 @@ std::string ReadWholeFile(const std::filesystem::path& path);
 // in the same folder, flushed to disk and renamed over path in one step. On any failure path is
 // left as it was and the new file is removed. Files that an earlier, killed run left behind are
 // removed first.
-void ReplaceFile(const std::filesystem::path& path, std::initializer_list<std::string_view> pieces);
+void ReplaceFileAtomically(const std::filesystem::path& path, std::initializer_list<std::string_view> pieces);
 
 // The name pattern of the new file while it is written: "<name>.<process id>.tmp".
 std::filesystem::path TemporaryPathFor(const std::filesystem::path& path);

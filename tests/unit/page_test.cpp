@@ -95,7 +95,7 @@ TEST(PageFile, ReplaceFileWritesAllPiecesAndLeavesNoTemporary)
     test::TempFolder folder;
     const auto page = folder / "2.htm";
     test::WriteBytes(page, "old");
-    ReplaceFile(page, {"\r\n", "body", "\r\n"});
+    ReplaceFileAtomically(page, {"\r\n", "body", "\r\n"});
     EXPECT_EQ(test::ReadBytes(page), "\r\nbody\r\n");
     EXPECT_EQ(test::FolderEntries(folder.Path()), (std::vector<std::string>{"2.htm"}));
 }
@@ -105,7 +105,7 @@ TEST(PageFile, AFailedReplacementLeavesTheOldFileAndNoTemporary)
     test::TempFolder folder;
     const auto page = folder / "2.htm";
     std::filesystem::create_directory(page);  // a folder cannot be replaced by a file
-    EXPECT_THROW(ReplaceFile(page, {"x"}), AppError);
+    EXPECT_THROW(ReplaceFileAtomically(page, {"x"}), AppError);
     EXPECT_TRUE(std::filesystem::is_directory(page));
     EXPECT_EQ(test::FolderEntries(folder.Path()), (std::vector<std::string>{"2.htm"}));
 }
@@ -117,7 +117,7 @@ TEST(PageFile, LeftoversOfDeadRunsAreRemovedButOtherFilesStay)
     test::WriteBytes(folder / "2.htm.999999999.tmp", "half a page");  // no such process
     test::WriteBytes(folder / "2.htm.notes.tmp", "not ours");
     test::WriteBytes(folder / "2.htm.bak", "not ours");
-    ReplaceFile(page, {"new"});
+    ReplaceFileAtomically(page, {"new"});
     EXPECT_EQ(test::FolderEntries(folder.Path()), (std::vector<std::string>{"2.htm", "2.htm.bak", "2.htm.notes.tmp"}));
 }
 

@@ -1,0 +1,74 @@
+# Tarnwick: one command runs the program, one passes the tests. Both install what is missing
+# (Debian packages; run as root or with sudo available).
+
+SHELL := /bin/bash
+JOBS ?= 2
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+# What the build, the program and the tests need.
+RUN_PACKAGES := cmake make g++ libgtest-dev libgmock-dev googletest qt6-base-dev fonts-liberation
+TEST_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 \
+  xvfb xauth xdotool x11-utils imagemagick icoutils libimage-exiftool-perl clang libclang-rt-14-dev \
+  util-linux procps
+
+.PHONY: all run run-windows test test-linux test-windows test-sanitize fuzz-smoke bench \
+        build-linux build-windows deps-run deps-test clean
+
+all: build-linux
+
+# Installs the packages named in $(1) that are not installed yet.
+define install_missing
+	@missing=$$(for p in $(1); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:" $$missing; \
+	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+endef
+
+deps-run:
+	$(call install_missing,$(RUN_PACKAGES))
+
+deps-test:
+	$(call install_missing,$(TEST_PACKAGES))
+
+build-linux: deps-run
+	cmake --preset linux >/dev/null
+	cmake --build build/linux -j$(JOBS)
+
+build-windows: deps-test
+	cmake --preset windows >/dev/null
+	cmake --build build/windows -j$(JOBS)
+
+# The Linux program on the current display.
+run: build-linux
+	build/linux/tarnwick
+
+# The Windows program under Wine.
+run-windows: build-windows
+	cd build/windows && wine tarnwick.exe
+
+test-linux: deps-test
+	cmake --preset linux >/dev/null
+	cmake --build build/linux -j$(JOBS)
+	ctest --test-dir build/linux --output-on-failure -j$(JOBS)
+
+test-windows: build-windows
+	ctest --test-dir build/windows --output-on-failure
+
+test-sanitize: deps-test
+	cmake --preset linux-sanitize -DTARNWICK_GUI=OFF >/dev/null
+	cmake --build build/linux-sanitize -j$(JOBS)
+	ctest --test-dir build/linux-sanitize --output-on-failure -j$(JOBS)
+
+fuzz-smoke: deps-test
+	fuzz/run.sh all 5
+
+# Every test: Linux unit and end-to-end tests, the same core under ASan/UBSan, short fuzz runs,
+# and the Windows program's unit and end-to-end tests under Wine.
+test: test-linux test-sanitize fuzz-smoke test-windows
+
+bench: build-linux
+	bench/run.sh
+
+clean:
+	rm -rf build
