@@ -1,4 +1,4 @@
-// Page generation benchmark: frmMain::RunCommand (ReadWholeFile + BuildPageText + ReplaceFile,
+// Page generation benchmark: frmMain::RunCommand (ReadWholeFile + BuildPageText + ReplaceFileAtomically,
 // then a no-op wallpaper) on generated HTML-like templates, against `cat template > page` on the
 // same file system in the same run. Prints one table; run through bench/run.sh.
 //
@@ -96,7 +96,7 @@ void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { Counte
 
 // ---- fsync timing ---------------------------------------------------------------------------
 // The executable's fsync takes the place of libc's for the core linked into it, so the time
-// ReplaceFile spends flushing (the file, then its folder) is measured exactly.
+// ReplaceFileAtomically spends flushing (the file, then its folder) is measured exactly.
 
 namespace {
 std::atomic<long long> g_fsyncNanos{0};
@@ -309,7 +309,7 @@ Phases TimePhases(const fs::path& folder)
     PageResult page = BuildPageText(text, "1024", "768");
     auto t2 = Clock::now();
     text = std::string();
-    ReplaceFile(folder / "2.htm", {"\r\n", page.pageText, "\r\n"});
+    ReplaceFileAtomically(folder / "2.htm", {"\r\n", page.pageText, "\r\n"});
     auto t3 = Clock::now();
     p.read = Seconds(t1 - t0);
     p.build = Seconds(t2 - t1);
@@ -447,7 +447,7 @@ int main(int argc, char** argv)
         }
 
         std::printf("Tarnwick benchmark: Run Tarnwick's page step (frmMain::RunCommand: ReadWholeFile + BuildPageText +\n"
-                    "ReplaceFile with fsync) vs `cat 1.htm > page`, same folder (%s, %s), median of repeated runs.\n"
+                    "ReplaceFileAtomically with fsync) vs `cat 1.htm > page`, same folder (%s, %s), median of repeated runs.\n"
                     "Peak memory: heap = counting allocator (bytes live at the peak), RSS = VmHWM delta; both over the\n"
                     "template size T. Screen 1024 x 768.\n\n",
                     work.c_str(), FileSystemType(work).c_str());
