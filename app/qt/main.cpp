@@ -32,11 +32,23 @@ using namespace tarnwick;
 
 const char* programName = "tarnwick";
 
+// The program's path as it can be typed into a shell.
+std::string ShellWord(const std::string& text)
+{
+    if (text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./+-:@%,=") ==
+        std::string::npos)
+        return text;
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 void PrintNoDisplay(const std::string& why)
 {
     std::fprintf(stderr,
                  "%s: %s; run it in a desktop session, or under a virtual X server: xvfb-run -a %s\n",
-                 programName, why.c_str(), programName);
+                 programName, why.c_str(), ShellWord(programName).c_str());
 }
 
 std::string DisplayName()
