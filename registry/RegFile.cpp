@@ -364,7 +364,7 @@ bool IsValidKeyName(std::string_view name) noexcept {
 
 // ---- RegKeyNode ----
 
-RegKeyNode::RegKeyNode(std::string name) : name_(std::move(name)) {}
+RegKeyNode::RegKeyNode(std::string name, std::size_t depth) : name_(std::move(name)), depth_(depth) {}
 
 RegKeyNode* RegKeyNode::FindChild(std::string_view name) {
     const auto it = childIndex_.find(FoldRegName(name));
@@ -380,7 +380,9 @@ std::pair<RegKeyNode*, bool> RegKeyNode::AddChild(std::string_view name) {
     std::string folded = FoldRegName(name);
     const auto it = childIndex_.find(folded);
     if (it != childIndex_.end()) return {it->second, false};
-    children_.push_back(std::make_unique<RegKeyNode>(std::string(name)));
+    if (!IsValidKeyName(name)) throw std::invalid_argument("invalid registry key name");
+    if (depth_ >= kMaxKeyDepth) throw std::invalid_argument("registry keys nested deeper than 512 levels");
+    children_.push_back(std::make_unique<RegKeyNode>(std::string(name), depth_ + 1));
     RegKeyNode* child = children_.back().get();
     childIndex_.emplace(std::move(folded), child);
     return {child, true};
@@ -400,6 +402,7 @@ bool RegKeyNode::SetValue(std::string_view name, StoredValue value) {
         existing = std::move(value);
         return true;
     }
+    if (!IsValidValueName(name)) throw std::invalid_argument("invalid registry value name");
     values_.push_back(NamedValue{std::string(name), std::move(value)});
     valueIndex_.emplace(std::move(folded), values_.size() - 1);
     return true;

@@ -83,7 +83,8 @@ public:
         bool operator==(const NamedValue&) const = default;
     };
 
-    explicit RegKeyNode(std::string name);
+    // A root key (depth 0).
+    explicit RegKeyNode(std::string name, std::size_t depth = 0);
     RegKeyNode(const RegKeyNode&) = delete;
     RegKeyNode& operator=(const RegKeyNode&) = delete;
     ~RegKeyNode() = default;
@@ -93,13 +94,15 @@ public:
     RegKeyNode* FindChild(std::string_view name);
     const RegKeyNode* FindChild(std::string_view name) const;
     // Returns the child of that name, creating it (with this spelling) when missing; the flag
-    // tells whether it was created. The name must satisfy IsValidKeyName.
+    // tells whether it was created. Throws std::invalid_argument when the name fails
+    // IsValidKeyName or the child would lie deeper than kMaxKeyDepth below its root.
     std::pair<RegKeyNode*, bool> AddChild(std::string_view name);
     const std::vector<std::unique_ptr<RegKeyNode>>& Children() const noexcept { return children_; }
 
     const StoredValue* FindValue(std::string_view name) const;
     // Stores the value; an existing value of the same name (in any case) keeps its spelling and
-    // position. Returns false when the value was already exactly that.
+    // position. Returns false when the value was already exactly that. Throws
+    // std::invalid_argument when the name fails IsValidValueName.
     bool SetValue(std::string_view name, StoredValue value);
     // Returns false when there is no such value.
     bool DeleteValue(std::string_view name);
@@ -110,6 +113,7 @@ public:
 
 private:
     std::string name_;
+    std::size_t depth_;  // levels below the root
     std::vector<std::unique_ptr<RegKeyNode>> children_;
     std::unordered_map<std::string, RegKeyNode*> childIndex_;  // folded name -> child
     std::vector<NamedValue> values_;
@@ -139,8 +143,7 @@ public:
     RegKeyNode* FindKey(uint32_t root, const std::vector<std::string>& path);
     const RegKeyNode* FindKey(uint32_t root, const std::vector<std::string>& path) const;
     // Creates the key and its missing ancestors; the flag tells whether the key itself was
-    // created. Null when root is unknown. Names must satisfy IsValidKeyName and path must not
-    // be deeper than kMaxKeyDepth.
+    // created. Null when root is unknown. Throws std::invalid_argument (see AddChild).
     std::pair<RegKeyNode*, bool> CreateKey(uint32_t root, const std::vector<std::string>& path);
 
     bool operator==(const RegModel& other) const;

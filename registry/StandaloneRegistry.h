@@ -66,8 +66,8 @@ public:
                                           const std::string& valueName) const;
     bool KeyExists(uint32_t root, const std::string& keyPath) const;
 
-    // $XDG_CONFIG_HOME/tarnwick/registry.reg, else $HOME/.config/tarnwick/registry.reg; empty when
-    // neither is set, and always empty on Windows.
+    // $XDG_CONFIG_HOME/tarnwick/registry.reg when that variable holds an absolute path, else
+    // $HOME/.config/tarnwick/registry.reg; empty when neither applies, and always on Windows.
     static std::filesystem::path DefaultStorePath();
 
     const std::filesystem::path& StorePath() const noexcept { return storePath_; }

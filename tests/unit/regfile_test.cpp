@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -217,6 +218,25 @@ TEST(RegFileNames, CaseInsensitiveAndCasePreserving) {
     ASSERT_EQ(one->Values().size(), 1u);
     EXPECT_EQ(one->Values()[0].name, "V");
     EXPECT_EQ(one->Values()[0].value, Text("2"));
+}
+
+// The tree refuses what the file could not hold, so whatever it holds can be written and read back.
+TEST(RegFileNames, TreeRefusesNamesTheFileCannotHold) {
+    RegModel model;
+    RegKeyNode& root = *model.Root(HKEY_CURRENT_USER_VALUE);
+    for (const std::string& bad : {std::string(), std::string("a\\b"), std::string("a\rb"), std::string("a\nb"),
+                                   std::string("a\0b", 3), std::string(256, 'k')})
+        EXPECT_THROW(root.AddChild(bad), std::invalid_argument) << bad;
+    EXPECT_NO_THROW(root.AddChild(std::string(255, 'k')));
+    for (const std::string& bad : {std::string("a\rb"), std::string("a\nb"), std::string("a\0b", 3)})
+        EXPECT_THROW(root.SetValue(bad, Text("x")), std::invalid_argument);
+    EXPECT_TRUE(root.Children().size() == 1 && root.Values().empty());
+
+    const std::vector<std::string> deepest(kMaxKeyDepth, "k");
+    RegKeyNode* last = model.CreateKey(HKEY_CURRENT_USER_VALUE, deepest).first;
+    EXPECT_THROW(last->AddChild("one-too-many"), std::invalid_argument);
+    EXPECT_EQ(model.Root(0x80000004u), nullptr);
+    EXPECT_EQ(model.CreateKey(0x80000004u, {"x"}).first, nullptr);
 }
 
 TEST(RegFileRead, AcceptsWhatPeopleWrite) {
