@@ -51,7 +51,6 @@ MainWindow::MainWindow(frmMain& form, int dotsPerInch, QPixmap picture, QCursor 
     setFixedSize(FormWidthPixels(dotsPerInch_), FormHeightPixels(dotsPerInch_));
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
-    setFocusPolicy(Qt::StrongFocus);
 }
 
 void MainWindow::paintEvent(QPaintEvent*)

@@ -16,6 +16,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/AppError.h"
@@ -65,27 +66,29 @@ std::string DisplayName()
 // While QApplication connects to the display, Qt's messages are held back: when it cannot
 // connect, Qt ends with a fatal message (and an abort), which becomes one line of ours instead.
 struct HeldMessage {
-    QtMsgType type;
+    std::string category;
     QString text;
 };
 std::vector<HeldMessage> heldMessages;
 QtMessageHandler previousHandler = nullptr;
 
-void HoldMessage(QtMsgType type, const QMessageLogContext&, const QString& text)
+void HoldMessage(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
     if (type == QtFatalMsg) {
         PrintNoDisplay("cannot open the display \"" + DisplayName() + "\"");
         std::fflush(nullptr);
         std::_Exit(1);
     }
-    heldMessages.push_back({type, text});
+    const char* category = context.category;
+    heldMessages.push_back({category != nullptr && std::string_view(category) != "default" ? category : "", text});
 }
 
 void ReleaseMessages()
 {
     qInstallMessageHandler(previousHandler);
     for (const HeldMessage& held : heldMessages)
-        std::fprintf(stderr, "%s\n", held.text.toLocal8Bit().constData());
+        std::fprintf(stderr, "%s%s%s\n", held.category.c_str(), held.category.empty() ? "" : ": ",
+                     held.text.toLocal8Bit().constData());
     heldMessages.clear();
 }
 
