@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# The stand-alone registry store under faults: concurrent writers, and damaged store files.
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+SECONDS_OF_WORK=${TARNWICK_FAULT_SECONDS:-3}
+
+# Two processes set and delete values of the same key for a bounded time while a third parses
+# the store file over and over: no update is lost, no deleted value comes back, and every
+# version of the store that could be seen parses.
+case_concurrent_writers() {
+    "$DRIVER" hammer "$STORE" A "$SECONDS_OF_WORK" 5000 >"$CASE_DIR/a.out" 2>"$CASE_DIR/a.err" &
+    local a=$!
+    "$DRIVER" hammer "$STORE" B "$SECONDS_OF_WORK" 5000 >"$CASE_DIR/b.out" 2>"$CASE_DIR/b.err" &
+    local b=$!
+    "$DRIVER" watch "$STORE" "$SECONDS_OF_WORK" >"$CASE_DIR/w.out" 2>"$CASE_DIR/w.err" &
+    local w=$!
+    local sa=0 sb=0 sw=0
+    wait "$a" || sa=$?
+    wait "$b" || sb=$?
+    wait "$w" || sw=$?
+    ERR="$CASE_DIR/a.err"
+    ((sa == 0)) || fail "writer A failed (exit $sa)"
+    ERR="$CASE_DIR/b.err"
+    ((sb == 0)) || fail "writer B failed (exit $sb)"
+    ERR="$CASE_DIR/w.err"
+    ((sw == 0)) || fail "a reader saw a store that does not parse"
+    local na nb
+    na=$(cat "$CASE_DIR/a.out")
+    nb=$(cat "$CASE_DIR/b.out")
+    ((na >= 3 && nb >= 3)) || fail "too little work done to mean anything (A $na, B $nb iterations)"
+    note "A: $na iterations, B: $nb iterations, reader: $(cat "$CASE_DIR/w.out")"
+    ERR="$CASE_DIR/err"
+    driver verify "$STORE" A "$na"
+    ((STATUS == 0)) || fail "updates of A were lost"
+    driver verify "$STORE" B "$nb"
+    ((STATUS == 0)) || fail "updates of B were lost"
+    expect_no_temporaries
+}
+
+# A store that is already there, written by the registry itself.
+valid_store() {
+    driver set "$STORE" Title 'C:\Games "best"'
+    expect_success
+    driver set "$STORE" Long "$(printf 'a fairly long text value, number %s; ' {1..20})"
+    expect_success
+    driver set "$STORE" Last 'the end'
+    expect_success
+    grep -q '^"Long"=' "$STORE" || fail "the store does not hold the value Long"
+}
+
+# expect_rejected_store: every way in reports the store as unreadable (1010) and leaves it
+# exactly as it was, not even rewritten in place.
+expect_rejected_store() {
+    cp -p "$STORE" "$CASE_DIR/store-before"
+    local inode
+    inode=$(stat -c %i "$STORE")
+    driver set "$STORE" Title 'new'
+    expect_failure "RegSetValueExA\(Title\): status 1010|RegCreateKeyExA: status 1010"
+    driver delete "$STORE" Title
+    expect_failure "status 1010"
+    # The Run command: the page is written, the wallpaper cannot be kept.
+    small_template
+    driver run "$PROG" "$STORE" --os 98
+    expect_failure "The desktop wallpaper could not be set" "0x800703F2" "corrupt"
+    cmp -s "$STORE" "$CASE_DIR/store-before" || fail "the damaged store was changed"
+    [[ $(stat -c %i "$STORE") == "$inode" ]] || fail "the damaged store was replaced"
+    [[ $(stat -c %Y "$STORE") == $(stat -c %Y "$CASE_DIR/store-before") ]] || fail "the damaged store was rewritten"
+    expect_no_temporaries
+}
+
+# Cut in the middle of a quoted value (as a crash of a writer without atomic saves would).
+case_truncated_store() {
+    valid_store
+    local cut
+    cut=$(grep -b -o '"Long"="a fairly' "$STORE" | cut -d: -f1)
+    [[ -n $cut ]] || fail "cannot find where to cut the store"
+    head -c $((cut + 20)) "$STORE" >"$CASE_DIR/cut" && cat "$CASE_DIR/cut" >"$STORE"
+    expect_rejected_store
+}
+
+# Cut to nothing: an existing empty file is not an empty registry.
+case_empty_store() {
+    valid_store
+    : >"$STORE"
+    expect_rejected_store
+}
+
+# Bytes that are no REGEDIT4 text at all (the driver's own first 4 KiB: fixed, binary).
+case_garbage_store() {
+    head -c 4096 "$DRIVER" >"$STORE"
+    expect_rejected_store
+}
+
+# A good header and section, then garbage.
+case_garbage_after_header() {
+    { printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\TarnwickFaults]\r\n'; head -c 512 "$DRIVER"; } >"$STORE"
+    expect_rejected_store
+}
+
+run_case "$@"
