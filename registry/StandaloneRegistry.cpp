@@ -275,7 +275,7 @@ bool ReadWholeFile(const fs::path& path, std::string& text, bool& missing, std::
 
 // Writes text to a new file beside path, flushes it and renames it over path; the new file is
 // removed on every failure. 0 or a status.
-int32_t ReplaceFile(const fs::path& path, const std::string& text, std::string& message) {
+int32_t WriteStoreFileAtomically(const fs::path& path, const std::string& text, std::string& message) {
 #ifdef _WIN32
     fs::path temp = path;
     temp += L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
@@ -399,7 +399,7 @@ int32_t StandaloneRegistry::ReadStore(RegModel& model) const {
 }
 
 int32_t StandaloneRegistry::SaveStore(const RegModel& model) const {
-    return ReplaceFile(storePath_, SerializeRegFile(model), lastError_);
+    return WriteStoreFileAtomically(storePath_, SerializeRegFile(model), lastError_);
 }
 
 int32_t StandaloneRegistry::Load(RegModel& model) const {
