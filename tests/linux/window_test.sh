@@ -111,32 +111,32 @@ $report"
     expect_quiet
 }
 
-# cursor_at X Y: the cursor shown at window pixel (X, Y), as "WIDTHxHEIGHT HOTX,HOTY OPAQUE".
-cursor_at() {
+# expect_cursor X Y hand|other: moves the pointer to window pixel (X, Y) and waits for the cursor
+# to be (or not be) the hand; the cursor last seen goes to SHOWN.
+expect_cursor() {
     xdotool mousemove "$((WIN_X + $1))" "$((WIN_Y + $2))"
-    sleep 0.15
-    "$TARNWICK_XPROBE" cursor || fail "cannot read the cursor"
+    local tenths=30
+    while :; do
+        SHOWN=$("$TARNWICK_XPROBE" cursor) || fail "cannot read the cursor"
+        if [[ $3 == hand ]]; then [[ $SHOWN == "$HAND" ]] && return; else [[ $SHOWN != "$HAND" ]] && return; fi
+        ((tenths-- > 0)) || fail "at $1,$2 the cursor is $SHOWN, expected $3 (the hand is $HAND)"
+        sleep 0.1
+    done
 }
 
 case_hand_cursor() {
     prepare_case "$TARNWICK_SAMPLE"
     start_program
-    local hand point shown
     # The hand from hand.cur, its opaque pixels counted by ImageMagick's own decoder.
-    hand="32x32 12,1 $(convert "$(dirname "$TARNWICK_PICTURE")/hand.cur[0]" -alpha extract \
+    HAND="32x32 12,1 $(convert "$(dirname "$TARNWICK_PICTURE")/hand.cur[0]" -alpha extract \
         -format '%[fx:round(mean*w*h)]' info:)"
-    # In and out of the labels, twice over, so the cursor has to change back and forth.
-    for point in "60 15" "98 115" "98 208" "100 192" "92 240" "2 2" "96 272" "170 208" "30 16" "140 276" \
-        "98 208" "10 210" "60 15" "98 100"; do
-        shown=$(cursor_at $point)
-        case $point in
-            "60 15" | "98 208" | "92 240" | "96 272" | "30 16" | "140 276")
-                [[ $shown == "$hand" ]] || fail "over the label at $point the cursor is $shown, not the hand ($hand)" ;;
-            *)
-                [[ $shown != "$hand" ]] || fail "the hand shows at $point, off the labels" ;;
-        esac
+    # In and out of the labels, so the cursor has to change back and forth.
+    local spot
+    for spot in "60 15 hand" "98 115 other" "98 208 hand" "100 192 other" "92 240 hand" "2 2 other" \
+        "96 272 hand" "170 208 other" "30 16 hand" "100 32 other" "140 276 hand" "10 210 other"; do
+        expect_cursor $spot
     done
-    note "the hand ($hand) over the labels, $(cursor_at 98 115) elsewhere"
+    note "the hand ($HAND) over the labels, $SHOWN elsewhere"
     close_request
     expect_exit 0
 }
