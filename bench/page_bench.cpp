@@ -30,7 +30,7 @@
 #include "app/frmMain.h"
 #include "desktop/WallpaperShell.h"
 #include "page/DesktopPage.h"
-#include "page/FileIO.h"
+#include "app/FileIO.h"
 #include "registry/RegistryOps.h"
 
 extern char** environ;

@@ -5,7 +5,7 @@
 #include "app/NumberText.h"
 #include "app/frmMain.h"
 #include "page/DesktopPage.h"
-#include "page/FileIO.h"
+#include "app/FileIO.h"
 
 namespace tarnwick {
 

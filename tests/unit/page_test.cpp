@@ -5,7 +5,7 @@
 #include "TestSupport.h"
 #include "app/AppError.h"
 #include "page/DesktopPage.h"
-#include "page/FileIO.h"
+#include "app/FileIO.h"
 
 namespace tarnwick {
 namespace {

@@ -1,4 +1,4 @@
-#include "page/FileIO.h"
+#include "app/FileIO.h"
 
 #include <cerrno>
 #include <cstdlib>
