@@ -1,0 +1,323 @@
+#include "app/win32/MainWindow.h"
+
+#include <windowsx.h>
+#include <ole2.h>
+#include <olectl.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/AppError.h"
+#include "app/Layout.h"
+#include "app/win32/Win32Platform.h"
+#include "resources/ResourceIds.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"TarnwickMainWindow";
+
+const wchar_t* Wide(const char16_t* text)
+{
+    return reinterpret_cast<const wchar_t*>(text);
+}
+
+// The thread's last error, or the fallback when a call failed without setting one.
+uint32_t LastErrorOr(DWORD fallback)
+{
+    DWORD error = GetLastError();
+    return error != 0 ? error : fallback;
+}
+
+COLORREF ColourFromRgb(unsigned rgb)
+{
+    return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
+
+// A memory device context with one bitmap selected, for copying the picture.
+class BitmapDc {
+public:
+    BitmapDc(HDC compatible, HBITMAP bitmap) : dc_(CreateCompatibleDC(compatible))
+    {
+        old_ = SelectObject(dc_, bitmap);
+    }
+    ~BitmapDc()
+    {
+        SelectObject(dc_, old_);
+        DeleteDC(dc_);
+    }
+    BitmapDc(const BitmapDc&) = delete;
+    BitmapDc& operator=(const BitmapDc&) = delete;
+    HDC Get() const { return dc_; }
+
+private:
+    HDC dc_;
+    HGDIOBJ old_;
+};
+
+// Decodes an image held in memory with the system's own decoders (OleLoadPicture reads JPEG)
+// and answers a copy of it as a device-independent bitmap.
+HBITMAP DecodeImage(const void* bytes, DWORD size)
+{
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
+    if (memory == nullptr)
+        throw SystemError(GetLastError(), "Cannot load the program's picture.");
+    void* target = GlobalLock(memory);
+    std::memcpy(target, bytes, size);
+    GlobalUnlock(memory);
+
+    IStream* stream = nullptr;
+    HRESULT hr = CreateStreamOnHGlobal(memory, TRUE, &stream);  // the stream frees the memory
+    if (FAILED(hr)) {
+        GlobalFree(memory);
+        throw SystemError(static_cast<uint32_t>(hr), "Cannot load the program's picture.");
+    }
+    IPicture* picture = nullptr;
+    hr = OleLoadPicture(stream, static_cast<LONG>(size), FALSE, IID_IPicture, reinterpret_cast<void**>(&picture));
+    stream->Release();
+    if (FAILED(hr) || picture == nullptr)
+        throw SystemError(static_cast<uint32_t>(hr), "Cannot decode the program's picture.");
+
+    OLE_HANDLE handle = 0;
+    SHORT type = PICTYPE_UNINITIALIZED;
+    HBITMAP copy = nullptr;
+    if (SUCCEEDED(picture->get_Type(&type)) && type == PICTYPE_BITMAP && SUCCEEDED(picture->get_Handle(&handle)))
+        copy = static_cast<HBITMAP>(CopyImage(reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(handle)), IMAGE_BITMAP,
+                                              0, 0, LR_CREATEDIBSECTION));
+    picture->Release();
+    if (copy == nullptr)
+        throw AppError(static_cast<uint32_t>(E_FAIL), DescribeSystemError(static_cast<uint32_t>(E_FAIL)),
+                       "Cannot decode the program's picture: it is not a bitmap image.");
+    return copy;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(HINSTANCE instance, frmMain& form) : instance_(instance), form_(form) {}
+
+MainWindow::~MainWindow()
+{
+    if (window_ != nullptr)
+        DestroyWindow(window_);
+    if (labelFont_ != nullptr)
+        DeleteObject(labelFont_);
+    if (picture_ != nullptr)
+        DeleteObject(picture_);
+    // Icons and cursors from LoadImage/LoadCursor with LR_SHARED belong to the system.
+}
+
+void MainWindow::LoadPicture()
+{
+    HRSRC resource = FindResourceW(instance_, MAKEINTRESOURCEW(IDR_PICTURE), RT_RCDATA);
+    HGLOBAL loaded = resource != nullptr ? LoadResource(instance_, resource) : nullptr;
+    const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+    DWORD size = resource != nullptr ? SizeofResource(instance_, resource) : 0;
+    if (bytes == nullptr || size == 0)
+        throw SystemError(LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND), "Cannot find the program's picture among its resources.");
+    picture_ = DecodeImage(bytes, size);
+    BITMAP info{};
+    GetObjectW(picture_, sizeof info, &info);
+    pictureSize_ = {info.bmWidth, info.bmHeight};
+}
+
+void MainWindow::Create()
+{
+    bigIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARNWICK), IMAGE_ICON,
+                                             GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
+    smallIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARNWICK), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    if (bigIcon_ == nullptr || smallIcon_ == nullptr)
+        throw SystemError(LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND), "Cannot load the program's icon.");
+    handCursor_ = LoadCursorW(instance_, MAKEINTRESOURCEW(IDC_HAND_CURSOR));
+    if (handCursor_ == nullptr)
+        throw SystemError(LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND), "Cannot load the program's hand cursor.");
+    arrowCursor_ = LoadCursorW(nullptr, IDC_ARROW);
+    LoadPicture();
+
+    dpi_ = DisplayDotsPerInch();
+    labelFont_ = CreateFontW(-MulDiv(static_cast<int>(kLabelFontPoints * 100), dpi_, 7200), 0, 0, 0, kLabelFontWeight,
+                             FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, Wide(kLabelFontFace));
+    if (labelFont_ == nullptr)
+        throw SystemError(LastErrorOr(ERROR_INVALID_PARAMETER), "Cannot create the font of the window's labels.");
+
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance_;
+    windowClass.hIcon = bigIcon_;
+    windowClass.hIconSm = smallIcon_;
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    windowClass.lpszClassName = kClassName;
+    // No class cursor: WM_SETCURSOR picks the hand or the arrow.
+    if (RegisterClassExW(&windowClass) == 0)
+        throw SystemError(GetLastError(), "Cannot register the window class.");
+
+    // A popup has no frame: the window is exactly its drawing area.
+    const DWORD style = WS_POPUP | WS_CLIPSIBLINGS;
+    const DWORD exStyle = WS_EX_APPWINDOW;
+    RECT bounds{0, 0, FormWidthPixels(dpi_), FormHeightPixels(dpi_)};
+    AdjustWindowRectEx(&bounds, style, FALSE, exStyle);
+    const int width = bounds.right - bounds.left;
+    const int height = bounds.bottom - bounds.top;
+    RECT work{};
+    if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0))
+        work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    const int left = work.left + std::max(0L, (work.right - work.left - width) / 2);
+    const int top = work.top + std::max(0L, (work.bottom - work.top - height) / 2);
+
+    window_ = CreateWindowExW(exStyle, kClassName, Wide(kProgramTitle), style, left, top, width, height, nullptr,
+                              nullptr, instance_, this);
+    if (window_ == nullptr)
+        throw SystemError(GetLastError(), "Cannot create the program's window.");
+}
+
+void MainWindow::Show(int showCommand)
+{
+    ShowWindow(window_, showCommand);
+    UpdateWindow(window_);
+}
+
+int MainWindow::RunMessageLoop()
+{
+    MSG message{};
+    for (;;) {
+        BOOL result = GetMessageW(&message, nullptr, 0, 0);
+        if (result == 0)
+            break;
+        if (result == -1)
+            throw SystemError(GetLastError(), "The program's message loop failed.");
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    if (failure_)
+        std::rethrow_exception(failure_);
+    return static_cast<int>(message.wParam);
+}
+
+LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        auto* self = static_cast<MainWindow*>(create->lpCreateParams);
+        self->window_ = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr)
+        return DefWindowProcW(window, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        self->window_ = nullptr;
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    // No exception may cross into the system's code: it ends the message loop instead, and the
+    // failure is reported once the loop has stopped.
+    try {
+        return self->HandleMessage(message, wParam, lParam);
+    } catch (...) {
+        if (!self->failure_)
+            self->failure_ = std::current_exception();
+        PostQuitMessage(1);
+        return 0;
+    }
+}
+
+LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(window_, &paint);
+        Paint(dc);
+        EndPaint(window_, &paint);
+        return 0;
+    }
+    case WM_SETCURSOR:
+        if (LOWORD(lParam) == HTCLIENT && SetCursorForPoint())
+            return TRUE;
+        break;
+    case WM_LBUTTONDOWN:
+        MouseDown(MouseButton::Left, lParam);
+        return 0;
+    case WM_RBUTTONDOWN:
+        MouseDown(MouseButton::Right, lParam);
+        return 0;
+    case WM_LBUTTONUP:
+        MouseUp(MouseButton::Left, wParam, lParam);
+        return 0;
+    case WM_RBUTTONUP:
+        MouseUp(MouseButton::Right, wParam, lParam);
+        return 0;
+    case WM_DESTROY:
+        // Closed from outside (the taskbar, Alt+F4, another program): the program ends, changing
+        // nothing.
+        PostQuitMessage(0);
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(window_, message, wParam, lParam);
+}
+
+bool MainWindow::SetCursorForPoint()
+{
+    POINT point;
+    if (!GetCursorPos(&point) || !ScreenToClient(window_, &point))
+        return false;
+    SetCursor(ShowsHandCursor(ControlAt(point.x, point.y, dpi_)) ? handCursor_ : arrowCursor_);
+    return true;
+}
+
+void MainWindow::MouseDown(MouseButton button, LPARAM lParam)
+{
+    if (failure_)
+        return;
+    SetCapture(window_);
+    form_.MouseDown(button, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), dpi_);
+}
+
+void MainWindow::MouseUp(MouseButton button, WPARAM wParam, LPARAM lParam)
+{
+    if (failure_)
+        return;
+    // The capture holds while any button is still down, so its release reaches the window too.
+    if ((wParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0)
+        ReleaseCapture();
+    form_.MouseUp(button, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), dpi_);
+}
+
+void MainWindow::Paint(HDC dc)
+{
+    HBRUSH lineBrush = GetSysColorBrush(COLOR_ACTIVECAPTION);
+    HGDIOBJ oldFont = SelectObject(dc, labelFont_);
+    SetTextColor(dc, ColourFromRgb(kLabelTextRgb));
+    SetBkMode(dc, TRANSPARENT);
+
+    for (const Control& control : Controls()) {
+        PixelRect pixels = ControlPixels(control, dpi_);
+        RECT rect{pixels.left, pixels.top, pixels.right, pixels.bottom};
+        switch (control.kind) {
+        case ControlKind::Line:
+            FillRect(dc, &rect, lineBrush);
+            break;
+        case ControlKind::Picture: {
+            BitmapDc source(dc, picture_);
+            BitBlt(dc, rect.left, rect.top, std::min<LONG>(pictureSize_.cx, rect.right - rect.left),
+                   std::min<LONG>(pictureSize_.cy, rect.bottom - rect.top), source.Get(), 0, 0, SRCCOPY);
+            break;
+        }
+        case ControlKind::Label: {
+            UINT align = control.align == TextAlign::Centre ? DT_CENTER : DT_LEFT;
+            // Without DT_NOCLIP the text stays inside the label's rectangle.
+            DrawTextW(dc, reinterpret_cast<const wchar_t*>(control.caption.data()),
+                      static_cast<int>(control.caption.size()), &rect, DT_TOP | DT_SINGLELINE | align);
+            break;
+        }
+        }
+    }
+    SelectObject(dc, oldFont);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,52 @@
+// The platform pieces of the Windows program: version record, screen size, message box, program
+// end and program folder, over the Win32 API.
+#pragma once
+
+#include <windows.h>
+
+#include <filesystem>
+
+#include "app/Platform.h"
+
+namespace tarnwick {
+
+// GetVersionExA with the plain OSVERSIONINFOA record.
+class Win32VersionQuery : public IVersionQuery {
+public:
+    bool Query(VersionRecord& record) override;
+};
+
+// The primary screen in twips: pixels * 1440 / the screen's logical dots per inch.
+class Win32ScreenMetrics : public IScreenMetrics {
+public:
+    float WidthTwips() override;
+    float HeightTwips() override;
+};
+
+// MessageBoxW with one OK button and no icon, modal to the owner once it is set.
+class Win32MessageBox : public IMessageBox {
+public:
+    void SetOwner(HWND owner) { owner_ = owner; }
+    void Show(const std::u16string& text, const std::u16string& caption) override;
+
+private:
+    HWND owner_ = nullptr;
+};
+
+// Ends the process with status 0 on the spot, as the commands that end the program expect.
+class Win32ProgramEnd : public IProgramEnd {
+public:
+    [[noreturn]] void EndProgram() override;
+};
+
+// The logical dots per inch of the display (LOGPIXELSX of the screen's device context).
+int DisplayDotsPerInch();
+
+// The folder that holds the running program, without a trailing separator (a drive's root
+// keeps its separator, so that "C:\" does not turn into the current folder of drive C).
+std::filesystem::path ProgramFolder();
+
+// Text from UTF-8 to UTF-16 for the Win32 wide entry points.
+std::wstring WideFromUtf8(const std::string& text);
+
+}  // namespace tarnwick

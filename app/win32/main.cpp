@@ -1,0 +1,67 @@
+// The Windows program: the core window object over the Win32 platform pieces, the real
+// registry and the shell's Active Desktop object.
+#include <windows.h>
+#include <objbase.h>
+
+#include <new>
+#include <string>
+
+#include "app/AppError.h"
+#include "app/frmMain.h"
+#include "app/win32/MainWindow.h"
+#include "app/win32/Win32Platform.h"
+#include "desktop/win32/ActiveDesktopShell.h"
+#include "registry/win32/Win32Registry.h"
+
+namespace {
+
+// The one report of a failure that ends the program, modal to the window when there is one.
+int ReportFailure(HWND owner, const tarnwick::AppError& error)
+{
+    std::wstring text = tarnwick::WideFromUtf8(error.Report());
+    MessageBoxW(owner, text.c_str(), reinterpret_cast<const wchar_t*>(tarnwick::kProgramTitle), MB_OK | MB_ICONERROR);
+    return 1;
+}
+
+int Run(HINSTANCE instance, int showCommand)
+{
+    using namespace tarnwick;
+    Win32VersionQuery version;
+    Win32ScreenMetrics screen;
+    Win32Registry registry;
+    ActiveDesktopShell wallpaper;
+    Win32MessageBox messageBox;
+    Win32ProgramEnd programEnd;
+    Platform platform{version, screen, registry, wallpaper, messageBox, programEnd, {}};
+    frmMain form(platform);
+    // The window outlives the failure handlers below, so that the report is modal to it.
+    MainWindow window(instance, form);
+    try {
+        platform.programFolder = ProgramFolder();
+        window.Create();
+        messageBox.SetOwner(window.Handle());
+        form.Load();
+        window.Show(showCommand);
+        return window.RunMessageLoop();
+    } catch (const AppError& error) {
+        return ReportFailure(window.Handle(), error);
+    } catch (const std::bad_alloc&) {
+        return ReportFailure(window.Handle(), SystemError(ERROR_NOT_ENOUGH_MEMORY, "Tarnwick ran out of memory."));
+    } catch (const std::exception& error) {
+        return ReportFailure(window.Handle(), AppError(static_cast<uint32_t>(E_UNEXPECTED), error.what(),
+                                                       "Tarnwick stopped after an unexpected failure."));
+    }
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
+{
+    // The shell's Active Desktop object wants a single-threaded apartment.
+    HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (FAILED(hr))
+        return ReportFailure(nullptr, tarnwick::SystemError(static_cast<uint32_t>(hr), "Cannot start COM."));
+    int status = Run(instance, showCommand);
+    CoUninitialize();
+    return status;
+}
