@@ -41,6 +41,9 @@ constexpr int32_t kErrorFilenameTooLong = 206;
 constexpr int32_t kErrorFileTooLarge = 223;
 constexpr int32_t kErrorIoDevice = 1117;
 
+// Windows' documented limit on value names, in characters (one byte each in Windows-1252).
+constexpr std::size_t kMaxValueNameLength = 16383;
+
 // Access rights that allow setting and deleting values.
 constexpr uint32_t kKeySetValue = 0x0002;
 constexpr uint32_t kGenericWrite = 0x40000000;
@@ -542,7 +545,8 @@ int32_t StandaloneRegistry::RegSetValueExA(RegKey key, const std::string& valueN
     OpenKey target;
     if (!ResolveHandle(key, target)) return kErrorInvalidHandle;
     if (reserved != 0 || (data == nullptr && cbData != 0)) return kErrorInvalidParameter;
-    if (!IsValidValueName(CutAtNul(valueName))) return kErrorInvalidParameter;
+    const std::string name = CutAtNul(valueName);
+    if (!IsValidValueName(name) || name.size() > kMaxValueNameLength) return kErrorInvalidParameter;
     return Guarded([&] {
         StoredValue value{type, std::vector<uint8_t>(data, data + cbData)};
         return ChangeValue(key, valueName, &value);

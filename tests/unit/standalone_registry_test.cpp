@@ -171,6 +171,8 @@ TEST_F(StandaloneRegistryTest, ParameterAndHandleStatuses) {
     EXPECT_EQ(reg.RegSetValueExA(key, "v", 0, kRegBinary, nullptr, 1), kErrorInvalidParameter);
     EXPECT_EQ(reg.RegSetValueExA(key, "v", 0, kRegBinary, nullptr, 0), 0);  // empty data needs no pointer
     EXPECT_EQ(reg.RegSetValueExA(key, "line\nbreak", 0, kRegBinary, &byte, 1), kErrorInvalidParameter);
+    EXPECT_EQ(reg.RegSetValueExA(key, std::string(16383, 'v'), 0, kRegBinary, &byte, 1), 0);
+    EXPECT_EQ(reg.RegSetValueExA(key, std::string(16384, 'v'), 0, kRegBinary, &byte, 1), kErrorInvalidParameter);
     EXPECT_EQ(Create(reg, HKCU, "Bad\rName", &other), kErrorInvalidParameter);
     EXPECT_EQ(Create(reg, HKCU, std::string(256, 'k'), &other), kErrorInvalidParameter);
     EXPECT_EQ(Create(reg, HKCU, std::string(255, 'k'), &other), 0);
