@@ -13,6 +13,9 @@
 //       stops it with exit 1. Prints the number of iterations done.
 //   fault_driver verify STORE ID COUNT
 //       Checks the store holds exactly what `hammer ID` leaves after COUNT iterations.
+//   fault_driver verify-killed STORE ID
+//       The same for a `hammer ID` killed at an unknown point: "p<ID>-last" = L says iterations
+//       before L finished; their values must be as left, and the value of iteration L present.
 //   fault_driver watch STORE SECONDS
 //       Reads and parses the store file again and again without a lock (a replacement by rename
 //       shows the whole old or the whole new file); exits 1 at the first file that does not parse.
@@ -213,6 +216,34 @@ int Verify(const fs::path& store, const std::string& id, long count)
     return 0;
 }
 
+int VerifyKilled(const fs::path& store, const std::string& id)
+{
+    StandaloneRegistry registry(store);
+    std::optional<StoredValue> last = registry.QueryValue(HKEY_CURRENT_USER_VALUE, kFaultKey, "p" + id + "-last");
+    if (!last || last->type != kRegDword || last->data.size() != 4) {
+        std::fprintf(stderr, "process %s: no finished iteration recorded (store %s)\n", id.c_str(),
+                     registry.LastError().c_str());
+        return 1;
+    }
+    const long l = static_cast<long>(last->data[0] | last->data[1] << 8 | last->data[2] << 16 | last->data[3] << 24);
+    int failures = 0;
+    for (long i = 0; i <= l; ++i) {
+        if (i == l - 1)
+            continue;  // iteration l may or may not have deleted it
+        std::optional<StoredValue> got = registry.QueryValue(HKEY_CURRENT_USER_VALUE, kFaultKey, ValueName(id, i));
+        const bool deleted = i % 3 == 1 && i + 1 < l;
+        if (got != (deleted ? std::nullopt : std::optional<StoredValue>(Dword(static_cast<uint32_t>(i)))) &&
+            ++failures <= 10)
+            std::fprintf(stderr, "%s: %s\n", ValueName(id, i).c_str(), got ? "present or wrong" : "missing");
+    }
+    if (failures != 0) {
+        std::fprintf(stderr, "process %s: %d lost or wrong updates before iteration %ld\n", id.c_str(), failures, l);
+        return 1;
+    }
+    std::printf("process %s: all updates of its %ld finished iterations present\n", id.c_str(), l);
+    return 0;
+}
+
 int Watch(const fs::path& store, double seconds)
 {
     const auto stop = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
@@ -251,6 +282,8 @@ int main(int argc, char** argv)
             return Hammer(args[1], args[2], std::atof(args[3].c_str()), std::atol(args[4].c_str()));
         if (args.size() == 4 && args[0] == "verify")
             return Verify(args[1], args[2], std::atol(args[3].c_str()));
+        if (args.size() == 3 && args[0] == "verify-killed")
+            return VerifyKilled(args[1], args[2]);
         if (args.size() == 3 && args[0] == "watch")
             return Watch(args[1], std::atof(args[2].c_str()));
     } catch (const std::exception& error) {

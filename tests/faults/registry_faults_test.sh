@@ -37,6 +37,57 @@ case_concurrent_writers() {
     expect_no_temporaries
 }
 
+# A writer killed at arbitrary points (SIGKILL, five times): every store left behind parses,
+# holds every update the killed writer finished before its last one, and the next writer works.
+case_writer_killed() {
+    local round pid status
+    for round in 1 2 3 4 5; do
+        "$DRIVER" hammer "$STORE" "K$round" 30 100000 >"$CASE_DIR/k.out" 2>"$CASE_DIR/k.err" &
+        pid=$!
+        sleep "0.$((round * 7 % 5 + 2))"
+        kill -9 "$pid" 2>/dev/null || { ERR="$CASE_DIR/k.err"; fail "the writer ended before it was killed"; }
+        wait "$pid"
+        status=$?
+        ((status == 137)) || fail "the writer was not killed (exit $status)"
+        driver watch "$STORE" 0.01
+        ((STATUS == 0)) || fail "round $round: the store left by the killed writer does not parse"
+        driver set "$STORE" "after-$round" "written after the kill"
+        expect_success
+    done
+    # What each killed writer finished is still there.
+    for round in 1 2 3 4 5; do
+        driver verify-killed "$STORE" "K$round"
+        ((STATUS == 0)) || fail "round $round: finished updates were lost"
+        note "$(cat "$OUT")"
+    done
+    local leftovers
+    leftovers=$(find "$CASE_DIR" -name '*.tmp' | wc -l)
+    note "store parses after every kill; temporary files left by killed writers: $leftovers"
+}
+
+# A half-written store of a killed writer ("<store>.<pid>.tmp" of a dead process) is removed by
+# the next change, as the page writer does; one of a live process stays.
+case_stale_temporaries_removed() {
+    driver set "$STORE" Title 'first'
+    expect_success
+    true &
+    local dead=$!
+    wait "$dead"
+    sleep 300 &
+    local live=$!
+    printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Soft' >"$STORE.$dead.tmp"
+    printf 'in progress' >"$STORE.$live.tmp"
+    driver set "$STORE" Title 'second'
+    local live_kept=0
+    [[ -e $STORE.$live.tmp ]] && live_kept=1
+    kill "$live" 2>/dev/null
+    wait "$live" 2>/dev/null
+    rm -f "$STORE.$live.tmp"
+    expect_success
+    [[ ! -e $STORE.$dead.tmp ]] || fail "the killed writer's half-written store is still there"
+    ((live_kept)) || fail "a running writer's temporary file was removed"
+}
+
 # A store that is already there, written by the registry itself.
 valid_store() {
     driver set "$STORE" Title 'C:\Games "best"'
