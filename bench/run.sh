@@ -16,22 +16,6 @@ build=${TARNWICK_BUILD:-$root/build/linux}
 winbuild=${TARNWICK_WINDOWS_BUILD:-$root/build/windows}
 starts=${TARNWICK_BENCH_STARTS:-5}
 
-if [[ ! -f $build/CMakeCache.txt ]]; then
-    (cd "$root" && cmake --preset linux >/dev/null)
-fi
-cmake --build "$build" --target bench_page -j2 >/dev/null
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-bench.XXXXXX")
-started_pid=""
-cleanup() {
-    [[ -n $started_pid ]] && kill "$started_pid" 2>/dev/null
-    if [[ -d $work/wineprefix ]]; then
-        WINEPREFIX=$work/wineprefix wineserver -k 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
 median() {
     sort -n | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)] }'
 }
@@ -46,13 +30,14 @@ now_us() {
 time_window_ms() {
     local t0 t1 found=""
     t0=$(now_us)
-    "$@" >/dev/null 2>&1 &
+    "$@" >/dev/null 2>>"${TARNWICK_BENCH_LOG:-/dev/null}" &
     started_pid=$!
     while (($(now_us) - t0 < 30000000)); do
         if xdotool search --onlyvisible --name '^Tarnwick$' >/dev/null 2>&1; then
             found=1
             break
         fi
+        kill -0 "$started_pid" 2>/dev/null || break
     done
     t1=$(now_us)
     kill "$started_pid" 2>/dev/null || true
@@ -81,6 +66,22 @@ if [[ ${1:-} == --inside-x ]]; then
     exit 0
 fi
 
+if [[ ! -f $build/CMakeCache.txt ]]; then
+    (cd "$root" && cmake --preset linux >/dev/null)
+fi
+cmake --build "$build" --target bench_page -j2 >/dev/null
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-bench.XXXXXX")
+started_pid=""
+cleanup() {
+    [[ -n $started_pid ]] && kill "$started_pid" 2>/dev/null
+    if [[ -d $work/wineprefix ]]; then
+        WINEPREFIX=$work/wineprefix wineserver -k 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
 rows=()
 have_x=""
 command -v xvfb-run >/dev/null && command -v xdotool >/dev/null && have_x=1
@@ -92,14 +93,14 @@ if [[ -x $linux_program && -n $have_x ]]; then
     chmod 700 "$work/linux/runtime"
     cp "$linux_program" "$work/linux/program/tarnwick"
     HOME=$work/linux/home XDG_CONFIG_HOME=$work/linux/home/.config XDG_RUNTIME_DIR=$work/linux/runtime \
-        TARNWICK_BENCH_STARTS=$starts xvfb-run -a -s "-screen 0 1024x768x24" \
+        TARNWICK_BENCH_LOG=$work/linux/stderr TARNWICK_BENCH_STARTS=$starts xvfb-run -a -s "-screen 0 1024x768x24" \
         "$0" --inside-x "$work/linux/times" linux "$work/linux/program/tarnwick" || true
     figure=$( [[ -f $work/linux/times ]] && median <"$work/linux/times" )
     n=$( [[ -f $work/linux/times ]] && wc -l <"$work/linux/times" || echo 0 )
     if [[ -n $figure ]]; then
-        rows+=("Linux program: start -> window shown (Xvfb)|$figure ms|median of $n starts")
+        rows+=("Linux program: start -> window shown (Xvfb)|$figure ms|median of $n of $starts starts")
     else
-        rows+=("Linux program: start -> window shown (Xvfb)|failed|no window within 30 s")
+        rows+=("Linux program: start -> window shown (Xvfb)|failed|no window: $(head -c 200 "$work/linux/stderr" 2>/dev/null | tr '\n' ' ')")
     fi
 elif [[ -x $linux_program ]]; then
     rows+=("Linux program: start -> window shown (Xvfb)|n/a|xvfb-run or xdotool missing")
@@ -116,14 +117,14 @@ if [[ -f $windows_program ]]; then
         mkdir -p "$work/windows/program"
         cp "$windows_program" "$work/windows/program/tarnwick.exe"
         WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-            TARNWICK_BENCH_STARTS=$starts xvfb-run -a -s "-screen 0 1024x768x24" \
+            TARNWICK_BENCH_LOG=$work/windows/stderr TARNWICK_BENCH_STARTS=$starts xvfb-run -a -s "-screen 0 1024x768x24" \
             "$0" --inside-x "$work/windows/times" wine wine "$work/windows/program/tarnwick.exe" || true
         figure=$( [[ -f $work/windows/times ]] && median <"$work/windows/times" )
         n=$( [[ -f $work/windows/times ]] && wc -l <"$work/windows/times" || echo 0 )
         if [[ -n $figure ]]; then
-            rows+=("Windows program: start -> window shown (Wine)|$figure ms|median of $n warm starts")
+            rows+=("Windows program: start -> window shown (Wine)|$figure ms|median of $n of $starts warm starts")
         else
-            rows+=("Windows program: start -> window shown (Wine)|failed|no window within 30 s")
+            rows+=("Windows program: start -> window shown (Wine)|failed|no window: $(head -c 200 "$work/windows/stderr" 2>/dev/null | tr '\n' ' ')")
         fi
     else
         rows+=("Windows program: start -> window shown (Wine)|n/a|wine, xvfb-run or xdotool missing")
