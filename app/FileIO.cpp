@@ -237,6 +237,10 @@ void ReplaceFileAtomically(const fs::path& path, std::initializer_list<std::stri
     if (file.Get() < 0)
         throw SystemError(static_cast<uint32_t>(errno), context);
     TemporaryGuard guard(temporary);
+    // The new file keeps the permission bits of the one it replaces.
+    struct stat old {};
+    if (stat(path.c_str(), &old) == 0)
+        (void)fchmod(file.Get(), old.st_mode & 07777);
     for (std::string_view piece : pieces) {
         size_t done = 0;
         while (done < piece.size()) {

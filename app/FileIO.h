@@ -15,7 +15,8 @@ std::string ReadWholeFile(const std::filesystem::path& path);
 // Replaces path by a file holding the pieces one after another: they are written to a new file
 // in the same folder, flushed to disk and renamed over path in one step. On any failure path is
 // left as it was and the new file is removed. Files that an earlier, killed run left behind are
-// removed first.
+// removed first. On POSIX systems the new file keeps the permission bits of the file it
+// replaces (a file made new gets 0644 less the umask).
 void ReplaceFileAtomically(const std::filesystem::path& path, std::initializer_list<std::string_view> pieces);
 
 // The name pattern of the new file while it is written: "<name>.<process id>.tmp".

@@ -1,6 +1,5 @@
 #include "registry/StandaloneRegistry.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -21,9 +20,11 @@
 #else
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
+
+#include "app/AppError.h"
+#include "app/FileIO.h"
 
 namespace tarnwick {
 
@@ -217,132 +218,21 @@ private:
 #endif
 };
 
-// Reads the whole file; false with message when it exists but cannot be read; missing is set
-// (and true returned) when there is no such file.
-bool ReadWholeFile(const fs::path& path, std::string& text, bool& missing, std::string& message) {
-    missing = false;
+// Whether a system error number from app/FileIO means that the file is not there.
+bool IsMissingFile(uint32_t number) {
 #ifdef _WIN32
-    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            missing = true;
-            return true;
-        }
-        message = "cannot open " + Describe(path) + ": " + SystemMessage(error);
-        return false;
-    }
-    char buffer[65536];
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(handle, buffer, sizeof buffer, &got, nullptr)) {
-            const DWORD error = GetLastError();
-            CloseHandle(handle);
-            message = "cannot read " + Describe(path) + ": " + SystemMessage(error);
-            return false;
-        }
-        if (got == 0) break;
-        text.append(buffer, got);
-    }
-    CloseHandle(handle);
-    return true;
+    return number == ERROR_FILE_NOT_FOUND || number == ERROR_PATH_NOT_FOUND;
 #else
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        if (error == ENOENT || error == ENOTDIR) {
-            missing = true;
-            return true;
-        }
-        message = "cannot open " + Describe(path) + ": " + SystemMessage(error);
-        return false;
-    }
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            const int error = errno;
-            close(fd);
-            message = "cannot read " + Describe(path) + ": " + SystemMessage(error);
-            return false;
-        }
-        if (got == 0) break;
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
-    close(fd);
-    return true;
+    return number == ENOENT || number == ENOTDIR;
 #endif
 }
 
-// Writes text to a new file beside path, flushes it and renames it over path; the new file is
-// removed on every failure. 0 or a status.
-int32_t WriteStoreFileAtomically(const fs::path& path, const std::string& text, std::string& message) {
+// The status for a system error number from app/FileIO.
+int32_t StatusFromSystemError(uint32_t number) {
 #ifdef _WIN32
-    fs::path temp = path;
-    temp += L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
-    HANDLE handle = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        message = "cannot create " + Describe(temp) + ": " + SystemMessage(error);
-        return static_cast<int32_t>(error);
-    }
-    auto fail = [&](const char* what, DWORD error, bool open) {
-        if (open) CloseHandle(handle);
-        DeleteFileW(temp.c_str());
-        message = std::string(what) + " " + Describe(temp) + ": " + SystemMessage(error);
-        return static_cast<int32_t>(error);
-    };
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1u << 30));
-        DWORD written = 0;
-        if (!WriteFile(handle, text.data() + done, chunk, &written, nullptr))
-            return fail("cannot write", GetLastError(), true);
-        done += written;
-    }
-    if (!FlushFileBuffers(handle)) return fail("cannot flush", GetLastError(), true);
-    if (!CloseHandle(handle)) return fail("cannot close", GetLastError(), false);
-    if (!MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return fail("cannot rename", GetLastError(), false);
-    return kErrorSuccess;
+    return static_cast<int32_t>(number);
 #else
-    fs::path temp = path;
-    temp += "." + std::to_string(getpid()) + ".tmp";
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        const int error = errno;
-        message = "cannot create " + Describe(temp) + ": " + SystemMessage(error);
-        return StatusFromErrno(error);
-    }
-    auto fail = [&](const char* what, int error, bool open) {
-        if (open) close(fd);
-        unlink(temp.c_str());
-        message = std::string(what) + " " + Describe(temp) + ": " + SystemMessage(error);
-        return StatusFromErrno(error);
-    };
-    struct stat old {};
-    if (stat(path.c_str(), &old) == 0) (void)fchmod(fd, old.st_mode & 07777);  // keep the store's permissions
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t written = write(fd, text.data() + done, text.size() - done);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return fail("cannot write", errno, true);
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    if (fsync(fd) != 0) return fail("cannot flush", errno, true);
-    if (close(fd) != 0) return fail("cannot close", errno, false);
-    if (rename(temp.c_str(), path.c_str()) != 0) return fail("cannot rename", errno, false);
-    // Make the rename itself durable.
-    const int folder = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        (void)fsync(folder);
-        close(folder);
-    }
-    return kErrorSuccess;
+    return StatusFromErrno(static_cast<int>(number));
 #endif
 }
 
@@ -386,11 +276,15 @@ fs::path StandaloneRegistry::DefaultStorePath() {
 
 int32_t StandaloneRegistry::ReadStore(RegModel& model) const {
     std::string text;
-    bool missing = false;
-    if (!ReadWholeFile(storePath_, text, missing, lastError_)) return kErrorBadRegistryFile;
-    if (missing) {
-        model = RegModel();
-        return kErrorSuccess;
+    try {
+        text = ReadWholeFile(storePath_);
+    } catch (const AppError& e) {
+        if (IsMissingFile(e.Number())) {
+            model = RegModel();
+            return kErrorSuccess;
+        }
+        lastError_ = "cannot read " + Describe(storePath_) + ": " + e.Description();
+        return kErrorBadRegistryFile;
     }
     try {
         model = ParseRegFile(text);
@@ -402,7 +296,17 @@ int32_t StandaloneRegistry::ReadStore(RegModel& model) const {
 }
 
 int32_t StandaloneRegistry::SaveStore(const RegModel& model) const {
-    return WriteStoreFileAtomically(storePath_, SerializeRegFile(model), lastError_);
+    const std::string text = SerializeRegFile(model);
+    try {
+        ReplaceFileAtomically(storePath_, {text});
+    } catch (const AppError& e) {
+        lastError_ = "cannot write " + Describe(storePath_) + ": " + e.Description();
+        return StatusFromSystemError(e.Number());
+    } catch (const std::system_error& e) {  // a folder entry std::filesystem could not convert
+        lastError_ = "cannot write " + Describe(storePath_) + ": " + e.what();
+        return kErrorWriteFault;
+    }
+    return kErrorSuccess;
 }
 
 int32_t StandaloneRegistry::Load(RegModel& model) const {

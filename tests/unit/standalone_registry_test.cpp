@@ -437,6 +437,33 @@ TEST_F(StandaloneRegistryTest, UnwritableStoreReportsAndLeavesNoTemporaryFile) {
 #endif
 }
 
+TEST_F(StandaloneRegistryTest, ASaveRemovesKilledWritersFilesAndKeepsTheStoresPermissions) {
+    StandaloneRegistry reg(store_);
+    RegKey key = 0;
+    ASSERT_EQ(Create(reg, HKCU, "Software", &key), 0);
+    // A half-written store of a writer that was killed (no process has that number), and a file
+    // that only looks similar.
+    fs::path dead = store_, similar = store_;
+    dead += ".999999999.tmp";
+    similar += ".notes.tmp";
+    WriteFile(dead, "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Soft");
+    WriteFile(similar, "not ours");
+    ASSERT_EQ(SetText(reg, key, "v", "x"), 0);
+    EXPECT_EQ(Entries(store_.parent_path()),
+              (std::vector<std::string>{"registry.reg", "registry.reg.lock", "registry.reg.notes.tmp"}));
+    EXPECT_EQ(reg.QueryValue(HKCU, "Software", "v"), Text("x"));
+
+#ifndef _WIN32
+    using P = fs::perms;
+    for (const P mode : {P::owner_read | P::owner_write,
+                         P::owner_read | P::owner_write | P::group_read | P::group_write | P::others_read}) {
+        fs::permissions(store_, mode);
+        ASSERT_EQ(SetText(reg, key, "v", std::to_string(static_cast<int>(mode))), 0);
+        EXPECT_EQ(fs::status(store_).permissions() & P::mask, mode);
+    }
+#endif
+}
+
 TEST_F(StandaloneRegistryTest, ObjectsInThreadsLoseNoUpdate) {
     constexpr int kRounds = 25;
     auto work = [this](const std::string& prefix, int32_t& failures) {
