@@ -79,7 +79,7 @@ std::string StandaloneDesktop::DescribeStatus(int32_t hr)
         return "Access is denied";
     case 0x80070006u:
         return "The handle is invalid";
-    case 0x800703F2u:
+    case 0x800703F1u:
         return "The configuration registry database is corrupt";
     case 0x800703FAu:
         return "Illegal operation attempted on a registry key that has been marked for deletion";

@@ -20,7 +20,7 @@ enum RegStatus : int32_t {
     kErrorBadPathname = 161,
     kErrorLockViolation = 33,
     kErrorKeyDeleted = 1018,
-    kErrorBadRegistryFile = 1010,  // ERROR_BADDB: the store cannot be read or parsed
+    kErrorBadRegistryFile = 1009,  // ERROR_BADDB: the store cannot be read or parsed
 };
 
 // Predefined root keys as their 32-bit handle values.

@@ -1,30 +1,30 @@
-// A registry kept in one REGEDIT4 text file (format: see RegFile.h), for Linux and for
-// side-by-side comparison with the real registry on Windows.
+// A registry kept in one REGEDIT4 text file (format: see RegFile.h), for Linux and for side-by-
+// side comparison with the real registry on Windows.
 //
 // Store and locking: every operation reads the store file afresh, holding an advisory lock on a
-// separate lock file beside it ("<store>.lock": flock on POSIX, LockFileEx on Windows; shared
-// for reading, exclusive for changing), so several processes and several objects interleave
-// safely. A change is saved by writing "<store>.<pid>.tmp" in the same folder, flushing it to
-// disk (fsync / FlushFileBuffers) and renaming it over the store (rename / MoveFileExW with
+// separate lock file beside it ("<store>.lock": flock on POSIX, LockFileEx on Windows; shared for
+// reading, exclusive for changing), so several processes and several objects interleave safely. A
+// change is saved by writing "<store>.<pid>.tmp" in the same folder, flushing it to disk (fsync /
+// FlushFileBuffers) and renaming it over the store (rename / MoveFileExW with
 // MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH), so readers see the old or the new store,
-// never a torn one; the temporary file is removed on every failure path. An operation that
-// changes nothing writes nothing. A missing store is an empty registry; its folder is created
-// when the first change is saved. A store that exists but cannot be read or parsed makes the
-// operations fail with kErrorBadRegistryFile (1010) and is never written over. The lock file is
-// left in place.
+// never a torn one; the temporary file is removed on every failure path, and temporaries left by
+// killed writers are removed before the next save. An operation that changes nothing writes
+// nothing. A missing store is an empty registry; its folder is created when the first change is
+// saved. A store that exists but cannot be read or parsed makes the operations fail with
+// kErrorBadRegistryFile (1009) and is never written over. The lock file is left in place.
 //
-// Behaviour follows the Windows registry: statuses 0 success, 2 missing key or value, 5 a
-// handle opened without KEY_SET_VALUE (or a generic/maximum right that implies it) used to set
-// or delete a value, 6 unknown root or unknown/closed handle, 87 a null result pointer, a
-// nonzero reserved argument, null data with a nonzero size, or a name the store cannot hold
-// (CR or LF in a name, a key name over 255 bytes, keys nested over 512 levels), 161 a sub key
-// beginning with '\', 1018 a handle whose key has disappeared from the store, 1010 an unreadable
-// store, and Win32 statuses derived from errno/GetLastError when the store cannot be written.
-// Names are cut at the first NUL, as the ANSI functions see them. In a sub key path empty names
-// between backslashes and a trailing backslash are ignored. RegCreateKeyExA and RegOpenKeyExA
-// also accept an opened key handle as parent. The predefined root values also work as RegKey
-// handles (full access), and closing one succeeds. Handles are opaque nonzero numbers, unique
-// across all objects of the process and never reused. Options, class names, security
+// Behaviour follows the Windows registry: statuses 0 success, 2 missing key or value, 5 a handle
+// opened without KEY_SET_VALUE (or a generic/maximum right that implies it) used to set or delete
+// a value, 6 unknown root or unknown/closed handle, 87 a null result pointer, a nonzero reserved
+// argument, null data with a nonzero size, or a name the store cannot hold (CR or LF in a name, a
+// key name over 255 bytes, a value name over 16383 bytes, keys nested over 512 levels), 161 a sub
+// key beginning with '\', 1018 a handle whose key has disappeared from the store, 1009 an
+// unreadable store, and Win32 statuses derived from errno/GetLastError when the store cannot be
+// written. Names are cut at the first NUL, as the ANSI functions see them. In a sub key path empty
+// names between backslashes and a trailing backslash are ignored. RegCreateKeyExA and
+// RegOpenKeyExA also accept an opened key handle as parent. The predefined root values also work
+// as RegKey handles (full access), and closing one succeeds. Handles are opaque nonzero numbers,
+// unique across all objects of the process and never reused. Options, class names, security
 // attributes and WOW64 view flags are accepted and ignored; keys are never volatile.
 #pragma once
 

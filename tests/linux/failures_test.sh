@@ -41,7 +41,7 @@ case_corrupt_store() {
     snapshot_files
     start_program
     click "$RUN_X" "$RUN_Y"
-    expect_error_box "The desktop wallpaper could not be set" "Error 0x800703F2"
+    expect_error_box "The desktop wallpaper could not be set" "Error 0x800703F1"
     cmp -s "$STORE" "$CASE_DIR/before/registry.reg" || fail "the unreadable store was written over"
     note "error box, status 1, the unreadable store left alone"
 }

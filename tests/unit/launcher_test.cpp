@@ -271,7 +271,7 @@ TEST(StandaloneDesktop, AnUnreadableStoreFailsTheApplyAndStaysAsItWas)
     auto object = desktop.CreateActiveDesktop();
     object->SetWallpaper(u"/x/2.htm", 0);
     int32_t hr = object->ApplyChanges(kApplyAll);
-    EXPECT_EQ(static_cast<uint32_t>(hr), 0x800703F2u);
+    EXPECT_EQ(static_cast<uint32_t>(hr), 0x800703F1u);
     EXPECT_EQ(desktop.DescribeStatus(hr), "The configuration registry database is corrupt");
     EXPECT_EQ(test::ReadBytes(folder / "registry.reg"), "not a registry file");
 }
