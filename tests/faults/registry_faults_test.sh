@@ -99,20 +99,20 @@ valid_store() {
     grep -q '^"Long"=' "$STORE" || fail "the store does not hold the value Long"
 }
 
-# expect_rejected_store: every way in reports the store as unreadable (1010) and leaves it
+# expect_rejected_store: every way in reports the store as unreadable (1009) and leaves it
 # exactly as it was, not even rewritten in place.
 expect_rejected_store() {
     cp -p "$STORE" "$CASE_DIR/store-before"
     local inode
     inode=$(stat -c %i "$STORE")
     driver set "$STORE" Title 'new'
-    expect_failure "RegSetValueExA\(Title\): status 1010|RegCreateKeyExA: status 1010"
+    expect_failure "RegSetValueExA\(Title\): status 1009|RegCreateKeyExA: status 1009"
     driver delete "$STORE" Title
-    expect_failure "status 1010"
+    expect_failure "status 1009"
     # The Run command: the page is written, the wallpaper cannot be kept.
     small_template
     driver run "$PROG" "$STORE" --os 98
-    expect_failure "The desktop wallpaper could not be set" "0x800703F2" "corrupt"
+    expect_failure "The desktop wallpaper could not be set" "0x800703F1" "corrupt"
     cmp -s "$STORE" "$CASE_DIR/store-before" || fail "the damaged store was changed"
     [[ $(stat -c %i "$STORE") == "$inode" ]] || fail "the damaged store was replaced"
     [[ $(stat -c %Y "$STORE") == $(stat -c %Y "$CASE_DIR/store-before") ]] || fail "the damaged store was rewritten"
