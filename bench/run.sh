@@ -4,8 +4,9 @@
 # under Wine), then runs the page benchmark, which prints everything as one table.
 #
 # Start-up time is from starting the process until xdotool finds its window "Tarnwick" mapped,
-# polled without sleeping; the median of several starts. Wine's prefix is made and warmed first,
-# so the figure is a warm start, not Wine's first-time set-up.
+# polled without sleeping; the median of several starts. Wine's prefix is made first and the
+# program started once untimed, so the figure leaves out Wine's first-time set-up; wineserver is
+# stopped between starts, so each start includes starting it.
 #
 # Environment: TARNWICK_BUILD (default build/linux), TARNWICK_WINDOWS_BUILD (default
 # build/windows), TMPDIR for the work folder (the page benchmark writes there, 64 MiB files).
@@ -40,6 +41,12 @@ time_window_ms() {
         kill -0 "$started_pid" 2>/dev/null || break
     done
     t1=$(now_us)
+    local status=0
+    if [[ -z $found ]] && ! kill -0 "$started_pid" 2>/dev/null; then
+        wait "$started_pid" 2>/dev/null || status=$?
+        echo "no window: the program ended with status $status after $(((t1 - t0) / 1000)) ms" \
+            >>"${TARNWICK_BENCH_LOG:-/dev/null}"
+    fi
     kill "$started_pid" 2>/dev/null || true
     wait "$started_pid" 2>/dev/null || true
     started_pid=""
@@ -47,7 +54,7 @@ time_window_ms() {
     return 0
 }
 
-# Runs inside xvfb-run: "times FILE PROGRAM ARGS..." appends one figure a line to FILE.
+# Runs on the X server that with_xvfb started: "times FILE PROGRAM ARGS..." appends one figure a line to FILE.
 if [[ ${1:-} == --inside-x ]]; then
     shift
     out=$1
@@ -82,9 +89,27 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# with_xvfb COMMAND...: runs the command on an X server of its own. Xvfb picks a free display
+# itself (-displayfd), which xvfb-run -a does not do safely when other tests start servers too.
+with_xvfb() {
+    local fdfile=$work/display xpid tries=0 status=0
+    : >"$fdfile"
+    # -noreset: no server reset (and refused connections) each time the last client leaves.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$fdfile" 2>/dev/null &
+    xpid=$!
+    until [[ -s $fdfile ]]; do
+        ((tries++ < 1000)) && kill -0 "$xpid" 2>/dev/null || { kill "$xpid" 2>/dev/null; return 1; }
+        sleep 0.01
+    done
+    DISPLAY=:$(head -n1 "$fdfile") "$@" || status=$?
+    kill "$xpid" 2>/dev/null
+    wait "$xpid" 2>/dev/null
+    return $status
+}
+
 rows=()
 have_x=""
-command -v xvfb-run >/dev/null && command -v xdotool >/dev/null && have_x=1
+command -v Xvfb >/dev/null && command -v xdotool >/dev/null && have_x=1
 
 # The Linux program, from a program folder of its own with a home of its own.
 linux_program=$build/tarnwick
@@ -93,7 +118,7 @@ if [[ -x $linux_program && -n $have_x ]]; then
     chmod 700 "$work/linux/runtime"
     cp "$linux_program" "$work/linux/program/tarnwick"
     HOME=$work/linux/home XDG_CONFIG_HOME=$work/linux/home/.config XDG_RUNTIME_DIR=$work/linux/runtime \
-        TARNWICK_BENCH_LOG=$work/linux/stderr TARNWICK_BENCH_STARTS=$starts xvfb-run -a -s "-screen 0 1024x768x24" \
+        TARNWICK_BENCH_LOG=$work/linux/stderr TARNWICK_BENCH_STARTS=$starts with_xvfb \
         "$0" --inside-x "$work/linux/times" linux "$work/linux/program/tarnwick" || true
     figure=$( [[ -f $work/linux/times ]] && median <"$work/linux/times" )
     n=$( [[ -f $work/linux/times ]] && wc -l <"$work/linux/times" || echo 0 )
@@ -103,7 +128,7 @@ if [[ -x $linux_program && -n $have_x ]]; then
         rows+=("Linux program: start -> window shown (Xvfb)|failed|no window: $(head -c 200 "$work/linux/stderr" 2>/dev/null | tr '\n' ' ')")
     fi
 elif [[ -x $linux_program ]]; then
-    rows+=("Linux program: start -> window shown (Xvfb)|n/a|xvfb-run or xdotool missing")
+    rows+=("Linux program: start -> window shown (Xvfb)|n/a|Xvfb or xdotool missing")
 else
     rows+=("Linux program: start -> window shown (Xvfb)|n/a|$linux_program not built")
 fi
@@ -112,22 +137,23 @@ fi
 windows_program=$winbuild/tarnwick.exe
 if [[ -f $windows_program ]]; then
     size=$(stat -c %s "$windows_program")
-    rows+=("Windows program: size of tarnwick.exe|$size bytes|$(awk -v s="$size" 'BEGIN { printf "%.2f MiB", s / 1048576 }'), static, no DLLs beside it")
+    imports=$(objdump -p "$windows_program" 2>/dev/null | awk '/DLL Name/ { printf "%s%s", sep, $3; sep = " " }')
+    rows+=("Windows program: size of tarnwick.exe|$size bytes|$(awk -v s="$size" 'BEGIN { printf "%.2f MiB", s / 1048576 }'); imports ${imports:-?}")
     if [[ -n $have_x ]] && command -v wine >/dev/null; then
         mkdir -p "$work/windows/program"
         cp "$windows_program" "$work/windows/program/tarnwick.exe"
         WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-            TARNWICK_BENCH_LOG=$work/windows/stderr TARNWICK_BENCH_STARTS=$starts xvfb-run -a -s "-screen 0 1024x768x24" \
+            TARNWICK_BENCH_LOG=$work/windows/stderr TARNWICK_BENCH_STARTS=$starts with_xvfb \
             "$0" --inside-x "$work/windows/times" wine wine "$work/windows/program/tarnwick.exe" || true
         figure=$( [[ -f $work/windows/times ]] && median <"$work/windows/times" )
         n=$( [[ -f $work/windows/times ]] && wc -l <"$work/windows/times" || echo 0 )
         if [[ -n $figure ]]; then
-            rows+=("Windows program: start -> window shown (Wine)|$figure ms|median of $n of $starts warm starts")
+            rows+=("Windows program: start -> window shown (Wine)|$figure ms|median of $n of $starts starts, prefix made beforehand")
         else
             rows+=("Windows program: start -> window shown (Wine)|failed|no window: $(head -c 200 "$work/windows/stderr" 2>/dev/null | tr '\n' ' ')")
         fi
     else
-        rows+=("Windows program: start -> window shown (Wine)|n/a|wine, xvfb-run or xdotool missing")
+        rows+=("Windows program: start -> window shown (Wine)|n/a|wine, Xvfb or xdotool missing")
     fi
 else
     rows+=("Windows program: size of tarnwick.exe|n/a|$windows_program not built")
