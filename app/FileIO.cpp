@@ -1,6 +1,8 @@
 #include "app/FileIO.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <system_error>
 
@@ -27,7 +29,22 @@ std::string Describe(const fs::path& path)
     return ToUtf8(path.u16string());
 }
 
+// One system call moves at most this much, so the counts fit the Win32 DWORD.
+constexpr size_t kMaxTransfer = size_t{1} << 30;
+
 #ifdef _WIN32
+const std::intptr_t kNoHandle = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+
+HANDLE AsHandle(std::intptr_t handle)
+{
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+uint32_t LastError()
+{
+    return GetLastError();
+}
+
 uint32_t CurrentProcessId()
 {
     return GetCurrentProcessId();
@@ -44,26 +61,24 @@ bool ProcessIsRunning(uint32_t pid)
     return running;
 }
 
-class File {
-public:
-    explicit File(HANDLE handle) : handle_(handle) {}
-    ~File() { Close(); }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    HANDLE Get() const { return handle_; }
-    bool Close()
-    {
-        bool ok = true;
-        if (handle_ != INVALID_HANDLE_VALUE)
-            ok = CloseHandle(handle_) != 0;
-        handle_ = INVALID_HANDLE_VALUE;
-        return ok;
-    }
-
-private:
-    HANDLE handle_;
-};
+void CloseQuietly(std::intptr_t handle)
+{
+    if (handle != kNoHandle)
+        CloseHandle(AsHandle(handle));
+}
 #else
+const std::intptr_t kNoHandle = -1;
+
+int AsHandle(std::intptr_t handle)
+{
+    return static_cast<int>(handle);
+}
+
+uint32_t LastError()
+{
+    return static_cast<uint32_t>(errno);
+}
+
 uint32_t CurrentProcessId()
 {
     return static_cast<uint32_t>(getpid());
@@ -74,45 +89,12 @@ bool ProcessIsRunning(uint32_t pid)
     return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
-class File {
-public:
-    explicit File(int fd) : fd_(fd) {}
-    ~File() { Close(); }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    int Get() const { return fd_; }
-    bool Close()
-    {
-        bool ok = true;
-        if (fd_ >= 0)
-            ok = close(fd_) == 0;
-        fd_ = -1;
-        return ok;
-    }
-
-private:
-    int fd_;
-};
+void CloseQuietly(std::intptr_t handle)
+{
+    if (handle != kNoHandle)
+        close(AsHandle(handle));
+}
 #endif
-
-// Removes the new file unless the replacement went through.
-class TemporaryGuard {
-public:
-    explicit TemporaryGuard(fs::path path) : path_(std::move(path)) {}
-    ~TemporaryGuard()
-    {
-        if (!path_.empty()) {
-            std::error_code ignored;
-            fs::remove(path_, ignored);
-        }
-    }
-    TemporaryGuard(const TemporaryGuard&) = delete;
-    TemporaryGuard& operator=(const TemporaryGuard&) = delete;
-    void Keep() { path_.clear(); }
-
-private:
-    fs::path path_;
-};
 
 }  // namespace
 
@@ -145,84 +127,150 @@ void RemoveStaleTemporaries(const fs::path& path)
     }
 }
 
-#ifdef _WIN32
-std::string ReadWholeFile(const fs::path& path)
+InputFile::InputFile(const fs::path& path) : path_(path), handle_(kNoHandle)
 {
-    const std::string context = "Cannot read the file " + Describe(path) + ".";
-    File file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (file.Get() == INVALID_HANDLE_VALUE)
-        throw SystemError(GetLastError(), context);
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.Get(), &size))
-        throw SystemError(GetLastError(), context);
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
-    size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
-        DWORD read = 0;
-        if (!ReadFile(file.Get(), bytes.data() + done, chunk, &read, nullptr))
-            throw SystemError(GetLastError(), context);
-        if (read == 0)
-            break;
-        done += read;
+#ifdef _WIN32
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        throw SystemError(LastError(), "Cannot read the file " + Describe(path) + ".");
+    handle_ = reinterpret_cast<std::intptr_t>(file);
+#else
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw SystemError(LastError(), "Cannot read the file " + Describe(path) + ".");
+    handle_ = fd;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        const uint32_t error = S_ISDIR(info.st_mode) ? EISDIR : LastError();
+        CloseQuietly(handle_);
+        throw SystemError(error, "Cannot read the file " + Describe(path) + ".");
     }
-    bytes.resize(done);
-    return bytes;
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
 }
 
-void ReplaceFileAtomically(const fs::path& path, std::initializer_list<std::string_view> pieces)
+InputFile::~InputFile()
 {
-    const std::string context = "Cannot write the file " + Describe(path) + ".";
-    RemoveStaleTemporaries(path);
-    const fs::path temporary = TemporaryPathFor(path);
-    File file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.Get() == INVALID_HANDLE_VALUE)
-        throw SystemError(GetLastError(), context);
-    TemporaryGuard guard(temporary);
-    for (std::string_view piece : pieces) {
-        size_t done = 0;
-        while (done < piece.size()) {
-            DWORD chunk = static_cast<DWORD>(std::min<size_t>(piece.size() - done, 1u << 30));
-            DWORD written = 0;
-            if (!WriteFile(file.Get(), piece.data() + done, chunk, &written, nullptr))
-                throw SystemError(GetLastError(), context);
-            done += written;
-        }
-    }
-    if (!FlushFileBuffers(file.Get()))
-        throw SystemError(GetLastError(), context);
-    if (!file.Close())
-        throw SystemError(GetLastError(), context);
-    if (!MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        throw SystemError(GetLastError(), context);
-    guard.Keep();
+    CloseQuietly(handle_);
 }
+
+size_t InputFile::Read(char* buffer, size_t size)
+{
+    size = std::min(size, kMaxTransfer);
+#ifdef _WIN32
+    DWORD read = 0;
+    if (!ReadFile(AsHandle(handle_), buffer, static_cast<DWORD>(size), &read, nullptr))
+        throw SystemError(LastError(), "Cannot read the file " + Describe(path_) + ".");
+    return read;
 #else
+    for (;;) {
+        ssize_t n = read(AsHandle(handle_), buffer, size);
+        if (n >= 0)
+            return static_cast<size_t>(n);
+        if (errno != EINTR)
+            throw SystemError(LastError(), "Cannot read the file " + Describe(path_) + ".");
+    }
+#endif
+}
+
+AtomicFileWriter::AtomicFileWriter(const fs::path& path)
+    : path_(path), temporary_(TemporaryPathFor(path)), handle_(kNoHandle)
+{
+    RemoveStaleTemporaries(path);
+#ifdef _WIN32
+    HANDLE file = CreateFileW(temporary_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        throw SystemError(LastError(), "Cannot write the file " + Describe(path) + ".");
+    handle_ = reinterpret_cast<std::intptr_t>(file);
+#else
+    int fd = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        throw SystemError(LastError(), "Cannot write the file " + Describe(path) + ".");
+    handle_ = fd;
+    struct stat old {};
+    if (stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+        (void)fchmod(fd, old.st_mode & 07777);
+#endif
+}
+
+AtomicFileWriter::~AtomicFileWriter()
+{
+    if (committed_)
+        return;
+    CloseQuietly(handle_);
+    std::error_code ignored;
+    fs::remove(temporary_, ignored);
+}
+
+void AtomicFileWriter::Fail(uint32_t error)
+{
+    throw SystemError(error, "Cannot write the file " + Describe(path_) + ".");
+}
+
+void AtomicFileWriter::Write(std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const size_t chunk = std::min(bytes.size(), kMaxTransfer);
+#ifdef _WIN32
+        DWORD written = 0;
+        if (!WriteFile(AsHandle(handle_), bytes.data(), static_cast<DWORD>(chunk), &written, nullptr))
+            Fail(LastError());
+#else
+        ssize_t written = write(AsHandle(handle_), bytes.data(), chunk);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            Fail(LastError());
+#endif
+        bytes.remove_prefix(static_cast<size_t>(written));
+    }
+}
+
+void AtomicFileWriter::Commit()
+{
+#ifdef _WIN32
+    if (!FlushFileBuffers(AsHandle(handle_)))
+        Fail(LastError());
+    const bool closed = CloseHandle(AsHandle(handle_)) != 0;
+    handle_ = kNoHandle;
+    if (!closed)
+        Fail(LastError());
+    if (!MoveFileExW(temporary_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        Fail(LastError());
+    committed_ = true;
+#else
+    if (fsync(AsHandle(handle_)) != 0)
+        Fail(LastError());
+    const bool closed = close(AsHandle(handle_)) == 0;
+    handle_ = kNoHandle;
+    if (!closed)
+        Fail(LastError());
+    if (rename(temporary_.c_str(), path_.c_str()) != 0)
+        Fail(LastError());
+    committed_ = true;
+    // Make the rename itself durable.
+    const fs::path folder = path_.parent_path().empty() ? fs::path(".") : path_.parent_path();
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+#endif
+}
+
 std::string ReadWholeFile(const fs::path& path)
 {
-    const std::string context = "Cannot read the file " + Describe(path) + ".";
-    File file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() < 0)
-        throw SystemError(static_cast<uint32_t>(errno), context);
-    struct stat info {};
-    if (fstat(file.Get(), &info) != 0)
-        throw SystemError(static_cast<uint32_t>(errno), context);
-    if (S_ISDIR(info.st_mode))
-        throw SystemError(EISDIR, context);
-    std::string bytes(static_cast<size_t>(info.st_size) + 1, '\0');  // a spare byte: end of file seen without regrowing
+    InputFile file(path);
+    std::string bytes;
     size_t done = 0;
     for (;;) {
         if (done == bytes.size())
-            bytes.resize(bytes.size() + 65536);  // the file may have grown
-        ssize_t n = read(file.Get(), bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw SystemError(static_cast<uint32_t>(errno), context);
+            bytes.resize(std::max<size_t>(bytes.size() * 2, 65536));
+        const size_t n = file.Read(bytes.data() + done, bytes.size() - done);
         if (n == 0)
             break;
-        done += static_cast<size_t>(n);
+        done += n;
     }
     bytes.resize(done);
     return bytes;
@@ -230,38 +278,10 @@ std::string ReadWholeFile(const fs::path& path)
 
 void ReplaceFileAtomically(const fs::path& path, std::initializer_list<std::string_view> pieces)
 {
-    const std::string context = "Cannot write the file " + Describe(path) + ".";
-    RemoveStaleTemporaries(path);
-    const fs::path temporary = TemporaryPathFor(path);
-    File file(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (file.Get() < 0)
-        throw SystemError(static_cast<uint32_t>(errno), context);
-    TemporaryGuard guard(temporary);
-    // The new file keeps the permission bits of the one it replaces.
-    struct stat old {};
-    if (stat(path.c_str(), &old) == 0)
-        (void)fchmod(file.Get(), old.st_mode & 07777);
-    for (std::string_view piece : pieces) {
-        size_t done = 0;
-        while (done < piece.size()) {
-            ssize_t n = write(file.Get(), piece.data() + done, piece.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                throw SystemError(static_cast<uint32_t>(errno), context);
-            done += static_cast<size_t>(n);
-        }
-    }
-    if (fsync(file.Get()) != 0 || !file.Close())
-        throw SystemError(static_cast<uint32_t>(errno), context);
-    if (rename(temporary.c_str(), path.c_str()) != 0)
-        throw SystemError(static_cast<uint32_t>(errno), context);
-    guard.Keep();
-    // Make the rename itself durable.
-    File folder(open(path.parent_path().empty() ? "." : path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.Get() >= 0)
-        fsync(folder.Get());
+    AtomicFileWriter writer(path);
+    for (std::string_view piece : pieces)
+        writer.Write(piece);
+    writer.Commit();
 }
-#endif
 
 }  // namespace tarnwick

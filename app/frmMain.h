@@ -54,7 +54,8 @@ public:
     std::u16string ScreenHeightText;
     std::unique_ptr<clsRegistry> Registry;
     std::string TemplateItem;  // ANSI bytes of the template item last read
-    std::string PageText;      // ANSI bytes of the page, without its first and last line end
+    // The page itself is streamed to 2.htm a window at a time while it is built, so no field
+    // holds it whole: memory stays small whatever the template's size.
 
 private:
     void BuildDesktopPage();

@@ -1,6 +1,6 @@
-// Page generation benchmark: frmMain::RunCommand (ReadWholeFile + BuildPageText + ReplaceFileAtomically,
-// then a no-op wallpaper) on generated HTML-like templates, against `cat template > page` on the
-// same file system in the same run. Prints one table; run through bench/run.sh.
+// Page generation benchmark: frmMain::RunCommand (the template streamed through the page builder into
+// an atomically replaced 2.htm, then a no-op wallpaper) on generated HTML-like templates, against `cat
+// template > page` on the same file system in the same run. Prints one table; run through bench/run.sh.
 //
 // Peak memory is measured two ways on a separate run: a counting allocator (bytes live on the
 // heap at the peak, replacing global operator new/delete) and the peak RSS delta (VmHWM after
@@ -96,7 +96,7 @@ void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { Counte
 
 // ---- fsync timing ---------------------------------------------------------------------------
 // The executable's fsync takes the place of libc's for the core linked into it, so the time
-// ReplaceFileAtomically spends flushing (the file, then its folder) is measured exactly.
+// AtomicFileWriter spends flushing (the file, then its folder) is measured exactly.
 
 namespace {
 std::atomic<long long> g_fsyncNanos{0};
@@ -295,28 +295,6 @@ double TimeCat(const fs::path& from, const fs::path& to)
     return t;
 }
 
-struct Phases {
-    double read = 0, build = 0, write = 0;
-};
-
-// The same steps called one by one, for the breakdown.
-Phases TimePhases(const fs::path& folder)
-{
-    Phases p;
-    auto t0 = Clock::now();
-    std::string text = ReadWholeFile(folder / "1.htm");
-    auto t1 = Clock::now();
-    PageResult page = BuildPageText(text, "1024", "768");
-    auto t2 = Clock::now();
-    text = std::string();
-    ReplaceFileAtomically(folder / "2.htm", {"\r\n", page.pageText, "\r\n"});
-    auto t3 = Clock::now();
-    p.read = Seconds(t1 - t0);
-    p.build = Seconds(t2 - t1);
-    p.write = Seconds(t3 - t2);
-    return p;
-}
-
 long long ProcStatusKb(const char* field)
 {
     std::ifstream in("/proc/self/status");
@@ -366,7 +344,6 @@ double Median(std::vector<double> v)
 struct Row {
     std::size_t mib = 0;
     double run = 0, fsync = 0, cat = 0;
-    Phases phases;
     Memory memory;
 };
 
@@ -426,48 +403,40 @@ int main(int argc, char** argv)
             row.mib = mib;
             TimeRunCommand(folder);  // warm: the template in the page cache, 2.htm present
             TimeCat(folder / "1.htm", folder / "cat.htm");
-            std::vector<double> run, fsyncs, cat, read, build, write;
+            std::vector<double> run, fsyncs, cat;
             for (int i = 0; i < reps; ++i) {
                 RunTime t = TimeRunCommand(folder);
                 run.push_back(t.total);
                 fsyncs.push_back(t.fsync);
                 cat.push_back(TimeCat(folder / "1.htm", folder / "cat.htm"));
-                Phases p = TimePhases(folder);
-                read.push_back(p.read);
-                build.push_back(p.build);
-                write.push_back(p.write);
             }
             row.run = Median(run);
             row.fsync = Median(fsyncs);
             row.cat = Median(cat);
-            row.phases = Phases{Median(read), Median(build), Median(write)};
             row.memory = MeasureMemory(folder);
             rows.push_back(row);
             fs::remove_all(folder);
         }
 
-        std::printf("Tarnwick benchmark: Run Tarnwick's page step (frmMain::RunCommand: ReadWholeFile + BuildPageText +\n"
-                    "ReplaceFileAtomically with fsync) vs `cat 1.htm > page`, same folder (%s, %s), median of repeated runs.\n"
+        std::printf("Tarnwick benchmark: Run Tarnwick's page step (frmMain::RunCommand: the template read and the page written\n"
+                    "a 1 MiB window at a time, then flushed and renamed over 2.htm) vs `cat 1.htm > page`, same folder (%s, %s), median of repeated runs.\n"
                     "Peak memory: heap = counting allocator (bytes live at the peak), RSS = VmHWM delta; both over the\n"
                     "template size T. Screen 1024 x 768.\n\n",
                     work.c_str(), FileSystemType(work).c_str());
-        std::printf("%-10s | %8s | %8s | %8s | %6s | %13s | %6s | %21s | %7s | %7s\n", "template", "run ms", "MiB/s",
-                    "cat ms", "x cat", "x cat w/o fsy", "fsync", "read/build/write ms", "heap/T", "RSS/T");
-        std::printf("%s\n", std::string(128, '-').c_str());
+        std::printf("%-10s | %8s | %8s | %8s | %6s | %13s | %6s | %7s | %7s\n", "template", "run ms", "MiB/s",
+                    "cat ms", "x cat", "x cat w/o fsy", "fsync", "heap/T", "RSS/T");
+        std::printf("%s\n", std::string(104, '-').c_str());
         for (const Row& r : rows) {
             const double bytes = static_cast<double>(r.mib << 20);
-            std::printf("%-10s | %8s | %8s | %8s | %6s | %13s | %5s%% | %21s | %7s | %7s\n",
+            std::printf("%-10s | %8s | %8s | %8s | %6s | %13s | %5s%% | %7s | %7s\n",
                         (std::to_string(r.mib) + " MiB").c_str(), Fixed(r.run * 1e3, 2).c_str(),
                         Fixed(static_cast<double>(r.mib) / r.run, 1).c_str(), Fixed(r.cat * 1e3, 2).c_str(),
                         Fixed(r.run / r.cat, 2).c_str(), Fixed((r.run - r.fsync) / r.cat, 2).c_str(),
                         Fixed(100.0 * r.fsync / r.run, 0).c_str(),
-                        (Fixed(r.phases.read * 1e3, 1) + "/" + Fixed(r.phases.build * 1e3, 1) + "/" +
-                         Fixed(r.phases.write * 1e3, 1))
-                            .c_str(),
                         Fixed(r.memory.heapPeak / bytes, 2).c_str(),
                         r.memory.rssDelta < 0 ? "n/a" : Fixed(r.memory.rssDelta / bytes, 2).c_str());
         }
-        std::printf("%s\n", std::string(128, '-').c_str());
+        std::printf("%s\n", std::string(104, '-').c_str());
         const Row& small = rows.front();
         const Row& large = rows.back();
         const double perMibSmall = small.run / static_cast<double>(small.mib);

@@ -3,6 +3,7 @@
 //
 // Input: the first byte picks the width and height texts (some chosen to make a second search
 // of inserted text visible), the rest is the template.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -162,6 +163,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Fail("the page text differs from the reference", page.pageText);
     if (page.lastItem != (expectedItems.empty() ? std::string() : expectedItems.back()))
         Fail("lastItem is not the last item read", page.lastItem);
+
+    // The program reads the template a window at a time: any window size gives the same page.
+    {
+        const size_t windowSize = 1 + (data != nullptr && size > 0 ? data[size - 1] % 17 : 0);
+        tarnwick::PageBuilder builder(width, height);
+        std::string windowed, window;
+        size_t offered = 0;
+        for (bool end = false; !end;) {
+            const size_t take = std::min(windowSize, templateText.size() - offered);
+            window.append(templateText, offered, take);
+            offered += take;
+            end = take == 0;
+            window.erase(0, builder.Feed(window, end, windowed));
+        }
+        if (windowed != page.pageText)
+            Fail("reading in windows changes the page", windowed);
+        if (builder.LastItem() != page.lastItem)
+            Fail("reading in windows changes the last item", builder.LastItem());
+    }
 
     // As written: CR LF, the page text, CR LF. Each item adds one line end; the only others are
     // the two around the page and those inside quoted items.

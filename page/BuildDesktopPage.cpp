@@ -1,42 +1,88 @@
 // frmMain's page generation: 1.htm in the program folder becomes 2.htm beside it, with the
 // screen size in place of every "800" and "600".
+#include <cstring>
+#include <memory>
+
 #include "app/AnsiText.h"
 #include "app/AppError.h"
+#include "app/FileIO.h"
 #include "app/NumberText.h"
 #include "app/frmMain.h"
 #include "page/DesktopPage.h"
-#include "app/FileIO.h"
 
 namespace tarnwick {
 
+namespace {
+
+// The template is read, and the page written, a window at a time: memory stays small whatever
+// the template's size, and the data stays in the processor's caches.
+constexpr size_t kWindow = size_t{1} << 20;
+
+AppError InContext(const AppError& error, const std::string& context)
+{
+    return AppError(error.Number(), error.Description(), context);
+}
+
+}  // namespace
+
 void frmMain::BuildDesktopPage()
 {
-    // The template is read whole before the page is touched: a missing or unreadable template
-    // leaves an older page as it was.
-    std::string templateText;
+    const std::string templateContext = "Cannot read the template " + ToUtf8(TemplatePath().u16string()) + ".";
+    const std::string pageContext = "Cannot write the page " + ToUtf8(PagePath().u16string()) + ".";
+
+    // A missing or unreadable template stops everything before the page is touched.
+    std::unique_ptr<InputFile> templateFile;
     try {
-        templateText = ReadWholeFile(TemplatePath());
+        templateFile = std::make_unique<InputFile>(TemplatePath());
     } catch (const AppError& error) {
-        throw AppError(error.Number(), error.Description(),
-                       "Cannot read the template " + ToUtf8(TemplatePath().u16string()) + ".");
+        throw InContext(error, templateContext);
     }
 
-    const std::string width = ToAnsi(SingleToText(ScreenWidth.AsSingle()));
-    const std::string height = ToAnsi(ScreenHeightText);
-    PageResult page = BuildPageText(templateText, width, height);
-    templateText = std::string();  // the page is built; free the template before writing
-
-    TemplateItem = std::move(page.lastItem);
-    // PageText starts out empty and is never cleared: the page is appended to it.
-    if (PageText.empty())
-        PageText = std::move(page.pageText);
-    else
-        PageText += page.pageText;
+    // The new page replaces an older one only once it is whole; any failure before that leaves
+    // the older page as it was.
+    std::unique_ptr<AtomicFileWriter> page;
     try {
-        ReplaceFileAtomically(PagePath(), {"\r\n", PageText, "\r\n"});
+        page = std::make_unique<AtomicFileWriter>(PagePath());
     } catch (const AppError& error) {
-        throw AppError(error.Number(), error.Description(),
-                       "Cannot write the page " + ToUtf8(PagePath().u16string()) + ".");
+        throw InContext(error, pageContext);
+    }
+
+    PageBuilder builder(ToAnsi(SingleToText(ScreenWidth.AsSingle())), ToAnsi(ScreenHeightText));
+    std::string window(kWindow, '\0');
+    size_t filled = 0;
+    std::string pageText;  // the page's next bytes, written out a window at a time
+    pageText.reserve(kWindow + kWindow / 4);
+    pageText.append("\r\n");
+    for (bool end = false; !end;) {
+        size_t read = 0;
+        try {
+            read = templateFile->Read(window.data() + filled, window.size() - filled);
+        } catch (const AppError& error) {
+            throw InContext(error, templateContext);
+        }
+        end = read == 0;
+        filled += read;
+        const size_t used = builder.Feed(std::string_view(window.data(), filled), end, pageText);
+        std::memmove(window.data(), window.data() + used, filled - used);
+        filled -= used;
+        if (filled == window.size())
+            window.resize(window.size() * 2);  // one item longer than the window
+        if (end)
+            pageText.append("\r\n");
+        if (pageText.size() >= kWindow || end) {
+            try {
+                page->Write(pageText);
+            } catch (const AppError& error) {
+                throw InContext(error, pageContext);
+            }
+            pageText.clear();
+        }
+    }
+    TemplateItem = builder.LastItem();
+    try {
+        page->Commit();
+    } catch (const AppError& error) {
+        throw InContext(error, pageContext);
     }
 }
 

@@ -138,7 +138,7 @@ TEST(Load, FillsTheLauncherState)
     EXPECT_EQ(win98.form.OperatingSystemName, u"Windows 98");
     EXPECT_EQ(win98.form.ScreenWidth, TypedValue::Single(1024.0f));
     EXPECT_EQ(win98.form.ScreenHeightText, u"768");
-    EXPECT_TRUE(win98.form.PageText.empty());
+    EXPECT_TRUE(win98.form.TemplateItem.empty());
     EXPECT_FALSE(win98.form.Registry);
 
     Window large(std::nullopt, 1280, 1024, 120);

@@ -2,6 +2,8 @@
 // page functions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "TestSupport.h"
 #include "app/AppError.h"
 #include "page/DesktopPage.h"
@@ -88,6 +90,40 @@ TEST(PageBytes, Layout)
     PageResult result = BuildPageText("first,800\r\nlast 600", "1", "2");
     EXPECT_EQ(result.lastItem, "last 600");
     EXPECT_EQ(result.pageText, "first\r\n1\r\nlast 2\r\n");
+}
+
+// Feeds the template in windows of the given size, the way the page is built from the file.
+std::string PageInWindows(std::string_view templateText, size_t windowSize)
+{
+    PageBuilder builder("W", "H");
+    std::string out, window;
+    size_t offered = 0;
+    for (bool end = false; !end;) {
+        const size_t take = std::min(windowSize, templateText.size() - offered);
+        window.append(templateText.substr(offered, take));
+        offered += take;
+        end = take == 0;
+        window.erase(0, builder.Feed(window, end, out));
+    }
+    return out;
+}
+
+TEST(PageBuilder, AnyWindowSizeGivesTheSamePage)
+{
+    const std::string samples[] = {
+        "a,b, c\r\n  \"x,\r\ny\" tail,z\r\n\r\nw=800 h=600\r\n",
+        "lone\rcr\nlf\r\n\r\r\n\n,,\t, \"unclosed, 800\r\n600",
+        "8\r\n00 6\r00 80\n0 \"800\"600,\"\"",
+        "",
+        "   ",
+        "\r",
+        "x\r",
+    };
+    for (const std::string& sample : samples) {
+        const std::string whole = BuildPageText(sample, "W", "H").pageText;
+        for (size_t windowSize : {size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{8}, size_t{64}})
+            EXPECT_EQ(PageInWindows(sample, windowSize), whole) << "window " << windowSize << " on " << sample;
+    }
 }
 
 TEST(PageFile, ReplaceFileWritesAllPiecesAndLeavesNoTemporary)

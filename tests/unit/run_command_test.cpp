@@ -1,6 +1,8 @@
 // The Run command from page to wallpaper: its order, its registry bytes and its failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "TestSupport.h"
 #include "app/AppError.h"
 #include "app/frmMain.h"
@@ -131,8 +133,33 @@ TEST(RunCommand, ScreenSizesReachThePage)
     test::WriteBytes(scaled.folder / "1.htm", "width=800 height=600\r\n");
     scaled.form.RunCommand();
     EXPECT_EQ(test::ReadBytes(scaled.folder / "2.htm"), "\r\nwidth=1024 height=819.2\r\n\r\n");
-    EXPECT_EQ(scaled.form.PageText, "width=1024 height=819.2\r\n");
     EXPECT_EQ(scaled.form.TemplateItem, "width=800 height=600");
+}
+
+TEST(RunCommand, LargeTemplatesAndItemsLongerThanTheReadWindow)
+{
+    // Lines cross every read window, and one quoted item alone is bigger than a window.
+    std::string templateText;
+    std::string expected = "\r\n";
+    for (int i = 0; i < 40000; ++i) {
+        const std::string cell(1 + i % 7, static_cast<char>('a' + i % 26));
+        templateText += "  <td width=800>" + cell + ", 600</td>\r\n";
+        expected += "<td width=1024>" + cell + "\r\n768</td>\r\n";
+    }
+    const std::string big(3 << 20, 'q');
+    templateText += "\"" + big + ",800\"\r\nlast";
+    expected += big + ",1024\r\nlast\r\n\r\n";
+
+    RunFixture run(std::nullopt);
+    test::WriteBytes(run.folder / "1.htm", templateText);
+    run.form.RunCommand();
+    const std::string page = test::ReadBytes(run.folder / "2.htm");
+    EXPECT_EQ(page.size(), expected.size());
+    EXPECT_EQ(std::mismatch(page.begin(), page.end(), expected.begin(), expected.end()).first - page.begin(),
+              static_cast<std::ptrdiff_t>(std::min(page.size(), expected.size())));
+    EXPECT_EQ(run.form.TemplateItem, "last");
+    for (const std::string& name : test::FolderEntries(run.folder.Path()))
+        EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
 }
 
 TEST(RunCommand, AMissingTemplateStopsEverythingAndKeepsTheOlderPage)
