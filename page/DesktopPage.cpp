@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tarnwick {
 
 namespace {
@@ -15,16 +19,72 @@ bool IsLineEnd(char c)
 {
     return c == '\r' || c == '\n';
 }
-}  // namespace
 
-size_t TemplateReader::Next(char c, std::ptrdiff_t& cache) const
+bool IsDelimiter(char c)
 {
-    if (cache < static_cast<std::ptrdiff_t>(pos_)) {
-        const void* hit = std::memchr(text_.data() + pos_, c, text_.size() - pos_);
-        cache = hit != nullptr ? static_cast<const char*>(hit) - text_.data() : static_cast<std::ptrdiff_t>(text_.size());
-    }
-    return static_cast<size_t>(cache);
+    return c == ',' || IsLineEnd(c);
 }
+
+// Items and lines are short, so the delimiter is looked for 16 bytes at a time rather than by
+// one library search per delimiter.
+size_t FindDelimiter(const char* data, size_t from, size_t size)
+{
+    size_t i = from;
+#if defined(__SSE2__)
+    const __m128i comma = _mm_set1_epi8(',');
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    for (; i + 16 <= size; i += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(block, comma),
+                                          _mm_or_si128(_mm_cmpeq_epi8(block, cr), _mm_cmpeq_epi8(block, lf)));
+        if (const int mask = _mm_movemask_epi8(hits); mask != 0)
+            return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+#endif
+    while (i < size && !IsDelimiter(data[i]))
+        ++i;
+    return i;
+}
+
+// Positions p (from first on) where text[p - 1] is '8' or '6' and text[p], text[p + 1] are '0':
+// calls match(p - 1) for each, in order. Two placeholders can never overlap.
+template <typename Match>
+void ForEachPlaceholder(const char* data, size_t size, Match&& match)
+{
+    size_t p = 1;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_set1_epi8('0');
+    const __m128i eight = _mm_set1_epi8('8');
+    const __m128i six = _mm_set1_epi8('6');
+    // One block looks at the 16 positions p..p+15 and reads data[p - 1] to data[p + 16].
+    auto block = [&](size_t at) {
+        const __m128i lead = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at - 1));
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + 1));
+        const __m128i hits = _mm_and_si128(_mm_or_si128(_mm_cmpeq_epi8(lead, eight), _mm_cmpeq_epi8(lead, six)),
+                                           _mm_and_si128(_mm_cmpeq_epi8(first, zero), _mm_cmpeq_epi8(second, zero)));
+        return static_cast<unsigned>(_mm_movemask_epi8(hits));
+    };
+    if (size >= 18) {
+        for (; p + 17 <= size; p += 16)
+            for (unsigned mask = block(p); mask != 0; mask &= mask - 1)
+                match(p - 1 + static_cast<size_t>(__builtin_ctz(mask)));
+        // The rest as one more block that ends with the text (it starts at 1 or later, as size
+        // is 18 or more), its positions before p left out.
+        if (p + 1 < size) {
+            const size_t last = size - 17;
+            for (unsigned mask = block(last) >> (p - last); mask != 0; mask &= mask - 1)
+                match(p - 1 + static_cast<size_t>(__builtin_ctz(mask)));
+        }
+        return;
+    }
+#endif
+    for (; p + 1 < size; ++p)
+        if (data[p] == '0' && data[p + 1] == '0' && (data[p - 1] == '8' || data[p - 1] == '6'))
+            match(p - 1);
+}
+}  // namespace
 
 bool TemplateReader::SkipDelimiter(size_t& pos) const
 {
@@ -65,8 +125,7 @@ std::optional<std::string_view> TemplateReader::TryReadItem()
             ++pos;
     } else {
         const size_t start = pos;
-        pos_ = pos;  // the delimiter searches start here
-        pos = std::min({Next(',', nextComma_), Next('\r', nextCr_), Next('\n', nextLf_)});
+        pos = FindDelimiter(text_.data(), pos, size);
         size_t end = pos;
         while (end > start && IsBlank(text_[end - 1]))
             --end;
@@ -80,31 +139,14 @@ std::optional<std::string_view> TemplateReader::TryReadItem()
 
 void AppendSubstituted(std::string& out, std::string_view text, std::string_view width, std::string_view height)
 {
-    // Every match ends in "00": find each '0' followed by '0' and look at the digit before it.
     const char* data = text.data();
-    const size_t size = text.size();
     size_t copied = 0;  // text before this is in out already
-    size_t from = 1;    // where the next "00" may begin
-    while (from + 1 < size) {
-        const void* hit = std::memchr(data + from, '0', size - from - 1);
-        if (hit == nullptr)
-            break;
-        const size_t zero = static_cast<size_t>(static_cast<const char*>(hit) - data);
-        if (data[zero + 1] != '0') {
-            from = zero + 2;
-            continue;
-        }
-        const char lead = data[zero - 1];
-        if ((lead == '8' || lead == '6') && zero - 1 >= copied) {
-            out.append(data + copied, zero - 1 - copied);
-            out.append(lead == '8' ? width : height);
-            copied = zero + 2;
-            from = copied + 1;
-        } else {
-            from = zero + 1;
-        }
-    }
-    out.append(data + copied, size - copied);
+    ForEachPlaceholder(data, text.size(), [&](size_t at) {
+        out.append(data + copied, at - copied);
+        out.append(data[at] == '8' ? width : height);
+        copied = at + 3;
+    });
+    out.append(data + copied, text.size() - copied);
 }
 
 size_t PageBuilder::Feed(std::string_view window, bool final, std::string& out)

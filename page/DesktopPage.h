@@ -43,18 +43,12 @@ public:
     size_t Consumed() const { return pos_; }
 
 private:
-    // Where the next c lies at or after pos_, or the text's size; remembered between items so
-    // that each byte is searched once for each delimiter.
-    size_t Next(char c, std::ptrdiff_t& cache) const;
     // Moves past the delimiter at pos_; false when a CR ends the window and an LF may follow.
     bool SkipDelimiter(size_t& pos) const;
 
     std::string_view text_;
     bool final_;
     size_t pos_ = 0;
-    std::ptrdiff_t nextComma_ = -1;
-    std::ptrdiff_t nextCr_ = -1;
-    std::ptrdiff_t nextLf_ = -1;
 };
 
 // Appends text to out with every "800" replaced by width and every "600" by height, in one

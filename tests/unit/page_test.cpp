@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "TestSupport.h"
 #include "app/AppError.h"
@@ -77,6 +78,45 @@ TEST(Substitution, ReplacesEveryPlaceholderInOnePass)
     EXPECT_EQ(substituted("8600 6800 880 00 0800", "W", "H"), "8H 6W 880 00 0W");
     EXPECT_EQ(substituted("", "W", "H"), "");
     EXPECT_EQ(substituted("80", "W", "H"), "80");
+}
+
+// Placeholders at every offset of texts of every length around the 16-byte blocks the search
+// works in, against a plain reading of the rule. (A 17-byte text once made the search read one
+// byte before the text.)
+TEST(Substitution, EveryOffsetAndLengthAgreesWithThePlainRule)
+{
+    auto plain = [](const std::string& text) {
+        std::string out;
+        for (size_t i = 0; i < text.size();) {
+            if (text.compare(i, 3, "800") == 0) {
+                out += "W", i += 3;
+            } else if (text.compare(i, 3, "600") == 0) {
+                out += "H", i += 3;
+            } else {
+                out += text[i++];
+            }
+        }
+        return out;
+    };
+    for (size_t length = 0; length <= 40; ++length) {
+        for (size_t at = 0; at + 3 <= length; ++at) {
+            for (const char* placeholder : {"800", "600", "8000", "0600"}) {
+                std::string text(length, '0');
+                text.replace(at, std::min(std::strlen(placeholder), length - at), placeholder, 0,
+                             std::min(std::strlen(placeholder), length - at));
+                std::string out;
+                AppendSubstituted(out, text, "W", "H");
+                EXPECT_EQ(out, plain(text)) << text;
+            }
+        }
+        std::string out;
+        const std::string ones(length, '1');
+        AppendSubstituted(out, ones, "W", "H");
+        EXPECT_EQ(out, ones);
+    }
+    std::string out;
+    AppendSubstituted(out, "\x03" "806880?800600?008", "W", "H");
+    EXPECT_EQ(out, "\x03" "806880?WH?008");
 }
 
 TEST(PageBytes, Layout)
