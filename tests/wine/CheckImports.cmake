@@ -1,0 +1,21 @@
+# Fails when the program imports a DLL that a clean Windows does not have (a mingw runtime DLL).
+cmake_minimum_required(VERSION 3.25)
+# cmake -DOBJDUMP=... -DPROGRAM=... -P CheckImports.cmake
+execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${PROGRAM}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" imports "${dump}")
+set(system_dlls ADVAPI32.DLL GDI32.DLL KERNEL32.DLL MSVCRT.DLL OLE32.DLL OLEAUT32.DLL USER32.DLL SHELL32.DLL
+                SHLWAPI.DLL COMCTL32.DLL WINDOWSCODECS.DLL)
+foreach(line ${imports})
+  string(REPLACE "DLL Name: " "" dll "${line}")
+  string(TOUPPER "${dll}" upper)
+  if(NOT upper IN_LIST system_dlls)
+    message(FATAL_ERROR "${PROGRAM} imports ${dll}, which is not a system DLL")
+  endif()
+  message(STATUS "imports ${dll}")
+endforeach()
+if(NOT imports)
+  message(FATAL_ERROR "no imports found in ${PROGRAM}")
+endif()

@@ -1,0 +1,306 @@
+#!/usr/bin/env bash
+# End-to-end cases of the Windows program under Wine. Run one case: cases.sh NAME
+# ("prefix" makes the pristine prefix the other cases copy). tests/wine/CMakeLists.txt runs them.
+
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+readonly SHELL_STATE='1C 00 00 00 63 08 00 00 00 00 00 00 00 00 00 00 00 00 00 00 01 00 00 00 0A 00 00 00'
+readonly SUPPORT_TEXT='For support contact us at support@tarnwick.example.com or visit our website at https://www.tarnwick.example.com.'
+readonly OTHER_STATE='DEADBEEF'
+
+# An older page, left by an earlier run.
+write_old_page() {
+    printf 'an older page\r\n' >"$PAGE"
+    cp "$PAGE" "$CASE_DIR/old.htm"
+}
+
+expect_old_page() {
+    expect_file_bytes "$PAGE" "$CASE_DIR/old.htm"
+}
+
+expect_no_page() {
+    [[ ! -e $PAGE ]] || fail "2.htm was written"
+}
+
+expect_page() {
+    expected_test_page "$1" "$2" >"$CASE_DIR/expected.htm"
+    expect_file_bytes "$PAGE" "$CASE_DIR/expected.htm"
+}
+
+expect_wallpaper_log() {
+    local lines
+    mapfile -t lines < <(wallpaper_calls "$1")
+    expect_log "${lines[@]}"
+}
+
+# run VERSION: "Run Tarnwick" writes the page, sets ShellState on the Windows 95 family only, sets
+# the page as the wallpaper and ends the program.
+case_run() {
+    begin_case "run-$1" 1024x768
+    set_windows_version "$1"
+    set_shell_state "$OTHER_STATE"
+    start_program
+    expect_eq "window size" "$WIN_SIZE" 196x300
+    click run
+    wait_exit 20
+    expect_eq "exit status" "$STATUS" 0
+    expect_page 1024 768
+    case $1 in
+    win95 | win98 | winme) expect_eq ShellState "$(shell_state)" "REG_BINARY ${SHELL_STATE// /}" ;;
+    *) expect_eq ShellState "$(shell_state)" "REG_BINARY $OTHER_STATE" ;;
+    esac
+    expect_wallpaper_log "$(winpath "$PAGE")"
+    note "page, ShellState and wallpaper as expected on $1"
+}
+
+# The page carries the screen's size: 1600 x 1200 pixels at 96 dpi.
+case_screen_1600() {
+    begin_case screen-1600 1600x1200
+    set_windows_version winxp
+    start_program
+    expect_eq "window size" "$WIN_SIZE" 196x300
+    click run
+    wait_exit 20
+    expect_eq "exit status" "$STATUS" 0
+    expect_page 1600 1200
+    note "width=1600 height=1200"
+}
+
+# At 120 dpi the size is in twips / 15: 1280 x 1024 pixels give 1024 x 819.2. The window and its
+# controls grow with the dpi, the picture keeps its size.
+case_screen_120dpi() {
+    begin_case screen-120dpi 1280x1024
+    set_windows_version win98
+    set_dpi 120
+    start_program
+    expect_eq "window size" "$WIN_SIZE" 245x375
+    screenshot "$CASE_DIR/window.png"
+    local failures
+    failures=$(python3 "$TW_XCHECK" layout "$CASE_DIR/window.png" "$WIN_LEFT" "$WIN_TOP" 120 \
+        "$TW_CAPTION_RGB" "$TW_SOURCE/resources/picture.jpg") || fail "layout at 120 dpi: $failures"
+    click run
+    wait_exit 20
+    expect_eq "exit status" "$STATUS" 0
+    expect_page 1024 819.2
+    expect_eq ShellState "$(shell_state)" "REG_BINARY ${SHELL_STATE// /}"
+    expect_wallpaper_log "$(winpath "$PAGE")"
+    note "1024 x 819.2, window 245x375, layout scaled"
+}
+
+# "Close Tarnwick" clears the wallpaper and ends; the page and the registry stay as they were.
+case_close() {
+    begin_case close 1024x768
+    set_windows_version win98
+    set_shell_state "$OTHER_STATE"
+    write_old_page
+    start_program
+    click close
+    wait_exit 20
+    expect_eq "exit status" "$STATUS" 0
+    expect_wallpaper_log ""
+    expect_old_page
+    expect_eq ShellState "$(shell_state)" "REG_BINARY $OTHER_STATE"
+    note "wallpaper cleared, nothing else changed"
+}
+
+# "Support" shows the same box each time, modal to the window, which stays.
+case_support() {
+    begin_case support 1024x768
+    start_program
+    local round
+    for round in 1 2 3; do
+        if [[ $round == 2 ]]; then
+            click support 3  # the right button works as well
+        else
+            click support
+        fi
+        wait_box 10
+        expect_eq "box text" "$BOX_TEXT" "$SUPPORT_TEXT"
+        expect_eq "box icon" "$BOX_ICON" no
+        expect_eq "box buttons" "$BOX_BUTTONS" OK
+        expect_eq "box owner" "$BOX_OWNER" main
+        expect_eq "main window enabled under the box" "$BOX_MAIN_ENABLED" 0
+        expect_eq "open boxes" "$BOX_COUNT" 1
+        [[ $round == 1 ]] && screenshot "$CASE_DIR/support.png"
+        press Return
+        wait_no_box 10
+        expect_running "after dismissing the support box"
+    done
+    expect_no_page
+    expect_no_log
+    wintool close || fail "cannot ask the window to close"
+    wait_exit 20
+    expect_eq "exit status" "$STATUS" 0
+    note "support box shown three times, window stayed"
+}
+
+# Clicks away from the commands, drags between them and keys do nothing.
+case_inert() {
+    begin_case inert 1024x768
+    set_windows_version win98
+    set_shell_state "$OTHER_STATE"
+    start_program
+    local control
+    for control in title picture line1 line2 line3 line4 line5; do
+        click "$control"
+        click "$control" 3
+    done
+    click_at 2 2
+    click_at 192 120
+    click_at 100 296 3
+    drag run support
+    drag support run
+    drag close run
+    local info
+    info=$(wintool main)
+    grep -q 'foreground=1' <<<"$info" || fail "the window does not have the keyboard: $info"
+    press Return Escape space Tab a r s c x F1 Up Down KP_Enter BackSpace Delete
+    sleep 1
+    expect_running "after the clicks and keys"
+    expect_eq "open boxes" "$(box_count)" 0
+    # The input so far has been handled once a later click is: Support shows its box.
+    click support
+    wait_box 10
+    press Return
+    wait_no_box 10
+    expect_no_page
+    expect_no_log
+    expect_eq ShellState "$(shell_state)" "REG_BINARY $OTHER_STATE"
+    expect_running "at the end"
+    wintool close || fail "cannot ask the window to close"
+    wait_exit 20
+    expect_eq "exit status" "$STATUS" 0
+    note "nothing happened"
+}
+
+# Without a template, Run reports the failure once and ends non-zero; nothing is changed.
+case_missing_template() {
+    begin_case missing-template 1024x768 none
+    set_windows_version win98
+    set_shell_state "$OTHER_STATE"
+    write_old_page
+    start_program
+    click run
+    wait_box 10
+    local template
+    template=$(winpath "$TEMPLATE")
+    [[ $BOX_TEXT == "Cannot read the template $template.\n\nError 2: "* ]] ||
+        fail "error report: '$BOX_TEXT'"
+    expect_eq "box icon" "$BOX_ICON" yes
+    expect_eq "box owner" "$BOX_OWNER" main
+    expect_eq "open boxes" "$BOX_COUNT" 1
+    screenshot "$CASE_DIR/error.png"
+    expect_running "while the report is shown"
+    press Return
+    wait_exit 20
+    [[ $STATUS != 0 ]] || fail "exit status 0 after a failure"
+    expect_old_page
+    expect_eq ShellState "$(shell_state)" "REG_BINARY $OTHER_STATE"
+    expect_no_log
+    note "reported: ${BOX_TEXT//\\n/ }; exit status $STATUS"
+}
+
+# With Wine's own Active Desktop object, which does not set wallpapers, the failure is reported
+# after the page was written.
+case_no_server() {
+    begin_case no-server 1024x768
+    set_windows_version winxp
+    restore_wine_server
+    start_program
+    click run
+    wait_box 10
+    [[ $BOX_TEXT == "The desktop wallpaper could not be set"*"\n\nError 0x8"* ]] || fail "error report: '$BOX_TEXT'"
+    expect_eq "box icon" "$BOX_ICON" yes
+    expect_page 1024 768
+    press Return
+    wait_exit 20
+    [[ $STATUS != 0 ]] || fail "exit status 0 after a failure"
+    expect_no_log
+    note "reported: ${BOX_TEXT//\\n/ }; exit status $STATUS"
+}
+
+# The window as drawn: layout, colours, picture, icon, frame and cursor. Then a window manager's
+# close request ends the program.
+case_layout() {
+    begin_case layout 1024x768
+    set_windows_version win98
+    set_shell_state "$OTHER_STATE"
+    start_program
+    expect_eq "window size" "$WIN_SIZE" 196x300
+    grep -q 'popup=1 caption=0 sizing=0 appwindow=1' <<<"$MAIN_INFO" || fail "window styles: $MAIN_INFO"
+    grep -q "^window=$WIN_LEFT,$WIN_TOP,196,300\$" <<<"$MAIN_INFO" || fail "the window has a frame: $MAIN_INFO"
+    expect_eq "caption colour" "$(wintool caption-colour)" "$TW_CAPTION_RGB"
+    # Away from the labels, so that the pointer is not in the picture.
+    point_at 2 2
+    screenshot "$CASE_DIR/window.png"
+    local failures
+    failures=$(python3 "$TW_XCHECK" layout "$CASE_DIR/window.png" "$WIN_LEFT" "$WIN_TOP" 96 \
+        "$TW_CAPTION_RGB" "$TW_SOURCE/resources/picture.jpg") || fail "layout: $failures"
+    failures=$(python3 "$TW_XCHECK" icon "$XWIN" "$TW_SOURCE/resources/tarnwick.ico") || fail "icon: $failures"
+
+    # The hand over the four labels, the arrow elsewhere.
+    local hand arrow now control
+    hand=$(python3 "$TW_XCHECK" cursor-file "$TW_SOURCE/resources/hand.cur")
+    for control in title run close support picture line2 background; do
+        if [[ $control == background ]]; then
+            point_at $((WIN_LEFT + 100)) $((WIN_TOP + 188))
+        else
+            read -r x y <<<"$(control_middle "$control")"
+            point_at $((WIN_LEFT + x)) $((WIN_TOP + y))
+        fi
+        sleep 0.3
+        now=$(python3 "$TW_XCHECK" cursor)
+        case $control in
+        title | run | close | support) expect_eq "cursor over $control" "$now" "$hand" ;;
+        *)
+            [[ $now != "$hand" ]] || fail "the hand cursor shows over $control"
+            [[ -z ${arrow:-} || $now == "$arrow" ]] || fail "cursor over $control: $now, elsewhere $arrow"
+            arrow=$now
+            ;;
+        esac
+    done
+
+    note "cursor over the labels: $hand; elsewhere: $arrow"
+
+    python3 "$TW_XCHECK" close "$XWIN" || fail "cannot send the close request"
+    wait_exit 20
+    expect_eq "exit status" "$STATUS" 0
+    expect_no_page
+    expect_no_log
+    expect_eq ShellState "$(shell_state)" "REG_BINARY $OTHER_STATE"
+    note "layout, icon and cursors as drawn; closed by the window manager's request"
+}
+
+# Another program's WM_CLOSE ends the program with status 0 and changes nothing.
+case_close_request() {
+    begin_case close-request 1024x768
+    set_windows_version win98
+    set_shell_state "$OTHER_STATE"
+    write_old_page
+    start_program
+    wintool close || fail "cannot send WM_CLOSE"
+    wait_exit 20
+    expect_eq "exit status" "$STATUS" 0
+    expect_old_page
+    expect_no_log
+    expect_eq ShellState "$(shell_state)" "REG_BINARY $OTHER_STATE"
+    note "closed, nothing changed"
+}
+
+case ${1:-} in
+prefix) make_pristine_prefix ;;
+run-*) case_run "${1#run-}" ;;
+screen-1600) case_screen_1600 ;;
+screen-120dpi) case_screen_120dpi ;;
+close) case_close ;;
+support) case_support ;;
+inert) case_inert ;;
+missing-template) case_missing_template ;;
+no-server) case_no_server ;;
+layout) case_layout ;;
+close-request) case_close_request ;;
+*)
+    echo "usage: $0 prefix|run-VERSION|screen-1600|screen-120dpi|close|support|inert|missing-template|no-server|layout|close-request" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,232 @@
+// A stand-in for the shell's Active Desktop object, for the tests under Wine: an in-process COM
+// server for the same class that writes one line per call to the file named by the environment
+// variable TARNWICK_RECORDER_LOG (a Windows path) and otherwise does nothing.
+#include <windows.h>
+#include <wininet.h>
+#include <shlobj.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// {75048700-EF1F-11D0-9888-006097DEACF9}
+constexpr CLSID kClsidActiveDesktop = {0x75048700, 0xEF1F, 0x11D0, {0x98, 0x88, 0x00, 0x60, 0x97, 0xDE, 0xAC, 0xF9}};
+// {F490EB00-1240-11D1-9888-006097DEACF9}
+constexpr IID kIidActiveDesktop = {0xF490EB00, 0x1240, 0x11D1, {0x98, 0x88, 0x00, 0x60, 0x97, 0xDE, 0xAC, 0xF9}};
+
+std::atomic<long> g_objects{0};
+std::atomic<long> g_locks{0};
+
+std::string Utf8(const wchar_t* text)
+{
+    if (text == nullptr)
+        return "(null)";
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<size_t>(bytes > 0 ? bytes - 1 : 0), '\0');
+    if (bytes > 1)
+        WideCharToMultiByte(CP_UTF8, 0, text, -1, result.data(), bytes, nullptr, nullptr);
+    return result;
+}
+
+std::string GuidText(REFGUID guid)
+{
+    wchar_t text[40] = {};
+    StringFromGUID2(guid, text, 40);
+    return Utf8(text);
+}
+
+// Appends one line; the file is opened and closed for each, so nothing is lost when the
+// program ends the process at once.
+void Log(const std::string& line)
+{
+    wchar_t path[1024];
+    DWORD length = GetEnvironmentVariableW(L"TARNWICK_RECORDER_LOG", path, 1024);
+    if (length == 0 || length >= 1024)
+        return;
+    HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    std::string text = line + "\n";
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::string Number(unsigned long value)
+{
+    return std::to_string(value);
+}
+
+class Recorder final : public IActiveDesktop {
+public:
+    Recorder() { ++g_objects; }
+    ~Recorder() { --g_objects; }
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    // Without a log line: used by the class factory while it creates the object.
+    HRESULT Bind(REFIID riid, void** object)
+    {
+        if (object == nullptr)
+            return E_POINTER;
+        *object = nullptr;
+        if (riid != IID_IUnknown && riid != kIidActiveDesktop)
+            return E_NOINTERFACE;
+        *object = static_cast<IActiveDesktop*>(this);
+        ++refs_;
+        return S_OK;
+    }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override
+    {
+        HRESULT hr = Bind(riid, object);
+        Log("QueryInterface iid=" + GuidText(riid) + (SUCCEEDED(hr) ? " ok" : " none"));
+        return hr;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override
+    {
+        ULONG refs = static_cast<ULONG>(++refs_);
+        Log("AddRef refs=" + Number(refs));
+        return refs;
+    }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        ULONG refs = static_cast<ULONG>(--refs_);
+        Log("Release refs=" + Number(refs));
+        if (refs == 0)
+            delete this;
+        return refs;
+    }
+
+    STDMETHODIMP ApplyChanges(DWORD flags) override
+    {
+        Log("ApplyChanges flags=" + Number(flags));
+        return S_OK;
+    }
+    STDMETHODIMP SetWallpaper(PCWSTR path, DWORD reserved) override
+    {
+        Log("SetWallpaper path=" + Utf8(path) + " reserved=" + Number(reserved));
+        return S_OK;
+    }
+    STDMETHODIMP SetWallpaperOptions(LPCWALLPAPEROPT options, DWORD reserved) override
+    {
+        if (options == nullptr) {
+            Log("SetWallpaperOptions options=null reserved=" + Number(reserved));
+            return E_POINTER;
+        }
+        Log("SetWallpaperOptions size=" + Number(options->dwSize) + " style=" + Number(options->dwStyle) +
+            " reserved=" + Number(reserved));
+        return S_OK;
+    }
+
+    STDMETHODIMP GetWallpaper(PWSTR, UINT, DWORD) override { return NotImplemented("GetWallpaper"); }
+    STDMETHODIMP GetWallpaperOptions(LPWALLPAPEROPT, DWORD) override { return NotImplemented("GetWallpaperOptions"); }
+    STDMETHODIMP GetPattern(PWSTR, UINT, DWORD) override { return NotImplemented("GetPattern"); }
+    STDMETHODIMP SetPattern(PCWSTR, DWORD) override { return NotImplemented("SetPattern"); }
+    STDMETHODIMP GetDesktopItemOptions(LPCOMPONENTSOPT, DWORD) override
+    {
+        return NotImplemented("GetDesktopItemOptions");
+    }
+    STDMETHODIMP SetDesktopItemOptions(LPCCOMPONENTSOPT, DWORD) override
+    {
+        return NotImplemented("SetDesktopItemOptions");
+    }
+    STDMETHODIMP AddDesktopItem(LPCCOMPONENT, DWORD) override { return NotImplemented("AddDesktopItem"); }
+    STDMETHODIMP AddDesktopItemWithUI(HWND, LPCOMPONENT, DWORD) override
+    {
+        return NotImplemented("AddDesktopItemWithUI");
+    }
+    STDMETHODIMP ModifyDesktopItem(LPCCOMPONENT, DWORD) override { return NotImplemented("ModifyDesktopItem"); }
+    STDMETHODIMP RemoveDesktopItem(LPCCOMPONENT, DWORD) override { return NotImplemented("RemoveDesktopItem"); }
+    STDMETHODIMP GetDesktopItemCount(int*, DWORD) override { return NotImplemented("GetDesktopItemCount"); }
+    STDMETHODIMP GetDesktopItem(int, LPCOMPONENT, DWORD) override { return NotImplemented("GetDesktopItem"); }
+    STDMETHODIMP GetDesktopItemByID(ULONG_PTR, LPCOMPONENT, DWORD) override
+    {
+        return NotImplemented("GetDesktopItemByID");
+    }
+    STDMETHODIMP GenerateDesktopItemHtml(PCWSTR, LPCOMPONENT, DWORD) override
+    {
+        return NotImplemented("GenerateDesktopItemHtml");
+    }
+    STDMETHODIMP AddUrl(HWND, PCWSTR, LPCOMPONENT, DWORD) override { return NotImplemented("AddUrl"); }
+    STDMETHODIMP GetDesktopItemBySource(PCWSTR, LPCOMPONENT, DWORD) override
+    {
+        return NotImplemented("GetDesktopItemBySource");
+    }
+
+private:
+    static HRESULT NotImplemented(const char* method)
+    {
+        Log(std::string(method) + " not implemented");
+        return E_NOTIMPL;
+    }
+
+    std::atomic<long> refs_{0};
+};
+
+class ClassFactory final : public IClassFactory {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override
+    {
+        if (object == nullptr)
+            return E_POINTER;
+        *object = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IClassFactory)
+            return E_NOINTERFACE;
+        *object = static_cast<IClassFactory*>(this);
+        AddRef();
+        return S_OK;
+    }
+    // The factory is static: counting it only keeps the DLL loaded.
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++g_locks); }
+    STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--g_locks); }
+
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** object) override
+    {
+        if (object == nullptr)
+            return E_POINTER;
+        *object = nullptr;
+        if (outer != nullptr)
+            return CLASS_E_NOAGGREGATION;
+        auto* recorder = new Recorder();
+        HRESULT hr = recorder->Bind(riid, object);
+        Log("CreateInstance iid=" + GuidText(riid) + (SUCCEEDED(hr) ? " ok" : " none"));
+        if (FAILED(hr))
+            delete recorder;
+        return hr;
+    }
+    STDMETHODIMP LockServer(BOOL lock) override
+    {
+        if (lock)
+            ++g_locks;
+        else
+            --g_locks;
+        return S_OK;
+    }
+};
+
+ClassFactory g_factory;
+
+}  // namespace
+
+extern "C" {
+
+__declspec(dllexport) HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object)
+{
+    if (object == nullptr)
+        return E_POINTER;
+    *object = nullptr;
+    if (clsid != kClsidActiveDesktop)
+        return CLASS_E_CLASSNOTAVAILABLE;
+    return g_factory.QueryInterface(riid, object);
+}
+
+__declspec(dllexport) HRESULT WINAPI DllCanUnloadNow()
+{
+    return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE;
+}
+
+}
