@@ -53,6 +53,23 @@ case_run() {
     note "page, ShellState and wallpaper as expected on $1"
 }
 
+# A program folder named beyond ASCII: the program finds its template there and hands the page's
+# full name to the shell.
+case_unicode_folder() {
+    # Wine reads Unix file names in the locale's character set.
+    export LC_ALL=C.UTF-8
+    APP_NAME='Tarnwick Prögram Ελληνικά 日本'
+    begin_case unicode-folder 1024x768
+    set_windows_version winxp
+    start_program
+    click run
+    wait_exit 20
+    expect_eq "exit status" "$STATUS" 0
+    expect_page 1024 768
+    expect_wallpaper_log "$(winpath "$PAGE")"
+    note "page written and set in $(winpath "$APP")"
+}
+
 # The page carries the screen's size: 1600 x 1200 pixels at 96 dpi.
 case_screen_1600() {
     begin_case screen-1600 1600x1200
@@ -290,6 +307,7 @@ case_close_request() {
 case ${1:-} in
 prefix) make_pristine_prefix ;;
 run-*) case_run "${1#run-}" ;;
+unicode-folder) case_unicode_folder ;;
 screen-1600) case_screen_1600 ;;
 screen-120dpi) case_screen_120dpi ;;
 close) case_close ;;
@@ -300,7 +318,7 @@ no-server) case_no_server ;;
 layout) case_layout ;;
 close-request) case_close_request ;;
 *)
-    echo "usage: $0 prefix|run-VERSION|screen-1600|screen-120dpi|close|support|inert|missing-template|no-server|layout|close-request" >&2
+    echo "usage: $0 prefix|run-VERSION|unicode-folder|screen-1600|screen-120dpi|close|support|inert|missing-template|no-server|layout|close-request" >&2
     exit 2
     ;;
 esac

@@ -99,9 +99,10 @@ copy_prefix() {
 # ------------------------------------------------------------------------------ cases
 
 # begin_case NAME WIDTHxHEIGHT [TEMPLATE|none]: an X server with a screen of that size, a fresh
-# prefix, and a program folder (with a space in its name) holding the program and, unless "none",
-# the template as 1.htm (the test template by default). The X server comes first: the first Wine
-# command in a prefix starts its desktop process, which stays on the display it found.
+# prefix, and a program folder (with a space in its name, or named APP_NAME) holding the program
+# and, unless "none", the template as 1.htm (the test template by default). The X server comes
+# first: the first Wine command in a prefix starts its desktop process, which stays on the display
+# it found.
 begin_case() {
     CASE=$1
     [[ -f $TW_PRISTINE/.tarnwick-ready ]] || fail "no pristine prefix: run the wine_prefix test first"
@@ -110,7 +111,7 @@ begin_case() {
     export WINEPREFIX=$CASE_DIR/prefix WINEDEBUG=-all
     copy_prefix "$WINEPREFIX" || fail "cannot copy the pristine prefix"
     start_display "${2%x*}" "${2#*x}"
-    APP="$CASE_DIR/Tarnwick Program"
+    APP="$CASE_DIR/${APP_NAME:-Tarnwick Program}"
     PAGE=$APP/2.htm
     TEMPLATE=$APP/1.htm
     LOG=$CASE_DIR/recorder.log
@@ -141,14 +142,15 @@ end_case() {
 }
 
 # A template with the screen size in two places, numbers that hold the placeholders next to each
-# other, within a longer number and after a digit, two items split by a comma, and a quoted item
-# that keeps its comma and loses what follows its closing quote.
+# other, within a longer number and after a digit, two items split by a comma, a quoted item
+# that keeps its comma and loses what follows its closing quote, and bytes beyond ASCII.
 write_test_template() {
     printf '%s\r\n' '<html><body>' \
         '<div style="width=800 height=600">' \
         'x800600x 8000 1600' \
         'first,second' \
         '"quoted, kept" gone,after' \
+        $'caf\xe9 \xa3800' \
         '</body></html>' >"$TEMPLATE"
 }
 
@@ -162,6 +164,7 @@ expected_test_page() {
         "x$w${h}x ${w}0 1$h" \
         'first' 'second' \
         'quoted, kept' 'after' \
+        $'caf\xe9 \xa3'"$w" \
         '</body></html>'
     printf '\r\n'
 }
