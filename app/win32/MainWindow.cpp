@@ -114,7 +114,8 @@ void MainWindow::LoadPicture()
     const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
     DWORD size = resource != nullptr ? SizeofResource(instance_, resource) : 0;
     if (bytes == nullptr || size == 0)
-        throw SystemError(LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND), "Cannot find the program's picture among its resources.");
+        throw SystemError(LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND),
+                          "Cannot find the program's picture among its resources.");
     picture_ = DecodeImage(bytes, size);
     BITMAP info{};
     GetObjectW(picture_, sizeof info, &info);
@@ -126,7 +127,8 @@ void MainWindow::Create()
     bigIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARNWICK), IMAGE_ICON,
                                              GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
     smallIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARNWICK), IMAGE_ICON,
-                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                               LR_SHARED));
     if (bigIcon_ == nullptr || smallIcon_ == nullptr)
         throw SystemError(LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND), "Cannot load the program's icon.");
     handCursor_ = LoadCursorW(instance_, MAKEINTRESOURCEW(IDC_HAND_CURSOR));

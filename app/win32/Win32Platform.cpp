@@ -54,8 +54,8 @@ float Win32ScreenMetrics::HeightTwips()
 
 void Win32MessageBox::Show(const std::u16string& text, const std::u16string& caption)
 {
-    MessageBoxW(owner_, reinterpret_cast<const wchar_t*>(text.c_str()), reinterpret_cast<const wchar_t*>(caption.c_str()),
-                MB_OK);
+    MessageBoxW(owner_, reinterpret_cast<const wchar_t*>(text.c_str()),
+                reinterpret_cast<const wchar_t*>(caption.c_str()), MB_OK);
 }
 
 void Win32ProgramEnd::EndProgram()

@@ -5,7 +5,8 @@
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 readonly SHELL_STATE='1C 00 00 00 63 08 00 00 00 00 00 00 00 00 00 00 00 00 00 00 01 00 00 00 0A 00 00 00'
-readonly SUPPORT_TEXT='For support contact us at support@tarnwick.example.com or visit our website at https://www.tarnwick.example.com.'
+readonly SUPPORT_TEXT='For support contact us at support@tarnwick.example.com or visit our website at '\
+'https://www.tarnwick.example.com.'
 readonly OTHER_STATE='DEADBEEF'
 
 # An older page, left by an earlier run.
@@ -318,7 +319,8 @@ no-server) case_no_server ;;
 layout) case_layout ;;
 close-request) case_close_request ;;
 *)
-    echo "usage: $0 prefix|run-VERSION|unicode-folder|screen-1600|screen-120dpi|close|support|inert|missing-template|no-server|layout|close-request" >&2
+    printf '%s\n' "usage: $0 prefix|run-VERSION|unicode-folder|screen-1600|screen-120dpi|close|support|inert|\
+missing-template|no-server|layout|close-request" >&2
     exit 2
     ;;
 esac

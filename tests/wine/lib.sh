@@ -10,6 +10,10 @@
 
 set -uo pipefail
 
+for name in TW_PROGRAM TW_RECORDER TW_WINTOOL TW_XCHECK TW_SOURCE TW_WORK; do
+    [[ -n ${!name:-} ]] || { echo "$name is not set: run the cases through ctest" >&2; exit 2; }
+done
+
 readonly TW_CLSID='{75048700-EF1F-11D0-9888-006097DEACF9}'
 readonly TW_SERVER_KEY="HKLM\\Software\\Classes\\CLSID\\$TW_CLSID\\InprocServer32"
 readonly TW_EXPLORER_KEY='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer'
