@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <initializer_list>
 #include <string>
@@ -46,6 +47,8 @@ private:
     std::filesystem::path path_;
     std::filesystem::path temporary_;
     std::intptr_t handle_;
+    uint64_t written_ = 0;  // bytes written so far
+    uint64_t started_ = 0;  // bytes whose writing to disk has been started
     bool committed_ = false;
 };
 
