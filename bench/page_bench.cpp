@@ -31,7 +31,8 @@
 #include "desktop/WallpaperShell.h"
 #include "page/DesktopPage.h"
 #include "app/FileIO.h"
-#include "registry/RegistryOps.h"
+#include "registry/StandaloneRegistry.h"
+#include "unit/TestSupport.h"
 
 extern char** environ;
 
@@ -123,68 +124,6 @@ double Seconds(Clock::duration d)
     return std::chrono::duration<double>(d).count();
 }
 
-// ---- Platform pieces: Windows XP (no registry work), 1024 x 768, wallpaper accepted ------
-
-class XpVersion : public IVersionQuery {
-public:
-    bool Query(VersionRecord& record) override
-    {
-        record = VersionRecord{5, 1, 2};
-        return true;
-    }
-};
-
-class Screen : public IScreenMetrics {
-public:
-    float WidthTwips() override { return 1024.0f * 15.0f; }
-    float HeightTwips() override { return 768.0f * 15.0f; }
-};
-
-class NoRegistry : public IRegistryOps {
-public:
-    int32_t RegCreateKeyExA(uint32_t, const std::string&, uint32_t, const char*, uint32_t, uint32_t,
-                            const RegSecurityAttributes*, RegKey* result, uint32_t*) override
-    {
-        *result = 1;
-        return kErrorSuccess;
-    }
-    int32_t RegSetValueExA(RegKey, const std::string&, uint32_t, uint32_t, const uint8_t*, uint32_t) override
-    {
-        return kErrorSuccess;
-    }
-    int32_t RegOpenKeyExA(uint32_t, const std::string&, uint32_t, uint32_t, RegKey* result) override
-    {
-        *result = 1;
-        return kErrorSuccess;
-    }
-    int32_t RegDeleteValueA(RegKey, const std::string&) override { return kErrorSuccess; }
-    int32_t RegCloseKey(RegKey) override { return kErrorSuccess; }
-};
-
-class AcceptingDesktop : public IActiveDesktopObject {
-public:
-    int32_t SetWallpaperOptions(const WallpaperOptions&, uint32_t) override { return 0; }
-    int32_t SetWallpaper(const std::u16string&, uint32_t) override { return 0; }
-    int32_t ApplyChanges(uint32_t) override { return 0; }
-};
-
-class AcceptingShell : public IWallpaperShell {
-public:
-    std::unique_ptr<IActiveDesktopObject> CreateActiveDesktop() override { return std::make_unique<AcceptingDesktop>(); }
-    std::string DescribeStatus(int32_t) override { return "unexpected"; }
-};
-
-class NoMessages : public IMessageBox {
-public:
-    void Show(const std::u16string&, const std::u16string&) override {}
-};
-
-class CountEnd : public IProgramEnd {
-public:
-    void EndProgram() override { ++ends; }
-    int ends = 0;
-};
-
 // ---- Template generation ------------------------------------------------------------------
 
 // HTML-like lines: indentation, attributes with 800/600 (and numbers such as 8000 or 1600 that
@@ -250,12 +189,13 @@ struct RunTime {
 
 RunTime TimeRunCommand(const fs::path& folder)
 {
-    XpVersion version;
-    Screen screen;
-    NoRegistry registry;
-    AcceptingShell shell;
-    NoMessages messages;
-    CountEnd end;
+    // Windows XP: the registry is never touched; 1024 x 768; the wallpaper is accepted.
+    test::FixedVersion version(VersionRecord{5, 1, 2});
+    test::FixedScreen screen(1024, 768, 96);
+    StandaloneRegistry registry(folder / "unused-registry.reg");
+    test::RecordingShell shell;
+    test::RecordingMessageBox messages;
+    test::RecordingEnd end;
     Platform platform{version, screen, registry, shell, messages, end, folder};
     g_fsyncNanos = 0;
     auto start = Clock::now();

@@ -28,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -37,6 +38,7 @@
 #include "desktop/StandaloneDesktop.h"
 #include "registry/RegFile.h"
 #include "registry/StandaloneRegistry.h"
+#include "unit/TestSupport.h"
 
 namespace {
 
@@ -45,44 +47,12 @@ namespace fs = std::filesystem;
 
 constexpr char kFaultKey[] = "Software\\TarnwickFaults";
 
-class Version : public IVersionQuery {
-public:
-    explicit Version(bool windows98) : windows98_(windows98) {}
-    bool Query(VersionRecord& record) override
-    {
-        if (!windows98_)
-            return false;
-        record = VersionRecord{4, 10, 1};
-        return true;
-    }
-
-private:
-    bool windows98_;
-};
-
-class Screen : public IScreenMetrics {
-public:
-    float WidthTwips() override { return 1024.0f * 15.0f; }
-    float HeightTwips() override { return 768.0f * 15.0f; }
-};
-
-class NoMessages : public IMessageBox {
-public:
-    void Show(const std::u16string&, const std::u16string&) override {}
-};
-
-class CountEnd : public IProgramEnd {
-public:
-    void EndProgram() override { ++ends; }
-    int ends = 0;
-};
-
 int Run(const fs::path& folder, const fs::path& store, bool windows98)
 {
-    Version version(windows98);
-    Screen screen;
-    NoMessages messages;
-    CountEnd end;
+    test::FixedVersion version(windows98 ? std::optional<VersionRecord>(VersionRecord{4, 10, 1}) : std::nullopt);
+    test::FixedScreen screen(1024, 768, 96);
+    test::RecordingMessageBox messages;
+    test::RecordingEnd end;
     try {
         StandaloneRegistry registry(store);
         StandaloneDesktop desktop(registry);
