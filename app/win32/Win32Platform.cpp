@@ -86,14 +86,4 @@ std::filesystem::path ProgramFolder()
     return std::filesystem::path(module).parent_path();
 }
 
-std::wstring WideFromUtf8(const std::string& text)
-{
-    if (text.empty())
-        return {};
-    int chars = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(chars), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), chars);
-    return wide;
-}
-
 }  // namespace tarnwick

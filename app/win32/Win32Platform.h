@@ -46,7 +46,4 @@ int DisplayDotsPerInch();
 // keeps its separator, so that "C:\" does not turn into the current folder of drive C).
 std::filesystem::path ProgramFolder();
 
-// Text from UTF-8 to UTF-16 for the Win32 wide entry points.
-std::wstring WideFromUtf8(const std::string& text);
-
 }  // namespace tarnwick

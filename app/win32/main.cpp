@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "app/AnsiText.h"
 #include "app/AppError.h"
 #include "app/frmMain.h"
 #include "app/win32/MainWindow.h"
@@ -18,8 +19,8 @@ namespace {
 // The one report of a failure that ends the program, modal to the window when there is one.
 int ReportFailure(HWND owner, const tarnwick::AppError& error)
 {
-    std::wstring text = tarnwick::WideFromUtf8(error.Report());
-    MessageBoxW(owner, text.c_str(), reinterpret_cast<const wchar_t*>(tarnwick::kProgramTitle), MB_OK | MB_ICONERROR);
+    const std::u16string text = tarnwick::FromUtf8(error.Report());
+    MessageBoxW(owner, reinterpret_cast<const wchar_t*>(text.c_str()), reinterpret_cast<const wchar_t*>(tarnwick::kProgramTitle), MB_OK | MB_ICONERROR);
     return 1;
 }
 
