@@ -23,6 +23,7 @@
 #include <unistd.h>
 #endif
 
+#include "app/AnsiText.h"
 #include "app/AppError.h"
 #include "app/FileIO.h"
 
@@ -94,17 +95,8 @@ int32_t StatusFromErrorCode(const std::error_code& ec) {
 }
 
 std::string Describe(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return "'" + std::string(text.begin(), text.end()) + "'";
+    return "'" + ToUtf8(path.u16string()) + "'";
 }
-
-#ifdef _WIN32
-std::string SystemMessage(DWORD error) {
-    return std::system_category().message(static_cast<int>(error));
-}
-#else
-std::string SystemMessage(int error) { return std::generic_category().message(error); }
-#endif
 
 fs::path FolderOf(const fs::path& file) {
     fs::path folder = file.parent_path();
@@ -169,7 +161,7 @@ public:
                               FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle_ == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
-            message = "cannot open the lock file " + Describe(path) + ": " + SystemMessage(error);
+            message = "cannot open the lock file " + Describe(path) + ": " + DescribeSystemError(static_cast<uint32_t>(error));
             return static_cast<int32_t>(error);
         }
         OVERLAPPED overlapped{};
@@ -177,7 +169,7 @@ public:
             const DWORD error = GetLastError();
             CloseHandle(handle_);
             handle_ = INVALID_HANDLE_VALUE;
-            message = "cannot lock " + Describe(path) + ": " + SystemMessage(error);
+            message = "cannot lock " + Describe(path) + ": " + DescribeSystemError(static_cast<uint32_t>(error));
             return static_cast<int32_t>(error);
         }
         return kErrorSuccess;
@@ -196,7 +188,7 @@ private:
             fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd_ < 0) {
             const int error = errno;
-            message = "cannot open the lock file " + Describe(path) + ": " + SystemMessage(error);
+            message = "cannot open the lock file " + Describe(path) + ": " + DescribeSystemError(static_cast<uint32_t>(error));
             return StatusFromErrno(error);
         }
         int rc;
@@ -207,7 +199,7 @@ private:
             const int error = errno;
             close(fd_);
             fd_ = -1;
-            message = "cannot lock " + Describe(path) + ": " + SystemMessage(error);
+            message = "cannot lock " + Describe(path) + ": " + DescribeSystemError(static_cast<uint32_t>(error));
             return StatusFromErrno(error);
         }
         return kErrorSuccess;
