@@ -44,17 +44,6 @@ std::string ToAnsi(std::u16string_view text)
     WideCharToMultiByte(CP_ACP, 0, wide, length, result.data(), bytes, nullptr, nullptr);
     return result;
 }
-
-std::u16string FromAnsi(std::string_view bytes)
-{
-    if (bytes.empty())
-        return {};
-    int length = static_cast<int>(bytes.size());
-    int chars = MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
-    std::u16string result(static_cast<size_t>(chars), u'\0');
-    MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, reinterpret_cast<wchar_t*>(result.data()), chars);
-    return result;
-}
 #else
 std::string ToAnsi(std::u16string_view text)
 {
@@ -66,17 +55,6 @@ std::string ToAnsi(std::u16string_view text)
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
             ++i;
         result.push_back(ToCp1252(c));
-    }
-    return result;
-}
-
-std::u16string FromAnsi(std::string_view bytes)
-{
-    std::u16string result;
-    result.reserve(bytes.size());
-    for (char b : bytes) {
-        auto u = static_cast<unsigned char>(b);
-        result.push_back(u >= 0x80 && u < 0xA0 ? kCp1252High[u - 0x80] : static_cast<char16_t>(u));
     }
     return result;
 }

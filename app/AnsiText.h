@@ -1,5 +1,5 @@
-// Conversion between the wide (UTF-16) text held in memory and the system's ANSI code page used
-// by files and the registry. Windows uses its active code page; elsewhere the code page is
+// Conversion from the wide (UTF-16) text held in memory to the system's ANSI code page used by
+// files and the registry. Windows uses its active code page; elsewhere the code page is
 // Windows-1252, and characters it cannot hold become '?', as Windows does by default.
 #pragma once
 
@@ -9,7 +9,6 @@
 namespace tarnwick {
 
 std::string ToAnsi(std::u16string_view text);
-std::u16string FromAnsi(std::string_view bytes);
 
 // UTF-8 for messages and the Linux user interface.
 std::string ToUtf8(std::u16string_view text);

@@ -96,8 +96,7 @@ void CloseQuietly(std::intptr_t handle)
 }
 #endif
 
-}  // namespace
-
+// The name of the new file while it is written: "<name>.<process id>.tmp".
 fs::path TemporaryPathFor(const fs::path& path)
 {
     fs::path temporary = path;
@@ -105,6 +104,7 @@ fs::path TemporaryPathFor(const fs::path& path)
     return temporary;
 }
 
+// Removes the new files of path that were left by processes no longer running.
 void RemoveStaleTemporaries(const fs::path& path)
 {
     std::error_code error;
@@ -126,6 +126,8 @@ void RemoveStaleTemporaries(const fs::path& path)
         }
     }
 }
+
+}  // namespace
 
 InputFile::InputFile(const fs::path& path) : path_(path), handle_(kNoHandle)
 {

@@ -58,10 +58,4 @@ std::string ReadWholeFile(const std::filesystem::path& path);
 // Replaces path by a file holding the pieces one after another (see AtomicFileWriter).
 void ReplaceFileAtomically(const std::filesystem::path& path, std::initializer_list<std::string_view> pieces);
 
-// The name of the new file while it is written: "<name>.<process id>.tmp".
-std::filesystem::path TemporaryPathFor(const std::filesystem::path& path);
-
-// Removes the new files of path that were left by processes no longer running.
-void RemoveStaleTemporaries(const std::filesystem::path& path);
-
 }  // namespace tarnwick
