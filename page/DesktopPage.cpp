@@ -296,8 +296,8 @@ size_t PageBuilder::Feed(std::string_view window, bool final, std::string& out)
 {
     std::string_view item;
     bool any = false;
-    size_t pos = 0;
 #if defined(__SSE2__)
+    size_t pos = 0;
     // Items are written straight into out's storage; the general path below takes any item this
     // one cannot, one at a time.
     if (width_.size() <= 16 && height_.size() <= 16) {

@@ -248,7 +248,7 @@ StandaloneRegistry::StandaloneRegistry(fs::path storePath) : storePath_(std::mov
 StandaloneRegistry::~StandaloneRegistry() = default;
 
 std::string StandaloneRegistry::LastError() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::lock_guard<Mutex> guard(mutex_);
     return lastError_;
 }
 
@@ -417,7 +417,7 @@ int32_t StandaloneRegistry::RegCreateKeyExA(uint32_t hKey, const std::string& su
                                             const char* /*className*/, uint32_t /*options*/, uint32_t samDesired,
                                             const RegSecurityAttributes* /*securityAttributes*/, RegKey* result,
                                             uint32_t* disposition) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::lock_guard<Mutex> guard(mutex_);
     lastError_.clear();
     if (result == nullptr) return kErrorInvalidParameter;
     *result = 0;
@@ -427,7 +427,7 @@ int32_t StandaloneRegistry::RegCreateKeyExA(uint32_t hKey, const std::string& su
 
 int32_t StandaloneRegistry::RegOpenKeyExA(uint32_t hKey, const std::string& subKey, uint32_t /*options*/,
                                           uint32_t samDesired, RegKey* result) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::lock_guard<Mutex> guard(mutex_);
     lastError_.clear();
     if (result == nullptr) return kErrorInvalidParameter;
     *result = 0;
@@ -436,7 +436,7 @@ int32_t StandaloneRegistry::RegOpenKeyExA(uint32_t hKey, const std::string& subK
 
 int32_t StandaloneRegistry::RegSetValueExA(RegKey key, const std::string& valueName, uint32_t reserved,
                                            uint32_t type, const uint8_t* data, uint32_t cbData) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::lock_guard<Mutex> guard(mutex_);
     lastError_.clear();
     OpenKey target;
     if (!ResolveHandle(key, target)) return kErrorInvalidHandle;
@@ -450,13 +450,13 @@ int32_t StandaloneRegistry::RegSetValueExA(RegKey key, const std::string& valueN
 }
 
 int32_t StandaloneRegistry::RegDeleteValueA(RegKey key, const std::string& valueName) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::lock_guard<Mutex> guard(mutex_);
     lastError_.clear();
     return Guarded([&] { return ChangeValue(key, valueName, nullptr); });
 }
 
 int32_t StandaloneRegistry::RegCloseKey(RegKey key) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::lock_guard<Mutex> guard(mutex_);
     lastError_.clear();
     if (PredefinedRootOf(key) != 0) return kErrorSuccess;
     return handles_.erase(key) == 0 ? kErrorInvalidHandle : kErrorSuccess;
@@ -466,7 +466,7 @@ int32_t StandaloneRegistry::RegCloseKey(RegKey key) {
 
 std::optional<StoredValue> StandaloneRegistry::QueryValue(uint32_t root, const std::string& keyPath,
                                                           const std::string& valueName) const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::lock_guard<Mutex> guard(mutex_);
     lastError_.clear();
     std::vector<std::string> names;
     if (!RegModel::IsRoot(root) || SplitSubKey(keyPath, names) != kErrorSuccess) return std::nullopt;
@@ -480,7 +480,7 @@ std::optional<StoredValue> StandaloneRegistry::QueryValue(uint32_t root, const s
 }
 
 bool StandaloneRegistry::KeyExists(uint32_t root, const std::string& keyPath) const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::lock_guard<Mutex> guard(mutex_);
     lastError_.clear();
     std::vector<std::string> names;
     if (!RegModel::IsRoot(root) || SplitSubKey(keyPath, names) != kErrorSuccess) return false;

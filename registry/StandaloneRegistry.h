@@ -30,12 +30,12 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "app/Mutex.h"
 #include "registry/RegFile.h"
 #include "registry/RegistryOps.h"
 
@@ -98,7 +98,7 @@ private:
 
     std::filesystem::path storePath_;
     std::filesystem::path lockPath_;
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     mutable std::string lastError_;
     std::unordered_map<RegKey, OpenKey> handles_;
 };
