@@ -44,7 +44,29 @@ std::string ToAnsi(std::u16string_view text)
     WideCharToMultiByte(CP_ACP, 0, wide, length, result.data(), bytes, nullptr, nullptr);
     return result;
 }
+
+std::u16string FromAnsi(std::string_view text)
+{
+    if (text.empty())
+        return {};
+    int length = static_cast<int>(text.size());
+    int units = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+    std::u16string result(static_cast<size_t>(units), u'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), length, reinterpret_cast<wchar_t*>(result.data()), units);
+    return result;
+}
 #else
+std::u16string FromAnsi(std::string_view text)
+{
+    std::u16string result;
+    result.reserve(text.size());
+    for (char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        result.push_back(b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : static_cast<char16_t>(b));
+    }
+    return result;
+}
+
 std::string ToAnsi(std::u16string_view text)
 {
     std::string result;

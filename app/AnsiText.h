@@ -9,6 +9,7 @@
 namespace tarnwick {
 
 std::string ToAnsi(std::u16string_view text);
+std::u16string FromAnsi(std::string_view text);
 
 // UTF-8 for messages and the Linux user interface.
 std::string ToUtf8(std::u16string_view text);

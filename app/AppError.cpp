@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/AnsiText.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -50,16 +52,15 @@ std::string AppError::Report() const
 std::string DescribeSystemError(uint32_t number)
 {
 #ifdef _WIN32
-    wchar_t* buffer = nullptr;
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+    // The ANSI form: the system's messages are in its own language, which its ANSI code page
+    // holds, and FormatMessageW is a stub on 95, 98 and ME.
+    char* buffer = nullptr;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, number, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+                                  nullptr, number, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
     std::string text;
-    if (length != 0 && buffer != nullptr) {
-        int bytes = WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-        text.resize(static_cast<size_t>(bytes));
-        WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), text.data(), bytes, nullptr, nullptr);
-    }
+    if (length != 0 && buffer != nullptr)
+        text = ToUtf8(FromAnsi(std::string_view(buffer, length)));
     if (buffer != nullptr)
         LocalFree(buffer);
     text = TrimLineEnds(std::move(text));

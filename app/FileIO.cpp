@@ -4,14 +4,16 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <system_error>
 
 #include "app/AnsiText.h"
 #include "app/AppError.h"
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "app/SystemFamily.h"
 #else
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -20,17 +22,12 @@
 
 namespace tarnwick {
 
-namespace fs = std::filesystem;
-
 namespace {
-
-std::string Describe(const fs::path& path)
-{
-    return ToUtf8(path.u16string());
-}
 
 // One system call moves at most this much, so the counts fit the Win32 DWORD.
 constexpr size_t kMaxTransfer = size_t{1} << 30;
+// How many names a new file tries before giving up.
+constexpr int kMaxTemporaryNames = 100;
 
 #ifdef _WIN32
 const std::intptr_t kNoHandle = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
@@ -52,7 +49,8 @@ uint32_t CurrentProcessId()
 
 bool ProcessIsRunning(uint32_t pid)
 {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    // PROCESS_QUERY_INFORMATION: the limited right is unknown before Vista.
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
     if (process == nullptr)
         return GetLastError() == ERROR_ACCESS_DENIED;
     DWORD code = 0;
@@ -65,6 +63,66 @@ void CloseQuietly(std::intptr_t handle)
 {
     if (handle != kNoHandle)
         CloseHandle(AsHandle(handle));
+}
+
+// The file functions in the system's spelling: UTF-16 on NT, the ANSI code page on 95/98/ME,
+// where the wide entry points fail.
+std::string AnsiPath(const FilePath& path)
+{
+    return ToAnsi(path.ToUtf16());
+}
+
+HANDLE CreateFileAt(const FilePath& path, DWORD access, DWORD share, DWORD disposition, DWORD flags)
+{
+    if (IsWindows9x())
+        return CreateFileA(AnsiPath(path).c_str(), access, share, nullptr, disposition, flags, nullptr);
+    return CreateFileW(path.Native().c_str(), access, share, nullptr, disposition, flags, nullptr);
+}
+
+bool DeleteFileAt(const FilePath& path)
+{
+    return IsWindows9x() ? DeleteFileA(AnsiPath(path).c_str()) != 0 : DeleteFileW(path.Native().c_str()) != 0;
+}
+
+// Puts from in to's place. NT renames over to in one step; 95/98/ME cannot, so there to is
+// deleted first.
+bool ReplaceWith(const FilePath& from, const FilePath& to)
+{
+    if (!IsWindows9x())
+        return MoveFileExW(from.Native().c_str(), to.Native().c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    const std::string target = AnsiPath(to);
+    if (!DeleteFileA(target.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        return false;
+    return MoveFileA(AnsiPath(from).c_str(), target.c_str()) != 0;
+}
+
+// Calls visit(name, is a plain file) for each entry of folder matching the pattern.
+template <class Visit>
+void ForEachEntry(const FilePath& folder, std::string_view pattern, Visit visit)
+{
+    const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+    const FilePath search = folder / pattern;
+    if (IsWindows9x()) {
+        WIN32_FIND_DATAA entry;
+        HANDLE find = FindFirstFileA(AnsiPath(search).c_str(), &entry);
+        if (find == INVALID_HANDLE_VALUE)
+            return;
+        do {
+            const std::u16string name = FromAnsi(entry.cFileName);
+            visit(FilePath::FromUtf16(name).Native(), (entry.dwFileAttributes & notPlain) == 0);
+        } while (FindNextFileA(find, &entry));
+        FindClose(find);
+    } else {
+        WIN32_FIND_DATAW entry;
+        HANDLE find = FindFirstFileW(search.Native().c_str(), &entry);
+        if (find == INVALID_HANDLE_VALUE)
+            return;
+        do {
+            visit(FilePath::String(entry.cFileName), (entry.dwFileAttributes & notPlain) == 0);
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
 }
 #else
 const std::intptr_t kNoHandle = -1;
@@ -94,59 +152,98 @@ void CloseQuietly(std::intptr_t handle)
     if (handle != kNoHandle)
         close(AsHandle(handle));
 }
-#endif
 
-// The name of the new file while it is written: "<name>.<process id>.tmp".
-fs::path TemporaryPathFor(const fs::path& path)
+bool DeleteFileAt(const FilePath& path)
 {
-    fs::path temporary = path;
-    temporary += "." + std::to_string(CurrentProcessId()) + ".tmp";
-    return temporary;
+    return unlink(path.Native().c_str()) == 0;
 }
 
-// Removes the new files of path that were left by processes no longer running.
-void RemoveStaleTemporaries(const fs::path& path)
+// Calls visit(name, is a plain file) for each entry of folder; links are not followed.
+template <class Visit>
+void ForEachEntry(const FilePath& folder, std::string_view, Visit visit)
 {
-    std::error_code error;
-    const std::string prefix = path.filename().string() + ".";
-    fs::directory_iterator it(path.parent_path().empty() ? fs::path(".") : path.parent_path(), error);
-    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
-            name.compare(name.size() - 4, 4, ".tmp") != 0)
-            continue;
-        const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - 4);
-        if (digits.empty() || digits.size() > 10 || digits.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        const auto pid = static_cast<uint32_t>(std::strtoull(digits.c_str(), nullptr, 10));
-        if (pid == CurrentProcessId() || !ProcessIsRunning(pid)) {
-            std::error_code ignored;
-            if (it->is_regular_file(ignored))
-                fs::remove(it->path(), ignored);
-        }
+    DIR* dir = opendir(folder.Native().c_str());
+    if (dir == nullptr)
+        return;
+    while (const dirent* entry = readdir(dir)) {
+        struct stat info {};
+        const bool plain = fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
+        visit(std::string(entry->d_name), plain);
     }
+    closedir(dir);
+}
+#endif
+
+// "<name>.<process id>.tmp", then "<name>.<process id>.<n>.tmp" while those names are taken.
+FilePath TemporaryPathFor(const FilePath& path, int attempt)
+{
+    std::string suffix = "." + std::to_string(CurrentProcessId());
+    if (attempt > 0)
+        suffix += "." + std::to_string(attempt);
+    return path + (suffix + ".tmp");
+}
+
+// The process id in a temporary name's middle part ("<pid>" or "<pid>.<n>"), or nothing.
+bool ParseTemporaryOwner(const FilePath::String& middle, uint32_t& pid)
+{
+    size_t dot = middle.find('.');
+    const FilePath::String id = middle.substr(0, dot);
+    const FilePath::String attempt = dot == FilePath::String::npos ? FilePath::String() : middle.substr(dot + 1);
+    auto digits = [](const FilePath::String& text, size_t most) {
+        return !text.empty() && text.size() <= most &&
+               std::all_of(text.begin(), text.end(), [](auto c) { return c >= '0' && c <= '9'; });
+    };
+    if (!digits(id, 10) || (dot != FilePath::String::npos && !digits(attempt, 3)))
+        return false;
+    uint64_t value = 0;
+    for (auto c : id)
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    if (value > UINT32_MAX)
+        return false;
+    pid = static_cast<uint32_t>(value);
+    return true;
+}
+
+// Removes the new files of path that were left by processes no longer running. Only plain
+// files go: a link or a folder with such a name is left alone.
+void RemoveStaleTemporaries(const FilePath& path)
+{
+    const FilePath folder = path.Parent();
+    FilePath::String prefix = path.FileName();
+    prefix.push_back('.');
+    const FilePath::String suffix = FilePath(".tmp").Native();
+    ForEachEntry(folder, "*.tmp", [&](const FilePath::String& name, bool plain) {
+        if (!plain || name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            return;
+        uint32_t pid = 0;
+        if (!ParseTemporaryOwner(name.substr(prefix.size(), name.size() - prefix.size() - suffix.size()), pid))
+            return;
+        if (pid == CurrentProcessId() || !ProcessIsRunning(pid))
+            DeleteFileAt(folder / FilePath(name));
+    });
 }
 
 }  // namespace
 
-InputFile::InputFile(const fs::path& path) : path_(path), handle_(kNoHandle)
+InputFile::InputFile(const FilePath& path) : path_(path), handle_(kNoHandle)
 {
 #ifdef _WIN32
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE file = CreateFileAt(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN);
     if (file == INVALID_HANDLE_VALUE)
-        throw SystemError(LastError(), "Cannot read the file " + Describe(path) + ".");
+        throw SystemError(LastError(), "Cannot read the file " + path.ToUtf8() + ".");
     handle_ = reinterpret_cast<std::intptr_t>(file);
 #else
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(path.Native().c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        throw SystemError(LastError(), "Cannot read the file " + Describe(path) + ".");
+        throw SystemError(LastError(), "Cannot read the file " + path.ToUtf8() + ".");
     handle_ = fd;
     struct stat info {};
     if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
         const uint32_t error = S_ISDIR(info.st_mode) ? EISDIR : LastError();
         CloseQuietly(handle_);
-        throw SystemError(error, "Cannot read the file " + Describe(path) + ".");
+        throw SystemError(error, "Cannot read the file " + path.ToUtf8() + ".");
     }
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
@@ -163,7 +260,7 @@ size_t InputFile::Read(char* buffer, size_t size)
 #ifdef _WIN32
     DWORD read = 0;
     if (!ReadFile(AsHandle(handle_), buffer, static_cast<DWORD>(size), &read, nullptr))
-        throw SystemError(LastError(), "Cannot read the file " + Describe(path_) + ".");
+        throw SystemError(LastError(), "Cannot read the file " + path_.ToUtf8() + ".");
     return read;
 #else
     for (;;) {
@@ -171,28 +268,41 @@ size_t InputFile::Read(char* buffer, size_t size)
         if (n >= 0)
             return static_cast<size_t>(n);
         if (errno != EINTR)
-            throw SystemError(LastError(), "Cannot read the file " + Describe(path_) + ".");
+            throw SystemError(LastError(), "Cannot read the file " + path_.ToUtf8() + ".");
     }
 #endif
 }
 
-AtomicFileWriter::AtomicFileWriter(const fs::path& path)
-    : path_(path), temporary_(TemporaryPathFor(path)), handle_(kNoHandle)
+AtomicFileWriter::AtomicFileWriter(const FilePath& path) : path_(path), handle_(kNoHandle)
 {
     RemoveStaleTemporaries(path);
+    // Exclusive creation: a name that is taken, by a file or by a link planted there, is never
+    // opened; the next name is tried instead.
+    uint32_t error = 0;
+    for (int attempt = 0; attempt < kMaxTemporaryNames && handle_ == kNoHandle; ++attempt) {
+        temporary_ = TemporaryPathFor(path, attempt);
 #ifdef _WIN32
-    HANDLE file = CreateFileW(temporary_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        throw SystemError(LastError(), "Cannot write the file " + Describe(path) + ".");
-    handle_ = reinterpret_cast<std::intptr_t>(file);
+        HANDLE file = CreateFileAt(temporary_, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+        if (file != INVALID_HANDLE_VALUE)
+            handle_ = reinterpret_cast<std::intptr_t>(file);
+        error = LastError();
+        const bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 #else
-    int fd = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        throw SystemError(LastError(), "Cannot write the file " + Describe(path) + ".");
-    handle_ = fd;
+        int fd = open(temporary_.Native().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0)
+            handle_ = fd;
+        error = LastError();
+        const bool taken = error == EEXIST;
+#endif
+        if (handle_ == kNoHandle && !taken)
+            break;
+    }
+    if (handle_ == kNoHandle)
+        throw SystemError(error, "Cannot write the file " + path.ToUtf8() + ".");
+#ifndef _WIN32
     struct stat old {};
-    if (stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode))
-        (void)fchmod(fd, old.st_mode & 07777);
+    if (stat(path.Native().c_str(), &old) == 0 && S_ISREG(old.st_mode))
+        (void)fchmod(AsHandle(handle_), old.st_mode & 07777);
 #endif
 }
 
@@ -201,13 +311,12 @@ AtomicFileWriter::~AtomicFileWriter()
     if (committed_)
         return;
     CloseQuietly(handle_);
-    std::error_code ignored;
-    fs::remove(temporary_, ignored);
+    DeleteFileAt(temporary_);
 }
 
 void AtomicFileWriter::Fail(uint32_t error)
 {
-    throw SystemError(error, "Cannot write the file " + Describe(path_) + ".");
+    throw SystemError(error, "Cannot write the file " + path_.ToUtf8() + ".");
 }
 
 void AtomicFileWriter::Write(std::string_view bytes)
@@ -248,7 +357,7 @@ void AtomicFileWriter::Commit()
     handle_ = kNoHandle;
     if (!closed)
         Fail(LastError());
-    if (!MoveFileExW(temporary_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!ReplaceWith(temporary_, path_))
         Fail(LastError());
     committed_ = true;
 #else
@@ -258,12 +367,11 @@ void AtomicFileWriter::Commit()
     handle_ = kNoHandle;
     if (!closed)
         Fail(LastError());
-    if (rename(temporary_.c_str(), path_.c_str()) != 0)
+    if (rename(temporary_.Native().c_str(), path_.Native().c_str()) != 0)
         Fail(LastError());
     committed_ = true;
     // Make the rename itself durable.
-    const fs::path folder = path_.parent_path().empty() ? fs::path(".") : path_.parent_path();
-    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = open(path_.Parent().Native().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         fsync(fd);
         close(fd);
@@ -271,7 +379,7 @@ void AtomicFileWriter::Commit()
 #endif
 }
 
-std::string ReadWholeFile(const fs::path& path)
+std::string ReadWholeFile(const FilePath& path)
 {
     InputFile file(path);
     std::string bytes;
@@ -288,7 +396,7 @@ std::string ReadWholeFile(const fs::path& path)
     return bytes;
 }
 
-void ReplaceFileAtomically(const fs::path& path, std::initializer_list<std::string_view> pieces)
+void ReplaceFileAtomically(const FilePath& path, std::initializer_list<std::string_view> pieces)
 {
     AtomicFileWriter writer(path);
     for (std::string_view piece : pieces)

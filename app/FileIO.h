@@ -4,17 +4,18 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <string_view>
+
+#include "app/FilePath.h"
 
 namespace tarnwick {
 
 // A file open for reading from its start.
 class InputFile {
 public:
-    explicit InputFile(const std::filesystem::path& path);
+    explicit InputFile(const FilePath& path);
     ~InputFile();
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
@@ -23,17 +24,24 @@ public:
     size_t Read(char* buffer, size_t size);
 
 private:
-    std::filesystem::path path_;
+    FilePath path_;
     std::intptr_t handle_;
 };
 
-// Writes a new file beside path and, on Commit, puts it in path's place in one step: flushed to
-// disk, then renamed over path. Until then path is untouched; a writer destroyed without Commit
-// (a failure on the way) removes its new file. Files that earlier, killed runs left behind are
-// removed when the writer starts. The new file keeps the permission bits of the one it replaces.
+// Writes a new file beside path and, on Commit, puts it in path's place: flushed to disk, then
+// renamed over path. Until then path is untouched; a writer destroyed without Commit (a failure
+// on the way) removes its new file. The new file is created exclusively under a name of its own
+// ("<name>.<process id>[.<n>].tmp"), never through a link someone left there. Such files that
+// earlier, killed runs left behind are removed when the writer starts, links never followed. The
+// new file keeps the permission bits of the one it replaces.
+//
+// Windows 95, 98 and ME cannot rename over an existing file: there the older file is deleted
+// and the new one renamed in its place. The file is still never torn and no new file outlives
+// the run, but a system that stops between the two steps leaves no file at path until the next
+// run writes it again.
 class AtomicFileWriter {
 public:
-    explicit AtomicFileWriter(const std::filesystem::path& path);
+    explicit AtomicFileWriter(const FilePath& path);
     ~AtomicFileWriter();
     AtomicFileWriter(const AtomicFileWriter&) = delete;
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
@@ -41,11 +49,14 @@ public:
     void Write(std::string_view bytes);
     void Commit();
 
-private:
-    void Fail(uint32_t error);
+    // The new file's path while it is written.
+    const FilePath& TemporaryPath() const { return temporary_; }
 
-    std::filesystem::path path_;
-    std::filesystem::path temporary_;
+private:
+    [[noreturn]] void Fail(uint32_t error);
+
+    FilePath path_;
+    FilePath temporary_;
     std::intptr_t handle_;
     uint64_t written_ = 0;  // bytes written so far
     uint64_t started_ = 0;  // bytes whose writing to disk has been started
@@ -53,9 +64,9 @@ private:
 };
 
 // The whole file's bytes.
-std::string ReadWholeFile(const std::filesystem::path& path);
+std::string ReadWholeFile(const FilePath& path);
 
 // Replaces path by a file holding the pieces one after another (see AtomicFileWriter).
-void ReplaceFileAtomically(const std::filesystem::path& path, std::initializer_list<std::string_view> pieces);
+void ReplaceFileAtomically(const FilePath& path, std::initializer_list<std::string_view> pieces);
 
 }  // namespace tarnwick

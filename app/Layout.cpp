@@ -35,6 +35,14 @@ const Control& ControlById(ControlId id)
     throw std::out_of_range("unknown control");
 }
 
+float PixelsToTwips(int pixels, float dotsPerInch)
+{
+    // Named steps: the 32-bit build stores each one, dropping the x87 registers' extra precision.
+    const float product = static_cast<float>(pixels) * static_cast<float>(kTwipsPerInch);
+    const float twips = product / dotsPerInch;
+    return twips;
+}
+
 int TwipsToPixels(int twips, int dotsPerInch)
 {
     return (twips * dotsPerInch + kTwipsPerInch / 2) / kTwipsPerInch;

@@ -46,6 +46,10 @@ std::span<const Control> Controls();
 
 const Control& ControlById(ControlId id);
 
+// A length of the screen in twips: pixels * 1440 / the display's logical dots per inch, each
+// step in single precision.
+float PixelsToTwips(int pixels, float dotsPerInch);
+
 // Twips to pixels at the display's logical dots per inch, rounded to the nearest pixel.
 int TwipsToPixels(int twips, int dotsPerInch);
 

@@ -2,8 +2,9 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
+
+#include "app/FilePath.h"
 
 namespace tarnwick {
 
@@ -54,7 +55,7 @@ struct Platform {
     IWallpaperShell& wallpaper;
     IMessageBox& messageBox;
     IProgramEnd& programEnd;
-    std::filesystem::path programFolder;
+    FilePath programFolder;
 };
 
 }  // namespace tarnwick

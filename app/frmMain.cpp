@@ -24,8 +24,13 @@ std::u16string frmMain::IdentifyOperatingSystem()
 void frmMain::Load()
 {
     OperatingSystemName = IdentifyOperatingSystem();
-    ScreenWidth = TypedValue::Single(platform_.screen.WidthTwips() / 15.0f);
-    ScreenHeightText = SingleToText(platform_.screen.HeightTwips() / 15.0f);
+    // Each step a float of its own, so that the 32-bit build rounds it to single precision.
+    const float widthTwips = platform_.screen.WidthTwips();
+    const float width = widthTwips / 15.0f;
+    ScreenWidth = TypedValue::Single(width);
+    const float heightTwips = platform_.screen.HeightTwips();
+    const float height = heightTwips / 15.0f;
+    ScreenHeightText = SingleToText(height);
 }
 
 void frmMain::CloseCommand()

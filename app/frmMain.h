@@ -44,9 +44,9 @@ public:
     void MouseDown(MouseButton button, int x, int y, int dotsPerInch);
     void MouseUp(MouseButton button, int x, int y, int dotsPerInch);
 
-    const std::filesystem::path& ProgramFolder() const { return platform_.programFolder; }
-    std::filesystem::path TemplatePath() const { return platform_.programFolder / "1.htm"; }
-    std::filesystem::path PagePath() const { return platform_.programFolder / "2.htm"; }
+    const FilePath& ProgramFolder() const { return platform_.programFolder; }
+    FilePath TemplatePath() const { return platform_.programFolder / "1.htm"; }
+    FilePath PagePath() const { return platform_.programFolder / "2.htm"; }
 
     // Launcher state.
     std::u16string OperatingSystemName;

@@ -54,7 +54,7 @@ void frmMain::RunCommand()
         Registry->SetRegistryValue(HKEY_CURRENT_USER_VALUE, kExplorerKey, kShellStateName,
                                    TypedValue::Bytes(ShellStateBytes()), 0);
     }
-    SetDesktopWallpaper(PagePath().u16string(), kWallpaperStyleStretch);
+    SetDesktopWallpaper(PagePath().ToUtf16(), kWallpaperStyleStretch);
     platform_.programEnd.EndProgram();
 }
 

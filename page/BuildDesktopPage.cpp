@@ -27,8 +27,8 @@ AppError InContext(const AppError& error, const std::string& context)
 
 void frmMain::BuildDesktopPage()
 {
-    const std::string templateContext = "Cannot read the template " + ToUtf8(TemplatePath().u16string()) + ".";
-    const std::string pageContext = "Cannot write the page " + ToUtf8(PagePath().u16string()) + ".";
+    const std::string templateContext = "Cannot read the template " + TemplatePath().ToUtf8() + ".";
+    const std::string pageContext = "Cannot write the page " + PagePath().ToUtf8() + ".";
 
     // A missing or unreadable template stops everything before the page is touched.
     std::unique_ptr<InputFile> templateFile;

@@ -1,6 +1,7 @@
 #include "app/qt/QtPlatform.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <system_error>
 
@@ -29,7 +31,7 @@ QScreen& PrimaryScreen()
 
 float ToTwips(int pixels, const QScreen& screen)
 {
-    return static_cast<float>(static_cast<double>(pixels) * kTwipsPerInch / screen.logicalDotsPerInch());
+    return PixelsToTwips(pixels, static_cast<float>(screen.logicalDotsPerInch()));
 }
 }  // namespace
 
@@ -66,18 +68,18 @@ void QtProgramEnd::EndProgram()
     std::exit(0);
 }
 
-std::filesystem::path RunningProgramFolder()
+FilePath RunningProgramFolder()
 {
     // /proc/self/exe keeps the file name's exact bytes; Qt's answer is the fallback.
     std::error_code error;
     std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
     if (!error && exe.is_absolute())
-        return exe.parent_path();
+        return FilePath(exe.native()).Parent();
     QString folder = QCoreApplication::applicationDirPath();
     if (folder.isEmpty())
         throw SystemError(static_cast<uint32_t>(error.value() != 0 ? error.value() : ENOENT),
                           "The program's folder could not be found.");
-    return std::filesystem::path(folder.toStdU16String());
+    return FilePath(QFile::encodeName(folder).toStdString());
 }
 
 std::filesystem::path RegistryStorePath()

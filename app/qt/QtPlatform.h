@@ -40,7 +40,7 @@ public:
 };
 
 // The folder of the running executable. Throws AppError when it cannot be found.
-std::filesystem::path RunningProgramFolder();
+FilePath RunningProgramFolder();
 
 // The stand-alone registry's store for this user. Throws AppError when neither XDG_CONFIG_HOME
 // nor HOME is set.

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "app/AppError.h"
 #include "app/Layout.h"
@@ -16,11 +18,13 @@ namespace tarnwick {
 
 namespace {
 
-constexpr wchar_t kClassName[] = L"TarnwickMainWindow";
+// The window's own texts are ASCII, and it uses the ANSI entry points, which every Windows has
+// (the wide ones are stubs on 95, 98 and ME).
+constexpr char kClassName[] = "TarnwickMainWindow";
 
-const wchar_t* Wide(const char16_t* text)
+std::string Ascii(std::u16string_view text)
 {
-    return reinterpret_cast<const wchar_t*>(text);
+    return std::string(text.begin(), text.end());
 }
 
 // The thread's last error, or the fallback when a call failed without setting one.
@@ -73,8 +77,19 @@ HBITMAP DecodeImage(const void* bytes, DWORD size)
         GlobalFree(memory);
         throw SystemError(static_cast<uint32_t>(hr), "Cannot load the program's picture.");
     }
+    // OleLoadPicture comes with OLE Automation 2.20 and later; the first Windows 95 may lack it.
+    using LoadPictureFunction = HRESULT(WINAPI*)(IStream*, LONG, BOOL, REFIID, void**);
+    HMODULE automation = LoadLibraryA("oleaut32.dll");
+    auto loadPicture = automation != nullptr
+                           ? reinterpret_cast<LoadPictureFunction>(
+                                 reinterpret_cast<void (*)()>(GetProcAddress(automation, "OleLoadPicture")))
+                           : nullptr;
+    if (loadPicture == nullptr) {
+        stream->Release();
+        throw SystemError(ERROR_PROC_NOT_FOUND, "Cannot decode the program's picture: OleLoadPicture is missing.");
+    }
     IPicture* picture = nullptr;
-    hr = OleLoadPicture(stream, static_cast<LONG>(size), FALSE, IID_IPicture, reinterpret_cast<void**>(&picture));
+    hr = loadPicture(stream, static_cast<LONG>(size), FALSE, IID_IPicture, reinterpret_cast<void**>(&picture));
     stream->Release();
     if (FAILED(hr) || picture == nullptr)
         throw SystemError(static_cast<uint32_t>(hr), "Cannot decode the program's picture.");
@@ -109,7 +124,7 @@ MainWindow::~MainWindow()
 
 void MainWindow::LoadPicture()
 {
-    HRSRC resource = FindResourceW(instance_, MAKEINTRESOURCEW(IDR_PICTURE), RT_RCDATA);
+    HRSRC resource = FindResourceA(instance_, MAKEINTRESOURCEA(IDR_PICTURE), MAKEINTRESOURCEA(10));  // RT_RCDATA
     HGLOBAL loaded = resource != nullptr ? LoadResource(instance_, resource) : nullptr;
     const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
     DWORD size = resource != nullptr ? SizeofResource(instance_, resource) : 0;
@@ -118,33 +133,33 @@ void MainWindow::LoadPicture()
                           "Cannot find the program's picture among its resources.");
     picture_ = DecodeImage(bytes, size);
     BITMAP info{};
-    GetObjectW(picture_, sizeof info, &info);
+    GetObjectA(picture_, sizeof info, &info);
     pictureSize_ = {info.bmWidth, info.bmHeight};
 }
 
 void MainWindow::Create()
 {
-    bigIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARNWICK), IMAGE_ICON,
+    bigIcon_ = static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(IDI_TARNWICK), IMAGE_ICON,
                                              GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
-    smallIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARNWICK), IMAGE_ICON,
+    smallIcon_ = static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(IDI_TARNWICK), IMAGE_ICON,
                                                GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
                                                LR_SHARED));
     if (bigIcon_ == nullptr || smallIcon_ == nullptr)
         throw SystemError(LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND), "Cannot load the program's icon.");
-    handCursor_ = LoadCursorW(instance_, MAKEINTRESOURCEW(IDC_HAND_CURSOR));
+    handCursor_ = LoadCursorA(instance_, MAKEINTRESOURCEA(IDC_HAND_CURSOR));
     if (handCursor_ == nullptr)
         throw SystemError(LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND), "Cannot load the program's hand cursor.");
-    arrowCursor_ = LoadCursorW(nullptr, IDC_ARROW);
+    arrowCursor_ = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
     LoadPicture();
 
     dpi_ = DisplayDotsPerInch();
-    labelFont_ = CreateFontW(-MulDiv(static_cast<int>(kLabelFontPoints * 100), dpi_, 7200), 0, 0, 0, kLabelFontWeight,
+    labelFont_ = CreateFontA(-MulDiv(static_cast<int>(kLabelFontPoints * 100), dpi_, 7200), 0, 0, 0, kLabelFontWeight,
                              FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, Wide(kLabelFontFace));
+                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, Ascii(kLabelFontFace).c_str());
     if (labelFont_ == nullptr)
         throw SystemError(LastErrorOr(ERROR_INVALID_PARAMETER), "Cannot create the font of the window's labels.");
 
-    WNDCLASSEXW windowClass{};
+    WNDCLASSEXA windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance_;
@@ -153,7 +168,7 @@ void MainWindow::Create()
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
     windowClass.lpszClassName = kClassName;
     // No class cursor: WM_SETCURSOR picks the hand or the arrow.
-    if (RegisterClassExW(&windowClass) == 0)
+    if (RegisterClassExA(&windowClass) == 0)
         throw SystemError(GetLastError(), "Cannot register the window class.");
 
     // A popup has no frame: the window is exactly its drawing area.
@@ -164,12 +179,12 @@ void MainWindow::Create()
     const int width = bounds.right - bounds.left;
     const int height = bounds.bottom - bounds.top;
     RECT work{};
-    if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0))
+    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0))
         work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     const int left = work.left + std::max(0L, (work.right - work.left - width) / 2);
     const int top = work.top + std::max(0L, (work.bottom - work.top - height) / 2);
 
-    window_ = CreateWindowExW(exStyle, kClassName, Wide(kProgramTitle), style, left, top, width, height, nullptr,
+    window_ = CreateWindowExA(exStyle, kClassName, Ascii(kProgramTitle).c_str(), style, left, top, width, height, nullptr,
                               nullptr, instance_, this);
     if (window_ == nullptr)
         throw SystemError(GetLastError(), "Cannot create the program's window.");
@@ -185,13 +200,13 @@ int MainWindow::RunMessageLoop()
 {
     MSG message{};
     for (;;) {
-        BOOL result = GetMessageW(&message, nullptr, 0, 0);
+        BOOL result = GetMessageA(&message, nullptr, 0, 0);
         if (result == 0)
             break;
         if (result == -1)
             throw SystemError(GetLastError(), "The program's message loop failed.");
         TranslateMessage(&message);
-        DispatchMessageW(&message);
+        DispatchMessageA(&message);
     }
     if (failure_)
         std::rethrow_exception(failure_);
@@ -201,18 +216,18 @@ int MainWindow::RunMessageLoop()
 LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
         auto* self = static_cast<MainWindow*>(create->lpCreateParams);
         self->window_ = window;
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
-    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (self == nullptr)
-        return DefWindowProcW(window, message, wParam, lParam);
+        return DefWindowProcA(window, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
         self->window_ = nullptr;
-        return DefWindowProcW(window, message, wParam, lParam);
+        return DefWindowProcA(window, message, wParam, lParam);
     }
     // No exception may cross into the system's code: it ends the message loop instead, and the
     // failure is reported once the loop has stopped.
@@ -260,7 +275,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     default:
         break;
     }
-    return DefWindowProcW(window_, message, wParam, lParam);
+    return DefWindowProcA(window_, message, wParam, lParam);
 }
 
 bool MainWindow::SetCursorForPoint()
@@ -313,8 +328,8 @@ void MainWindow::Paint(HDC dc)
         case ControlKind::Label: {
             UINT align = control.align == TextAlign::Centre ? DT_CENTER : DT_LEFT;
             // Without DT_NOCLIP the text stays inside the label's rectangle.
-            DrawTextW(dc, reinterpret_cast<const wchar_t*>(control.caption.data()),
-                      static_cast<int>(control.caption.size()), &rect, DT_TOP | DT_SINGLELINE | align);
+            const std::string caption = Ascii(control.caption);
+            DrawTextA(dc, caption.data(), static_cast<int>(caption.size()), &rect, DT_TOP | DT_SINGLELINE | align);
             break;
         }
         }

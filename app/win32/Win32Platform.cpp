@@ -1,8 +1,12 @@
 #include "app/win32/Win32Platform.h"
 
+#include <algorithm>
 #include <string>
 
+#include "app/AnsiText.h"
 #include "app/AppError.h"
+#include "app/Layout.h"
+#include "app/SystemFamily.h"
 
 namespace tarnwick {
 
@@ -34,22 +38,18 @@ struct ScreenDc {
     HDC dc;
 };
 
-float Twips(int pixels, int dotsPerInch)
-{
-    return static_cast<float>(pixels) * 1440.0f / static_cast<float>(dotsPerInch);
-}
 }  // namespace
 
 float Win32ScreenMetrics::WidthTwips()
 {
     ScreenDc screen;
-    return Twips(GetSystemMetrics(SM_CXSCREEN), GetDeviceCaps(screen.dc, LOGPIXELSX));
+    return PixelsToTwips(GetSystemMetrics(SM_CXSCREEN), static_cast<float>(GetDeviceCaps(screen.dc, LOGPIXELSX)));
 }
 
 float Win32ScreenMetrics::HeightTwips()
 {
     ScreenDc screen;
-    return Twips(GetSystemMetrics(SM_CYSCREEN), GetDeviceCaps(screen.dc, LOGPIXELSY));
+    return PixelsToTwips(GetSystemMetrics(SM_CYSCREEN), static_cast<float>(GetDeviceCaps(screen.dc, LOGPIXELSY)));
 }
 
 void Win32MessageBox::Show(const std::u16string& text, const std::u16string& caption)
@@ -69,21 +69,28 @@ int DisplayDotsPerInch()
     return GetDeviceCaps(screen.dc, LOGPIXELSX);
 }
 
-std::filesystem::path ProgramFolder()
+FilePath ProgramFolder()
 {
-    std::wstring module(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD length = GetModuleFileNameW(nullptr, module.data(), static_cast<DWORD>(module.size()));
+    // 95/98/ME only fill the ANSI form; NT keeps every character of the name in the wide one.
+    FilePath::String module;
+    for (DWORD room = MAX_PATH;; room *= 2) {
+        DWORD length = 0;
+        if (IsWindows9x()) {
+            std::string ansi(room, '\0');
+            length = GetModuleFileNameA(nullptr, ansi.data(), room);
+            ansi.resize(std::min<DWORD>(length, room));
+            module = FilePath::FromUtf16(FromAnsi(ansi)).Native();
+        } else {
+            module.assign(room, L'\0');
+            length = GetModuleFileNameW(nullptr, module.data(), room);
+            module.resize(std::min<DWORD>(length, room));
+        }
         if (length == 0)
             throw SystemError(GetLastError(), "Cannot find the program's own folder.");
-        if (length < module.size()) {
-            module.resize(length);
-            break;
-        }
-        module.resize(module.size() * 2);  // truncated: try again with more room
+        if (length < room)
+            break;  // else truncated: try again with more room
     }
-    // The parent keeps a separator only at a drive's root (C:\), where it has to stay.
-    return std::filesystem::path(module).parent_path();
+    return FilePath(module).Parent();
 }
 
 }  // namespace tarnwick

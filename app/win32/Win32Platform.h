@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <filesystem>
-
 #include "app/Platform.h"
 
 namespace tarnwick {
@@ -44,6 +42,6 @@ int DisplayDotsPerInch();
 
 // The folder that holds the running program, without a trailing separator (a drive's root
 // keeps its separator, so that "C:\" does not turn into the current folder of drive C).
-std::filesystem::path ProgramFolder();
+FilePath ProgramFolder();
 
 }  // namespace tarnwick

@@ -56,10 +56,11 @@ int Run(HINSTANCE instance, int showCommand)
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
 {
-    // The shell's Active Desktop object wants a single-threaded apartment.
-    HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    // The shell's Active Desktop object wants a single-threaded apartment. CoInitialize gives
+    // one on every Windows; CoInitializeEx needs DCOM on Windows 95.
+    HRESULT hr = CoInitialize(nullptr);
     if (FAILED(hr))
         return ReportFailure(nullptr, tarnwick::SystemError(static_cast<uint32_t>(hr), "Cannot start COM."));
     int status = Run(instance, showCommand);

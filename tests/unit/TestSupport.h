@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Layout.h"
 #include "app/Platform.h"
 #include "desktop/WallpaperShell.h"
 
@@ -47,8 +48,8 @@ public:
         : width_(widthPixels), height_(heightPixels), dpi_(dotsPerInch)
     {
     }
-    float WidthTwips() override { return static_cast<float>(width_) * 1440.0f / static_cast<float>(dpi_); }
-    float HeightTwips() override { return static_cast<float>(height_) * 1440.0f / static_cast<float>(dpi_); }
+    float WidthTwips() override { return PixelsToTwips(width_, static_cast<float>(dpi_)); }
+    float HeightTwips() override { return PixelsToTwips(height_, static_cast<float>(dpi_)); }
 
 private:
     int width_, height_, dpi_;
