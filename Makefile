@@ -7,12 +7,13 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # What the build, the program and the tests need.
 RUN_PACKAGES := cmake make g++ libgtest-dev libgmock-dev googletest qt6-base-dev fonts-liberation
-TEST_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 \
-  xvfb xauth xdotool x11-utils imagemagick icoutils libimage-exiftool-perl clang libclang-rt-14-dev \
-  util-linux procps perl python3 libx11-dev libxfixes-dev
+TEST_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine64 \
+  xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick icoutils libimage-exiftool-perl clang \
+  libclang-rt-14-dev util-linux mount procps perl python3 diffutils coreutils strace libx11-dev \
+  libxfixes-dev qemu-user-static
 
 .PHONY: all run run-windows test test-linux test-windows test-sanitize fuzz-smoke bench \
-        build-linux build-windows deps-run deps-test clean
+        build-linux build-windows deps-run deps-test deps-wine32 check-tools clean
 
 all: build-linux
 
@@ -31,11 +32,19 @@ deps-run:
 deps-test:
 	$(call install_missing,$(TEST_PACKAGES))
 
+# Wine's 32-bit side, which runs the 32-bit Windows program (and qemu where the kernel cannot).
+deps-wine32: deps-test
+	$(SUDO) tools/setup-wine32.sh
+
+# Every tool the tests call is there, or the run stops at once naming what is missing.
+check-tools: deps-test deps-wine32
+	tools/check-test-tools.sh
+
 build-linux: deps-run
 	cmake --preset linux >/dev/null
 	cmake --build build/linux -j$(JOBS)
 
-build-windows: deps-test
+build-windows: deps-test deps-wine32
 	cmake --preset windows >/dev/null
 	cmake --build build/windows -j$(JOBS)
 
@@ -43,24 +52,24 @@ build-windows: deps-test
 run: build-linux
 	build/linux/tarnwick
 
-# The Windows program under Wine.
+# The 32-bit Windows program under Wine.
 run-windows: build-windows
 	cd build/windows && WINEDEBUG=-all wine tarnwick.exe
 
-test-linux: deps-test
+test-linux: check-tools
 	cmake --preset linux >/dev/null
 	cmake --build build/linux -j$(JOBS)
 	ctest --test-dir build/linux --output-on-failure -j$(JOBS)
 
-test-windows: build-windows
+test-windows: check-tools build-windows
 	ctest --test-dir build/windows --output-on-failure
 
-test-sanitize: deps-test
+test-sanitize: check-tools
 	cmake --preset linux-sanitize -DTARNWICK_GUI=OFF >/dev/null
 	cmake --build build/linux-sanitize -j$(JOBS)
 	ctest --test-dir build/linux-sanitize --output-on-failure -j$(JOBS)
 
-fuzz-smoke: deps-test
+fuzz-smoke: check-tools
 	fuzz/run.sh all 5
 
 # Every test: Linux unit and end-to-end tests, the same core under ASan/UBSan, short fuzz runs,

@@ -54,6 +54,25 @@ case_run() {
     note "page, ShellState and wallpaper as expected on $1"
 }
 
+# relay VERSION: on the Windows 95 family the program's own code calls only the ANSI entry points
+# and the few wide ones those systems implement: start-up and Run under Wine's relay log, which
+# also shows that the file and window functions taken were the ANSI ones.
+case_relay() {
+    begin_case "relay-$1" 1024x768
+    set_windows_version "$1"
+    PROGRAM_WINEDEBUG=+relay,+pid,+loaddll PROGRAM_START_SECONDS=120 start_program
+    click run
+    wait_exit 120
+    expect_eq "exit status" "$STATUS" 0
+    expect_page 1024 768
+    expect_eq ShellState "$(shell_state)" "REG_BINARY ${SHELL_STATE// /}"
+    local report
+    report=$(python3 "$TW_SOURCE/tests/wine/relay_check.py" "$CASE_DIR/program.out" "$TW_PROGRAM" "$TW_OBJDUMP" \
+        KERNEL32.CreateFileA KERNEL32.MoveFileA KERNEL32.GetModuleFileNameA USER32.CreateWindowExA \
+        USER32.DrawTextA ADVAPI32.RegSetValueExA OLE32.CoInitialize) || fail "relay log: $report"
+    note "${report//$'\n'/; }"
+}
+
 # A program folder named beyond ASCII: the program finds its template there and hands the page's
 # full name to the shell.
 case_unicode_folder() {
@@ -308,6 +327,7 @@ case_close_request() {
 case ${1:-} in
 prefix) make_pristine_prefix ;;
 run-*) case_run "${1#run-}" ;;
+relay-*) case_relay "${1#relay-}" ;;
 unicode-folder) case_unicode_folder ;;
 screen-1600) case_screen_1600 ;;
 screen-120dpi) case_screen_120dpi ;;
@@ -319,7 +339,7 @@ no-server) case_no_server ;;
 layout) case_layout ;;
 close-request) case_close_request ;;
 *)
-    printf '%s\n' "usage: $0 prefix|run-VERSION|unicode-folder|screen-1600|screen-120dpi|close|support|inert|\
+    printf '%s\n' "usage: $0 prefix|run-VERSION|relay-VERSION|unicode-folder|screen-1600|screen-120dpi|close|support|inert|\
 missing-template|no-server|layout|close-request" >&2
     exit 2
     ;;

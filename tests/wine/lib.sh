@@ -5,12 +5,13 @@
 # The environment names the pieces (tests/wine/CMakeLists.txt sets it):
 #   TW_PROGRAM   tarnwick.exe            TW_RECORDER  recorder.dll, the recording Active Desktop
 #   TW_WINTOOL   wintool.exe             TW_XCHECK    xcheck.py
+#   TW_OBJDUMP   the cross objdump
 #   TW_SOURCE    the source tree         TW_WORK      where the prefixes and case folders go
 # TW_KEEP=1 keeps every case's folder; a failing case's folder is always kept.
 
 set -uo pipefail
 
-for name in TW_PROGRAM TW_RECORDER TW_WINTOOL TW_XCHECK TW_SOURCE TW_WORK; do
+for name in TW_PROGRAM TW_RECORDER TW_WINTOOL TW_XCHECK TW_OBJDUMP TW_SOURCE TW_WORK; do
     [[ -n ${!name:-} ]] || { echo "$name is not set: run the cases through ctest" >&2; exit 2; }
 done
 
@@ -70,18 +71,16 @@ make_pristine_prefix() {
     cp "$TW_RECORDER" "$TW_PRISTINE/drive_c/tarnwick-test/recorder.dll" || fail "cannot copy the recorder"
     # Wine registers its own Active Desktop object in HKLM\Software\Classes and, unlike Windows,
     # does not let a per-user registration (HKCU\Software\Classes) stand in front of it: the
-    # recorder takes its place there. Wine's own server is kept for the cases that want it.
-    DISPLAY= wine reg query "$TW_SERVER_KEY" /ve 2>/dev/null | tr -d '\r' |
+    # recorder takes its place there, in the registry view of 32-bit programs, which load it.
+    # Wine's own server is kept for the cases that want it.
+    DISPLAY= wine reg query "$TW_SERVER_KEY" /ve /reg:32 2>/dev/null | tr -d '\r' |
         sed -n 's/^ *(Default) *REG_SZ *//p' >"$TW_WORK/wine-server.txt"
-    [[ -s $TW_WORK/wine-server.txt ]] || fail "Wine has no Active Desktop object registered"
-    printf '%s\r\n' 'REGEDIT4' '' \
-        "[${TW_SERVER_KEY/HKLM/HKEY_LOCAL_MACHINE}]" \
-        '@="C:\\tarnwick-test\\recorder.dll"' \
-        '"ThreadingModel"="Apartment"' '' \
-        '[HKEY_CURRENT_USER\Control Panel\Colors]' \
-        "\"ActiveTitle\"=\"$TW_CAPTION_RGB\"" '' >"$TW_WORK/pristine.reg"
-    DISPLAY= wine regedit /s "$(winpath "$TW_WORK/pristine.reg")" >>"$TW_WORK/wineboot.log" 2>&1 ||
-        fail "cannot import the test settings"
+    [[ -s $TW_WORK/wine-server.txt ]] || fail "Wine has no 32-bit Active Desktop object registered"
+    {
+        DISPLAY= wine reg add "$TW_SERVER_KEY" /ve /d 'C:\tarnwick-test\recorder.dll' /f /reg:32 &&
+            DISPLAY= wine reg add "$TW_SERVER_KEY" /v ThreadingModel /d Apartment /f /reg:32 &&
+            DISPLAY= wine reg add 'HKCU\Control Panel\Colors' /v ActiveTitle /d "$TW_CAPTION_RGB" /f
+    } >>"$TW_WORK/wineboot.log" 2>&1 || fail "cannot register the test settings"
     wineserver -w
     touch "$TW_PRISTINE/.tarnwick-ready"
 }
@@ -206,7 +205,7 @@ shell_state() {
 
 # Puts Wine's own Active Desktop object back in the recorder's place.
 restore_wine_server() {
-    reg add "$TW_SERVER_KEY" /ve /d "$(cat "$TW_WORK/wine-server.txt")" /f || fail "cannot restore Wine's server"
+    reg add "$TW_SERVER_KEY" /ve /d "$(cat "$TW_WORK/wine-server.txt")" /f /reg:32 || fail "cannot restore Wine's server"
 }
 
 # ----------------------------------------------------------------------- display and program
@@ -222,11 +221,12 @@ start_display() {
     export DISPLAY=:$number
 }
 
-# Starts the program from its folder and waits for its window.
+# Starts the program from its folder and waits for its window. PROGRAM_WINEDEBUG, when set, is
+# the program's WINEDEBUG; what Wine logs goes to $CASE_DIR/program.out.
 start_program() {
-    (cd "$APP" && exec wine tarnwick.exe) >"$CASE_DIR/program.out" 2>&1 &
+    (cd "$APP" && WINEDEBUG=${PROGRAM_WINEDEBUG:-$WINEDEBUG} exec wine tarnwick.exe) >"$CASE_DIR/program.out" 2>&1 &
     PID=$!
-    find_main_window 30
+    find_main_window "${PROGRAM_START_SECONDS:-30}"
     # Wine's desktop process blackens the screen when it starts; grey again, so that the black
     # window's edges show.
     xsetroot -solid '#404040' || fail "cannot paint the X root window"

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Names every tool the tests call that is missing, with the Debian package that brings it, and
+# fails at once: a missing tool would otherwise show up as a test failing for another reason.
+set -uo pipefail
+
+# tool package
+tools='
+cmake cmake
+ctest cmake
+clang clang
+i686-w64-mingw32-g++-win32 g++-mingw-w64-i686-win32
+i686-w64-mingw32-objdump binutils-mingw-w64-i686
+wine wine
+wineserver wine
+wineboot wine
+Xvfb xvfb
+xvfb-run xvfb
+xauth xauth
+xdotool xdotool
+xsetroot x11-xserver-utils
+xprop x11-utils
+import imagemagick
+convert imagemagick
+compare imagemagick
+icotool icoutils
+wrestool icoutils
+exiftool libimage-exiftool-perl
+python3 python3
+perl perl
+setpriv util-linux
+unshare util-linux
+mount mount
+strace strace
+cmp diffutils
+timeout coreutils
+'
+
+missing=()
+while read -r tool package; do
+    [[ -n $tool ]] || continue
+    command -v "$tool" >/dev/null 2>&1 || missing+=("$tool (package $package)")
+done <<<"$tools"
+# Wine's 32-bit side, which runs the Windows program and its tests.
+[[ -x /usr/lib/wine/wine ]] || missing+=("Wine's 32-bit loader /usr/lib/wine/wine (package wine32:i386; tools/setup-wine32.sh)")
+if [[ ${#missing[@]} -gt 0 ]]; then
+    echo "The tests need tools that are not installed:" >&2
+    printf '  %s\n' "${missing[@]}" >&2
+    exit 1
+fi
+echo "All tools the tests call are installed."
