@@ -48,6 +48,10 @@ public:
         : width_(widthPixels), height_(heightPixels), dpi_(dotsPerInch)
     {
     }
+    void Set(int widthPixels, int heightPixels, int dotsPerInch)
+    {
+        width_ = widthPixels, height_ = heightPixels, dpi_ = dotsPerInch;
+    }
     float WidthTwips() override { return PixelsToTwips(width_, static_cast<float>(dpi_)); }
     float HeightTwips() override { return PixelsToTwips(height_, static_cast<float>(dpi_)); }
 

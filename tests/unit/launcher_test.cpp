@@ -1,6 +1,8 @@
 // Start-up and the launcher window's behaviour: number text, system names, layout and clicks.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "TestSupport.h"
 #include "app/AppError.h"
 #include "app/NumberText.h"
@@ -146,6 +148,31 @@ TEST(Load, FillsTheLauncherState)
     EXPECT_EQ(large.form.ScreenWidth.Type(), VarType::Single);
     EXPECT_EQ(large.form.ScreenWidth.AsSingle(), 1024.0f);
     EXPECT_EQ(large.form.ScreenHeightText, u"819.2");
+}
+
+// Each step rounded to single precision on every build, the 32-bit one's x87 registers included:
+// the texts are those of the correctly rounded single-precision results.
+TEST(Load, ScreenSizesAreSinglePrecisionOnEveryBuild)
+{
+    Window window(std::nullopt);
+    int mismatches = 0;
+    std::string first;
+    for (int dpi : {72, 96, 120, 127, 144, 192}) {
+        for (int pixels = 1; pixels <= 4096; ++pixels) {
+            // Reference: double quotients of single-precision operands, each stored as a float.
+            volatile float twips = static_cast<float>(static_cast<double>(pixels) * 1440.0 / dpi);
+            volatile float size = static_cast<float>(static_cast<double>(twips) / 15.0);
+            window.screen.Set(pixels, pixels, dpi);
+            window.form.Load();
+            const float width = window.form.ScreenWidth.AsSingle();
+            if (std::memcmp(&width, const_cast<const float*>(&size), sizeof width) != 0 ||
+                window.form.ScreenHeightText != SingleToText(size)) {
+                if (mismatches++ == 0)
+                    first = std::to_string(pixels) + " pixels at " + std::to_string(dpi) + " dpi";
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, 0) << "first at " << first;
 }
 
 TEST(Commands, CloseClearsTheWallpaperThenEndsAndTouchesNothingElse)
