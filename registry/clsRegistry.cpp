@@ -69,6 +69,7 @@ bool clsRegistry::SetRegistryValue(uint32_t hKey, const std::u16string& KeyName,
     const std::vector<uint8_t>& data = encoded->data;
     status = ops_.RegSetValueExA(key, ToAnsi(ValueName), 0, encoded->type, data.empty() ? &kNoData : data.data(),
                                  static_cast<uint32_t>(data.size()));
+    // The write decides the answer; a failed close changes nothing that was written.
     ops_.RegCloseKey(key);
     return status == kErrorSuccess;
 }
