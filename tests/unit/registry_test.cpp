@@ -239,8 +239,15 @@ TEST_P(RegistryClass, MissingKeysAreCreatedWithTheirParentsAndEveryKeyIsClosed)
     EXPECT_TRUE(backend->KeyExists(key + "\\One"));
     EXPECT_EQ(counting->open, 0);
     EXPECT_EQ(counting->access, 0x3Fu);
-    EXPECT_EQ(counting->securityLength, sizeof(RegSecurityAttributes));
+    EXPECT_EQ(counting->securityLength, 10u);
     EXPECT_NE(counting->inherit, 0);
+}
+
+TEST_P(RegistryClass, KeysAreCreatedWithTheTenByteSecurityRecordInheritingWithTheShortTrue)
+{
+    EXPECT_TRUE(registry->SetRegistryValue(HKEY_CURRENT_USER_VALUE, wkey, u"v", TypedValue::Long(7)));
+    // Length 10, no descriptor, and the inherit flag 0x0000FFFF, each as its bytes lie in memory.
+    EXPECT_EQ(recording->calls.at(0), "RegCreateKeyExA 80000001 " + key + " access=3f security=0a000000,null,ffff0000");
 }
 
 TEST_P(RegistryClass, AFailedWriteAnswersFalseKeepsTheNewKeyAndClosesItOnce)
