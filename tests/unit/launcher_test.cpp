@@ -191,6 +191,36 @@ TEST(Commands, AFailingShellCallEndsTheCommandWithItsStatus)
     EXPECT_EQ(window.end.ends, 0);
 }
 
+TEST(Commands, AFailingApplyChangesEndsTheCommandAfterTheOtherCalls)
+{
+    Window window(std::nullopt);
+    window.shell.failCall = "ApplyChanges";
+    window.shell.failStatus = static_cast<int32_t>(0x80000000u);  // the most negative failure code
+    try {
+        window.form.CloseCommand();
+        FAIL() << "no error";
+    } catch (const AppError& error) {
+        EXPECT_EQ(error.Number(), 0x80000000u);
+        EXPECT_NE(error.Report().find("ApplyChanges"), std::string::npos);
+    }
+    EXPECT_EQ(window.shell.calls.size(), 5u);
+    EXPECT_EQ(window.end.ends, 0);
+}
+
+TEST(Commands, EverySuccessCodeOfTheShellIsSuccess)
+{
+    for (const char* call : {"SetWallpaperOptions", "SetWallpaper", "ApplyChanges"}) {
+        for (int32_t hr : {1, 0x7FFFFFFF}) {  // S_FALSE and the largest success code
+            Window window(std::nullopt);
+            window.shell.failCall = call;
+            window.shell.failStatus = hr;
+            EXPECT_NO_THROW(window.form.CloseCommand()) << call << " answering " << hr;
+            EXPECT_EQ(window.shell.calls.size(), 5u);
+            EXPECT_EQ(window.end.ends, 1);
+        }
+    }
+}
+
 TEST(Clicks, PressAndReleaseOverTheSameCommandLabelRunIt)
 {
     Window window(std::nullopt);
