@@ -1,6 +1,8 @@
 // Start-up and the launcher window's behaviour: number text, system names, layout and clicks.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "TestSupport.h"
 #include "app/AppError.h"
 #include "app/NumberText.h"
@@ -49,6 +51,34 @@ TEST(OperatingSystem, EveryRowOfTheVersionTable)
     EXPECT_EQ(name(2, -1, 0), u"Windows NT");  // compared as signed numbers
     EXPECT_EQ(name(3, 5, 0), u"NONE");
     EXPECT_EQ(name(-1, 5, 0), u"NONE");
+}
+
+TEST(OperatingSystem, BothSidesOfEveryLimit)
+{
+    auto name = [](int32_t platform, int32_t major, int32_t minor) {
+        return OperatingSystemNameFor(VersionRecord{major, minor, platform});
+    };
+    constexpr int32_t kMin = INT32_MIN, kMax = INT32_MAX;
+    // Windows 95 family: major 5 and up is ME; 4 with any positive minor is 98.
+    for (int32_t minor : {1, 2, 9, 10, 89, 90, 91, kMax})
+        EXPECT_EQ(name(1, 4, minor), u"Windows 98") << "4." << minor;
+    for (int32_t minor : {0, -1, kMin})
+        EXPECT_EQ(name(1, 4, minor), u"Windows 95") << "4." << minor;
+    for (int32_t major : {3, 0, -1, kMin})
+        EXPECT_EQ(name(1, major, 10), u"Windows 95") << major;
+    for (auto [major, minor] : {std::pair{5, -1}, {5, 1}, {6, 0}, {kMax, kMin}})
+        EXPECT_EQ(name(1, major, minor), u"Windows ME") << major << "." << minor;
+    // NT family: below 5 is NT whatever the minor; from 5 on, minor 0 is 2000 and any other XP.
+    for (auto [major, minor] : {std::pair{4, 0}, {4, 90}, {-1, 1}, {kMin, 0}})
+        EXPECT_EQ(name(2, major, minor), u"Windows NT") << major << "." << minor;
+    for (int32_t major : {5, 10, kMax})
+        EXPECT_EQ(name(2, major, 0), u"Windows 2000") << major;
+    for (int32_t minor : {1, -1, kMin, kMax})
+        EXPECT_EQ(name(2, 5, minor), u"Windows XP") << minor;
+    // Platform ids beside the three known ones.
+    EXPECT_EQ(name(0, kMin, kMin), u"Win32s");
+    for (int32_t platform : {3, -1, kMin, kMax})
+        EXPECT_EQ(name(platform, 4, 10), u"NONE") << platform;
 }
 
 TEST(Layout, PixelsAt96And120DotsPerInch)
