@@ -270,6 +270,22 @@ TEST(Clicks, PressAndReleaseOverTheSameCommandLabelRunIt)
     EXPECT_EQ(window.messageBox.shown.size(), 2u);
 }
 
+TEST(Clicks, APressForgottenWhenTheCaptureIsLostRunsNothing)
+{
+    Window window(std::nullopt);
+    window.form.MouseDown(MouseButton::Left, 60, 270, 96);
+    window.form.MouseDown(MouseButton::Right, 20, 240, 96);
+    window.form.CancelPress();
+    window.form.MouseUp(MouseButton::Left, 60, 270, 96);
+    window.form.MouseUp(MouseButton::Right, 20, 240, 96);
+    EXPECT_TRUE(window.messageBox.shown.empty());
+    EXPECT_EQ(window.end.ends, 0);
+
+    window.form.MouseDown(MouseButton::Left, 60, 270, 96);  // a new press works as before
+    window.form.MouseUp(MouseButton::Left, 60, 270, 96);
+    EXPECT_EQ(window.messageBox.shown.size(), 1u);
+}
+
 TEST(Clicks, TheTitlePictureLinesAndBackgroundDoNothing)
 {
     Window window(VersionRecord{4, 10, 1});
