@@ -97,7 +97,7 @@ void MainWindow::paintEvent(QPaintEvent*)
             painter.setFont(font);
             painter.setPen(textColour);
             const int align = control.align == TextAlign::Centre ? Qt::AlignHCenter : Qt::AlignLeft;
-            painter.drawText(area, Qt::AlignTop | Qt::TextWordWrap | align,
+            painter.drawText(area, Qt::AlignTop | Qt::TextSingleLine | align,
                              QString::fromStdU16String(std::u16string(control.caption)));
             painter.restore();
             break;
