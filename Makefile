@@ -9,7 +9,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 RUN_PACKAGES := cmake make g++ libgtest-dev libgmock-dev googletest qt6-base-dev fonts-liberation
 TEST_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 \
   xvfb xauth xdotool x11-utils imagemagick icoutils libimage-exiftool-perl clang libclang-rt-14-dev \
-  util-linux procps perl python3 libx11-dev libxfixes-dev
+  util-linux procps perl python3 strace libx11-dev libxfixes-dev
 
 .PHONY: all run run-windows test test-linux test-windows test-sanitize fuzz-smoke bench \
         build-linux build-windows deps-run deps-test clean
