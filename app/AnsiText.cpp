@@ -44,6 +44,17 @@ std::string ToAnsi(std::u16string_view text)
     WideCharToMultiByte(CP_ACP, 0, wide, length, result.data(), bytes, nullptr, nullptr);
     return result;
 }
+
+bool FitsAnsi(std::u16string_view text)
+{
+    if (text.empty() || GetACP() == CP_UTF8)
+        return true;
+    auto wide = reinterpret_cast<const wchar_t*>(text.data());
+    BOOL usedDefault = FALSE;
+    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(text.size()), nullptr, 0,
+                                    nullptr, &usedDefault);
+    return bytes > 0 && !usedDefault;
+}
 #else
 std::string ToAnsi(std::u16string_view text)
 {
@@ -57,6 +68,14 @@ std::string ToAnsi(std::u16string_view text)
         result.push_back(ToCp1252(c));
     }
     return result;
+}
+
+bool FitsAnsi(std::u16string_view text)
+{
+    for (char16_t c : text)
+        if (c != u'?' && ToCp1252(c) == '?')
+            return false;
+    return true;
 }
 #endif
 

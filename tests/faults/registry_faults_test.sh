@@ -97,6 +97,20 @@ case_stale_temporaries_removed() {
     ((live_kept)) || fail "a running writer's temporary file was removed"
 }
 
+# A program folder whose name the store's code page cannot hold: the Run command fails with a
+# clear report, and the wallpaper recorded before stays as it was (no path with '?' for letters).
+case_page_path_beyond_code_page() {
+    small_template
+    driver run "$PROG" "$STORE"
+    expect_success
+    cp -p "$STORE" "$CASE_DIR/store-before"
+    local greek="$CASE_DIR/Ελληνικά"
+    mkdir "$greek" && cp "$PROG/1.htm" "$greek/" || fail "cannot make the folder"
+    driver run "$greek" "$STORE"
+    expect_failure "IActiveDesktop::SetWallpaper failed" "cannot hold"
+    cmp -s "$STORE" "$CASE_DIR/store-before" || fail "the recorded wallpaper was changed"
+}
+
 # A store that is already there, written by the registry itself.
 valid_store() {
     driver set "$STORE" Title 'C:\Games "best"'

@@ -338,6 +338,28 @@ TEST(StandaloneDesktop, KeepsTheWallpaperInTheRegistryWhenSaved)
     EXPECT_EQ(second->SetWallpaper(u"x", 1), kEInvalidArg);
 }
 
+TEST(StandaloneDesktop, APathBeyondTheStoresCodePageIsRefusedAndNothingIsRecorded)
+{
+    test::TempFolder folder;
+    StandaloneRegistry registry(folder / "registry.reg");
+    StandaloneDesktop desktop(registry);
+    auto first = desktop.CreateActiveDesktop();
+    ASSERT_EQ(first->SetWallpaper(u"/opt/Caf\u00E9 ?/2.htm", 0), 0);  // in the code page, '?' included
+    ASSERT_EQ(first->ApplyChanges(kApplyAll), 0);
+    EXPECT_EQ(registry.QueryValue(HKEY_CURRENT_USER_VALUE, kDesktopKey, kWallpaperValue)->data,
+              (std::vector<uint8_t>{'/', 'o', 'p', 't', '/', 'C', 'a', 'f', 0xE9, ' ', '?', '/', '2', '.', 'h', 't',
+                                    'm', 0}));
+    const std::string before = test::ReadBytes(folder / "registry.reg");
+
+    auto object = desktop.CreateActiveDesktop();
+    const int32_t hr = object->SetWallpaper(u"/opt/\u0395\u03BB\u03BB\u03B7\u03BD\u03B9\u03BA\u03AC/2.htm", 0);
+    EXPECT_EQ(static_cast<uint32_t>(hr), 0x80070459u);
+    EXPECT_NE(desktop.DescribeStatus(hr).find("cannot hold"), std::string::npos);
+    EXPECT_EQ(object->SetWallpaper(u"/opt/\U0001F600/2.htm", 0), hr);  // beyond the BMP as well
+    EXPECT_EQ(object->ApplyChanges(kApplyAll), 0);
+    EXPECT_EQ(test::ReadBytes(folder / "registry.reg"), before);
+}
+
 TEST(StandaloneDesktop, AnUnreadableStoreFailsTheApplyAndStaysAsItWas)
 {
     test::TempFolder folder;
