@@ -13,7 +13,9 @@ traced_run() {
     strace -qq -o /dev/null true 2>/dev/null || skip "strace cannot trace here (ptrace not permitted)"
     small_template
     old_page
-    strace -f -y -qq -s 0 -e trace="$TRACE_CALLS" -o "$CASE_DIR/trace" "$DRIVER" run "$PROG" "$STORE" --os 98 \
+    # The leak checker of a sanitizer build cannot run under ptrace.
+    ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
+        strace -f -y -qq -s 0 -e trace="$TRACE_CALLS" -o "$CASE_DIR/trace" "$DRIVER" run "$PROG" "$STORE" --os 98 \
         >"$OUT" 2>"$ERR"
     STATUS=$?
     expect_success
