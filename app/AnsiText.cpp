@@ -55,6 +55,17 @@ std::u16string FromAnsi(std::string_view text)
     MultiByteToWideChar(CP_ACP, 0, text.data(), length, reinterpret_cast<wchar_t*>(result.data()), units);
     return result;
 }
+
+bool FitsAnsi(std::u16string_view text)
+{
+    if (text.empty() || GetACP() == CP_UTF8)
+        return true;
+    auto wide = reinterpret_cast<const wchar_t*>(text.data());
+    BOOL usedDefault = FALSE;
+    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(text.size()), nullptr, 0,
+                                    nullptr, &usedDefault);
+    return bytes > 0 && !usedDefault;
+}
 #else
 std::u16string FromAnsi(std::string_view text)
 {
@@ -79,6 +90,14 @@ std::string ToAnsi(std::u16string_view text)
         result.push_back(ToCp1252(c));
     }
     return result;
+}
+
+bool FitsAnsi(std::u16string_view text)
+{
+    for (char16_t c : text)
+        if (c != u'?' && ToCp1252(c) == '?')
+            return false;
+    return true;
 }
 #endif
 

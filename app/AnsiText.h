@@ -11,6 +11,9 @@ namespace tarnwick {
 std::string ToAnsi(std::u16string_view text);
 std::u16string FromAnsi(std::string_view text);
 
+// Whether ToAnsi keeps every character of text as itself: nothing becomes '?' or a look-alike.
+bool FitsAnsi(std::u16string_view text);
+
 // UTF-8 for messages and the Linux user interface.
 std::string ToUtf8(std::u16string_view text);
 std::u16string FromUtf8(std::string_view text);

@@ -35,7 +35,9 @@ inline constexpr int kFormHeightTwips = 4500;
 inline constexpr int kPictureWidthPixels = 180;
 inline constexpr int kPictureHeightPixels = 135;
 
-// Label text: Arial bold (weight 700), 9.75 points, RGB(224, 224, 224), no background.
+// Label text: Arial bold (weight 700), 9.75 points, RGB(224, 224, 224), no background. A caption
+// is drawn on a single line from the top of its label (left-aligned or centred), never wrapped;
+// whatever does not fit in the label's rectangle is clipped. Both windows follow this rule.
 inline constexpr char16_t kLabelFontFace[] = u"Arial";
 inline constexpr int kLabelFontWeight = 700;
 inline constexpr double kLabelFontPoints = 9.75;

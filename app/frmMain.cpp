@@ -78,4 +78,10 @@ void frmMain::MouseUp(MouseButton button, int x, int y, int dotsPerInch)
         Click(*pressed);
 }
 
+void frmMain::CancelPress()
+{
+    for (std::optional<ControlId>& pressed : pressed_)
+        pressed.reset();
+}
+
 }  // namespace tarnwick

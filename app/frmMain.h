@@ -43,6 +43,9 @@ public:
     // its command; everything else does nothing. Points are window pixels at dotsPerInch.
     void MouseDown(MouseButton button, int x, int y, int dotsPerInch);
     void MouseUp(MouseButton button, int x, int y, int dotsPerInch);
+    // Forgets the presses of both buttons, for when the window loses the mouse capture or the
+    // focus between a press and its release: the release that may follow runs nothing.
+    void CancelPress();
 
     const FilePath& ProgramFolder() const { return platform_.programFolder; }
     FilePath TemplatePath() const { return platform_.programFolder / "1.htm"; }

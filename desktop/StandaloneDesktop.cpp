@@ -25,6 +25,8 @@ public:
     {
         if (reserved != 0)
             return kEInvalidArg;
+        if (!FitsAnsi(path))
+            return kENoUnicodeTranslation;
         path_ = path;
         return kSOk;
     }
@@ -81,6 +83,9 @@ std::string StandaloneDesktop::DescribeStatus(int32_t hr)
         return "The handle is invalid";
     case 0x800703F1u:
         return "The configuration registry database is corrupt";
+    case 0x80070459u:
+        return "No mapping for the Unicode character exists in the target multi-byte code page: the path of the "
+               "page has characters that the registry store (Windows-1252 text) cannot hold";
     case 0x800703FAu:
         return "Illegal operation attempted on a registry key that has been marked for deletion";
     default:

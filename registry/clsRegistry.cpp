@@ -56,7 +56,9 @@ bool clsRegistry::SetRegistryValue(uint32_t hKey, const std::u16string& KeyName,
     if (!encoded)
         return false;
 
-    RegSecurityAttributes security{sizeof(RegSecurityAttributes), nullptr, 1};
+    // The record as the class has always filled it: a length of 10 (two 32-bit fields and a
+    // 16-bit boolean), no descriptor, and inheritance on as the 16-bit true in the low half.
+    RegSecurityAttributes security{10, nullptr, 0x0000FFFF};
     RegKey key = 0;
     uint32_t disposition = 0;
     int32_t status = ops_.RegCreateKeyExA(hKey, ToAnsi(KeyName), 0, nullptr, 0, kKeyAccess, &security, &key,
@@ -69,6 +71,7 @@ bool clsRegistry::SetRegistryValue(uint32_t hKey, const std::u16string& KeyName,
     const std::vector<uint8_t>& data = encoded->data;
     status = ops_.RegSetValueExA(key, ToAnsi(ValueName), 0, encoded->type, data.empty() ? &kNoData : data.data(),
                                  static_cast<uint32_t>(data.size()));
+    // The write decides the answer; a failed close changes nothing that was written.
     ops_.RegCloseKey(key);
     return status == kErrorSuccess;
 }

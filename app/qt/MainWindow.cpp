@@ -53,6 +53,22 @@ MainWindow::MainWindow(frmMain& form, int dotsPerInch, QPixmap picture, QCursor 
     setMouseTracking(true);
 }
 
+bool MainWindow::event(QEvent* event)
+{
+    // The mouse went elsewhere between a press and its release (another window took the focus
+    // or the grab): the release that may still arrive must not count as a click.
+    switch (event->type()) {
+    case QEvent::WindowDeactivate:
+    case QEvent::FocusOut:
+    case QEvent::UngrabMouse:
+        form_.CancelPress();
+        break;
+    default:
+        break;
+    }
+    return QWidget::event(event);
+}
+
 void MainWindow::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
@@ -81,7 +97,7 @@ void MainWindow::paintEvent(QPaintEvent*)
             painter.setFont(font);
             painter.setPen(textColour);
             const int align = control.align == TextAlign::Centre ? Qt::AlignHCenter : Qt::AlignLeft;
-            painter.drawText(area, Qt::AlignTop | Qt::TextWordWrap | align,
+            painter.drawText(area, Qt::AlignTop | Qt::TextSingleLine | align,
                              QString::fromStdU16String(std::u16string(control.caption)));
             painter.restore();
             break;

@@ -21,6 +21,7 @@ public:
     std::exception_ptr PendingFailure() const { return failure_; }
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;

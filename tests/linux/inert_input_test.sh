@@ -66,6 +66,30 @@ case_inert_clicks_and_keys() {
     note "the close request ended it with status 0 and nothing changed"
 }
 
+# A press whose window loses the focus before the release is forgotten: the release over the
+# same label does nothing, and the next whole click works.
+case_press_forgotten_when_focus_lost() {
+    prepare_untouchable
+    start_program
+    xdotool windowfocus "$WIN"
+    [[ $(xdotool getwindowfocus) == "$WIN" ]] || fail "the window did not get the keyboard focus"
+    local root
+    root=$(xwininfo -root -int | awk '/Window id:/ { print $4 }')
+    xdotool mousemove "$((WIN_X + 96))" "$((WIN_Y + 272))" mousedown 1
+    sleep 0.3
+    xdotool windowfocus "$root"
+    sleep 0.5
+    xdotool mouseup 1
+    expect_still_there
+    note "a release after the focus went elsewhere did nothing"
+    click 96 272
+    wait_box
+    dismiss_box
+    close_request
+    expect_exit 0
+    expect_files_unchanged
+}
+
 # A close request straight after start, with no template and no store at all.
 case_close_request_at_once() {
     prepare_case none
@@ -78,4 +102,5 @@ case_close_request_at_once() {
     note "closed at once with status 0, nothing made"
 }
 
-run_cases 1024x768:case_inert_clicks_and_keys 1024x768:case_close_request_at_once
+run_cases 1024x768:case_inert_clicks_and_keys 1024x768:case_close_request_at_once \
+    1024x768:case_press_forgotten_when_focus_lost

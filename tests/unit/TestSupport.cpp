@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -105,6 +107,89 @@ std::unique_ptr<IActiveDesktopObject> RecordingShell::CreateActiveDesktop()
 std::string RecordingShell::DescribeStatus(int32_t hr)
 {
     return "status " + std::to_string(static_cast<uint32_t>(hr));
+}
+
+namespace {
+// Bytes as they lie in memory, in hex.
+template <typename T>
+std::string HexBytes(const T& object)
+{
+    unsigned char bytes[sizeof(T)];
+    std::memcpy(bytes, &object, sizeof(T));
+    std::string text;
+    for (unsigned char byte : bytes) {
+        text += "0123456789abcdef"[byte >> 4];
+        text += "0123456789abcdef"[byte & 15];
+    }
+    return text;
+}
+
+std::string Hex(uint32_t number)
+{
+    char text[9];
+    std::snprintf(text, sizeof text, "%x", number);
+    return text;
+}
+}  // namespace
+
+// Keys are named by their text (a root in hex), security records by their fields' bytes.
+int32_t RecordingRegistry::RegCreateKeyExA(uint32_t hKey, const std::string& subKey, uint32_t reserved,
+                                           const char* className, uint32_t options, uint32_t samDesired,
+                                           const RegSecurityAttributes* sa, RegKey* result, uint32_t* disposition)
+{
+    std::string security = "none";
+    if (sa != nullptr)
+        security = HexBytes(sa->nLength) + (sa->lpSecurityDescriptor ? ",descriptor," : ",null,") +
+                   HexBytes(sa->bInheritHandle);
+    if (int32_t status = Record("RegCreateKeyExA",
+                                Hex(hKey) + " " + subKey + " access=" + Hex(samDesired) + " security=" + security))
+        return status;
+    return inner_.RegCreateKeyExA(hKey, subKey, reserved, className, options, samDesired, sa, result, disposition);
+}
+
+int32_t RecordingRegistry::RegSetValueExA(RegKey key, const std::string& valueName, uint32_t reserved, uint32_t type,
+                                          const uint8_t* data, uint32_t cbData)
+{
+    if (int32_t status = Record("RegSetValueExA", valueName + " type=" + std::to_string(type) + " size=" +
+                                                       std::to_string(cbData)))
+        return status;
+    return inner_.RegSetValueExA(key, valueName, reserved, type, data, cbData);
+}
+
+int32_t RecordingRegistry::RegOpenKeyExA(uint32_t hKey, const std::string& subKey, uint32_t options,
+                                         uint32_t samDesired, RegKey* result)
+{
+    if (int32_t status =
+            Record("RegOpenKeyExA", Hex(hKey) + " " + subKey + " access=" + Hex(samDesired)))
+        return status;
+    return inner_.RegOpenKeyExA(hKey, subKey, options, samDesired, result);
+}
+
+int32_t RecordingRegistry::RegDeleteValueA(RegKey key, const std::string& valueName)
+{
+    if (int32_t status = Record("RegDeleteValueA", valueName))
+        return status;
+    return inner_.RegDeleteValueA(key, valueName);
+}
+
+int32_t RecordingRegistry::RegCloseKey(RegKey key)
+{
+    if (int32_t status = Record("RegCloseKey", ""))
+        return status;
+    return inner_.RegCloseKey(key);
+}
+
+int RecordingRegistry::Count(const std::string& operation) const
+{
+    return static_cast<int>(std::count_if(calls.begin(), calls.end(), [&](const std::string& call) {
+        return call.compare(0, operation.size() + 1, operation + " ") == 0 || call == operation;
+    }));
+}
+
+int32_t RecordingRegistry::Record(const std::string& name, const std::string& arguments)
+{
+    calls.push_back(arguments.empty() ? name : name + " " + arguments);
+    return name == failCall ? failStatus : 0;
 }
 
 void RecordingMessageBox::Show(const std::u16string& text, const std::u16string& caption)

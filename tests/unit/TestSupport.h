@@ -11,6 +11,7 @@
 #include "app/Layout.h"
 #include "app/Platform.h"
 #include "desktop/WallpaperShell.h"
+#include "registry/RegistryOps.h"
 
 namespace tarnwick::test {
 
@@ -67,8 +68,37 @@ public:
 
     std::vector<std::string> calls;
     int32_t failCreate = 0;           // non-zero: creation fails with this HRESULT
-    std::string failCall;             // name of a call that answers failStatus
+    std::string failCall;             // name of a call that answers failStatus (a success code too)
     int32_t failStatus = static_cast<int32_t>(0x80004001u);  // E_NOTIMPL
+};
+
+// Passes every call on to the registry beneath and records it as one line, in order. The
+// operation named by failCall answers failStatus instead, without reaching the registry beneath.
+class RecordingRegistry : public IRegistryOps {
+public:
+    explicit RecordingRegistry(IRegistryOps& inner) : inner_(inner) {}
+
+    int32_t RegCreateKeyExA(uint32_t hKey, const std::string& subKey, uint32_t reserved, const char* className,
+                            uint32_t options, uint32_t samDesired, const RegSecurityAttributes* securityAttributes,
+                            RegKey* result, uint32_t* disposition) override;
+    int32_t RegSetValueExA(RegKey key, const std::string& valueName, uint32_t reserved, uint32_t type,
+                           const uint8_t* data, uint32_t cbData) override;
+    int32_t RegOpenKeyExA(uint32_t hKey, const std::string& subKey, uint32_t options, uint32_t samDesired,
+                          RegKey* result) override;
+    int32_t RegDeleteValueA(RegKey key, const std::string& valueName) override;
+    int32_t RegCloseKey(RegKey key) override;
+
+    // How many recorded lines begin with the operation's name.
+    int Count(const std::string& operation) const;
+
+    std::vector<std::string> calls;
+    std::string failCall;
+    int32_t failStatus = 5;  // ERROR_ACCESS_DENIED
+
+private:
+    int32_t Record(const std::string& name, const std::string& arguments);
+
+    IRegistryOps& inner_;
 };
 
 class RecordingMessageBox : public IMessageBox {

@@ -1,6 +1,7 @@
 // Start-up and the launcher window's behaviour: number text, system names, layout and clicks.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 
 #include "TestSupport.h"
@@ -51,6 +52,34 @@ TEST(OperatingSystem, EveryRowOfTheVersionTable)
     EXPECT_EQ(name(2, -1, 0), u"Windows NT");  // compared as signed numbers
     EXPECT_EQ(name(3, 5, 0), u"NONE");
     EXPECT_EQ(name(-1, 5, 0), u"NONE");
+}
+
+TEST(OperatingSystem, BothSidesOfEveryLimit)
+{
+    auto name = [](int32_t platform, int32_t major, int32_t minor) {
+        return OperatingSystemNameFor(VersionRecord{major, minor, platform});
+    };
+    constexpr int32_t kMin = INT32_MIN, kMax = INT32_MAX;
+    // Windows 95 family: major 5 and up is ME; 4 with any positive minor is 98.
+    for (int32_t minor : {1, 2, 9, 10, 89, 90, 91, kMax})
+        EXPECT_EQ(name(1, 4, minor), u"Windows 98") << "4." << minor;
+    for (int32_t minor : {0, -1, kMin})
+        EXPECT_EQ(name(1, 4, minor), u"Windows 95") << "4." << minor;
+    for (int32_t major : {3, 0, -1, kMin})
+        EXPECT_EQ(name(1, major, 10), u"Windows 95") << major;
+    for (auto [major, minor] : {std::pair{5, -1}, {5, 1}, {6, 0}, {kMax, kMin}})
+        EXPECT_EQ(name(1, major, minor), u"Windows ME") << major << "." << minor;
+    // NT family: below 5 is NT whatever the minor; from 5 on, minor 0 is 2000 and any other XP.
+    for (auto [major, minor] : {std::pair{4, 0}, {4, 90}, {-1, 1}, {kMin, 0}})
+        EXPECT_EQ(name(2, major, minor), u"Windows NT") << major << "." << minor;
+    for (int32_t major : {5, 10, kMax})
+        EXPECT_EQ(name(2, major, 0), u"Windows 2000") << major;
+    for (int32_t minor : {1, -1, kMin, kMax})
+        EXPECT_EQ(name(2, 5, minor), u"Windows XP") << minor;
+    // Platform ids beside the three known ones.
+    EXPECT_EQ(name(0, kMin, kMin), u"Win32s");
+    for (int32_t platform : {3, -1, kMin, kMax})
+        EXPECT_EQ(name(platform, 4, 10), u"NONE") << platform;
 }
 
 TEST(Layout, PixelsAt96And120DotsPerInch)
@@ -218,6 +247,36 @@ TEST(Commands, AFailingShellCallEndsTheCommandWithItsStatus)
     EXPECT_EQ(window.end.ends, 0);
 }
 
+TEST(Commands, AFailingApplyChangesEndsTheCommandAfterTheOtherCalls)
+{
+    Window window(std::nullopt);
+    window.shell.failCall = "ApplyChanges";
+    window.shell.failStatus = static_cast<int32_t>(0x80000000u);  // the most negative failure code
+    try {
+        window.form.CloseCommand();
+        FAIL() << "no error";
+    } catch (const AppError& error) {
+        EXPECT_EQ(error.Number(), 0x80000000u);
+        EXPECT_NE(error.Report().find("ApplyChanges"), std::string::npos);
+    }
+    EXPECT_EQ(window.shell.calls.size(), 5u);
+    EXPECT_EQ(window.end.ends, 0);
+}
+
+TEST(Commands, EverySuccessCodeOfTheShellIsSuccess)
+{
+    for (const char* call : {"SetWallpaperOptions", "SetWallpaper", "ApplyChanges"}) {
+        for (int32_t hr : {1, 0x7FFFFFFF}) {  // S_FALSE and the largest success code
+            Window window(std::nullopt);
+            window.shell.failCall = call;
+            window.shell.failStatus = hr;
+            EXPECT_NO_THROW(window.form.CloseCommand()) << call << " answering " << hr;
+            EXPECT_EQ(window.shell.calls.size(), 5u);
+            EXPECT_EQ(window.end.ends, 1);
+        }
+    }
+}
+
 TEST(Clicks, PressAndReleaseOverTheSameCommandLabelRunIt)
 {
     Window window(std::nullopt);
@@ -235,6 +294,22 @@ TEST(Clicks, PressAndReleaseOverTheSameCommandLabelRunIt)
     window.form.MouseDown(MouseButton::Other, 60, 270, 96);
     window.form.MouseUp(MouseButton::Other, 60, 270, 96);
     EXPECT_EQ(window.messageBox.shown.size(), 2u);
+}
+
+TEST(Clicks, APressForgottenWhenTheCaptureIsLostRunsNothing)
+{
+    Window window(std::nullopt);
+    window.form.MouseDown(MouseButton::Left, 60, 270, 96);
+    window.form.MouseDown(MouseButton::Right, 20, 240, 96);
+    window.form.CancelPress();
+    window.form.MouseUp(MouseButton::Left, 60, 270, 96);
+    window.form.MouseUp(MouseButton::Right, 20, 240, 96);
+    EXPECT_TRUE(window.messageBox.shown.empty());
+    EXPECT_EQ(window.end.ends, 0);
+
+    window.form.MouseDown(MouseButton::Left, 60, 270, 96);  // a new press works as before
+    window.form.MouseUp(MouseButton::Left, 60, 270, 96);
+    EXPECT_EQ(window.messageBox.shown.size(), 1u);
 }
 
 TEST(Clicks, TheTitlePictureLinesAndBackgroundDoNothing)
@@ -287,6 +362,28 @@ TEST(StandaloneDesktop, KeepsTheWallpaperInTheRegistryWhenSaved)
 
     EXPECT_EQ(second->SetWallpaperOptions({12, 2}, 0), kEInvalidArg);
     EXPECT_EQ(second->SetWallpaper(u"x", 1), kEInvalidArg);
+}
+
+TEST(StandaloneDesktop, APathBeyondTheStoresCodePageIsRefusedAndNothingIsRecorded)
+{
+    test::TempFolder folder;
+    StandaloneRegistry registry(folder / "registry.reg");
+    StandaloneDesktop desktop(registry);
+    auto first = desktop.CreateActiveDesktop();
+    ASSERT_EQ(first->SetWallpaper(u"/opt/Caf\u00E9 ?/2.htm", 0), 0);  // in the code page, '?' included
+    ASSERT_EQ(first->ApplyChanges(kApplyAll), 0);
+    EXPECT_EQ(registry.QueryValue(HKEY_CURRENT_USER_VALUE, kDesktopKey, kWallpaperValue)->data,
+              (std::vector<uint8_t>{'/', 'o', 'p', 't', '/', 'C', 'a', 'f', 0xE9, ' ', '?', '/', '2', '.', 'h', 't',
+                                    'm', 0}));
+    const std::string before = test::ReadBytes(folder / "registry.reg");
+
+    auto object = desktop.CreateActiveDesktop();
+    const int32_t hr = object->SetWallpaper(u"/opt/\u0395\u03BB\u03BB\u03B7\u03BD\u03B9\u03BA\u03AC/2.htm", 0);
+    EXPECT_EQ(static_cast<uint32_t>(hr), 0x80070459u);
+    EXPECT_NE(desktop.DescribeStatus(hr).find("cannot hold"), std::string::npos);
+    EXPECT_EQ(object->SetWallpaper(u"/opt/\U0001F600/2.htm", 0), hr);  // beyond the BMP as well
+    EXPECT_EQ(object->ApplyChanges(kApplyAll), 0);
+    EXPECT_EQ(test::ReadBytes(folder / "registry.reg"), before);
 }
 
 TEST(StandaloneDesktop, AnUnreadableStoreFailsTheApplyAndStaysAsItWas)

@@ -153,7 +153,8 @@ protected:
     void SetUp() override
     {
         backend = MakeBackend(GetParam());
-        counting = std::make_unique<CountingRegistry>(backend->Ops());
+        recording = std::make_unique<test::RecordingRegistry>(backend->Ops());
+        counting = std::make_unique<CountingRegistry>(*recording);
         registry = std::make_unique<clsRegistry>(*counting);
         key = backend->Base() + "\\Typed";
         wkey = std::u16string(key.begin(), key.end());
@@ -166,6 +167,7 @@ protected:
     }
 
     std::unique_ptr<Backend> backend;
+    std::unique_ptr<test::RecordingRegistry> recording;  // can make one operation fail
     std::unique_ptr<CountingRegistry> counting;
     std::unique_ptr<clsRegistry> registry;
     std::string key;
@@ -237,8 +239,34 @@ TEST_P(RegistryClass, MissingKeysAreCreatedWithTheirParentsAndEveryKeyIsClosed)
     EXPECT_TRUE(backend->KeyExists(key + "\\One"));
     EXPECT_EQ(counting->open, 0);
     EXPECT_EQ(counting->access, 0x3Fu);
-    EXPECT_EQ(counting->securityLength, sizeof(RegSecurityAttributes));
+    EXPECT_EQ(counting->securityLength, 10u);
     EXPECT_NE(counting->inherit, 0);
+}
+
+TEST_P(RegistryClass, KeysAreCreatedWithTheTenByteSecurityRecordInheritingWithTheShortTrue)
+{
+    EXPECT_TRUE(registry->SetRegistryValue(HKEY_CURRENT_USER_VALUE, wkey, u"v", TypedValue::Long(7)));
+    // Length 10, no descriptor, and the inherit flag 0x0000FFFF, each as its bytes lie in memory.
+    EXPECT_EQ(recording->calls.at(0), "RegCreateKeyExA 80000001 " + key + " access=3f security=0a000000,null,ffff0000");
+}
+
+TEST_P(RegistryClass, AFailedWriteAnswersFalseKeepsTheNewKeyAndClosesItOnce)
+{
+    recording->failCall = "RegSetValueExA";
+    EXPECT_FALSE(registry->SetRegistryValue(HKEY_CURRENT_USER_VALUE, wkey, u"v", TypedValue::Long(7)));
+    EXPECT_TRUE(backend->KeyExists(key));
+    EXPECT_FALSE(backend->Query(key, "v"));
+    EXPECT_EQ(recording->Count("RegCloseKey"), 1);
+}
+
+TEST_P(RegistryClass, AFailedCloseFailsTheDeleteButNotTheWrite)
+{
+    recording->failCall = "RegCloseKey";
+    EXPECT_TRUE(registry->SetRegistryValue(HKEY_CURRENT_USER_VALUE, wkey, u"v", TypedValue::Long(7)));
+    EXPECT_EQ(Stored("v"), (StoredValue{kRegDword, Bytes{7, 0, 0, 0}}));
+    EXPECT_FALSE(registry->DeleteRegistryValueOrKey(HKEY_CURRENT_USER_VALUE, wkey, u"v"));
+    EXPECT_FALSE(backend->Query(key, "v"));  // gone all the same
+    EXPECT_EQ(recording->Count("RegCloseKey"), 2);
 }
 
 TEST_P(RegistryClass, DeleteAnswersForMissingKeysMissingValuesAndPresentValues)

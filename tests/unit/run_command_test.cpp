@@ -39,9 +39,9 @@ private:
 
 struct RunFixture {
     explicit RunFixture(std::optional<VersionRecord> version, int width = 1024, int height = 768, int dpi = 96)
-        : versionQuery(version), screen(width, height, dpi), registry(folder / "registry.reg"),
+        : versionQuery(version), screen(width, height, dpi), registry(folder / "registry.reg"), recording(registry),
           shell(folder / "2.htm", registry),
-          platform{versionQuery, screen, registry, shell, messageBox, end, folder.Path()}, form(platform)
+          platform{versionQuery, screen, recording, shell, messageBox, end, folder.Path()}, form(platform)
     {
         form.Load();
     }
@@ -54,6 +54,7 @@ struct RunFixture {
     test::FixedVersion versionQuery;
     test::FixedScreen screen;
     StandaloneRegistry registry;
+    test::RecordingRegistry recording;  // what the program asked of the registry
     ObservingShell shell;
     test::RecordingMessageBox messageBox;
     test::RecordingEnd end;
@@ -104,6 +105,22 @@ TEST(RunCommand, ShellStateIsWrittenWhenItWasMissing)
     run.form.RunCommand();
     EXPECT_EQ(run.ShellState(), (StoredValue{kRegBinary, kShellState}));
     EXPECT_EQ(test::ReadBytes(run.folder / "2.htm"), "\r\n\r\n");
+}
+
+TEST(RunCommand, ShellStateIsDeletedThenWrittenEachThroughAKeyOfItsOwn)
+{
+    RunFixture run(VersionRecord{4, 0, 1});
+    test::WriteBytes(run.folder / "1.htm", "");
+    const std::string key = "80000001 " + kExplorer + " access=3f";
+    const std::string create = "RegCreateKeyExA " + key + " security=0a000000,null,ffff0000";
+    const std::string set = "RegSetValueExA ShellState type=3 size=28";
+
+    run.form.RunCommand();  // nothing there yet: the key cannot be opened, so nothing is deleted
+    EXPECT_EQ(run.recording.calls, (std::vector<std::string>{"RegOpenKeyExA " + key, create, set, "RegCloseKey"}));
+    run.recording.calls.clear();
+    run.form.RunCommand();
+    EXPECT_EQ(run.recording.calls, (std::vector<std::string>{"RegOpenKeyExA " + key, "RegDeleteValueA ShellState",
+                                                             "RegCloseKey", create, set, "RegCloseKey"}));
 }
 
 TEST(RunCommand, OtherSystemsLeaveTheRegistryAlone)
