@@ -95,7 +95,7 @@ int32_t StatusFromErrorCode(const std::error_code& ec) {
 }
 
 std::string Describe(const fs::path& path) {
-    return "'" + ToUtf8(path.u16string()) + "'";
+    return "'" + FilePath(path).ToUtf8() + "'";
 }
 
 fs::path FolderOf(const fs::path& file) {
@@ -294,9 +294,6 @@ int32_t StandaloneRegistry::SaveStore(const RegModel& model) const {
     } catch (const AppError& e) {
         lastError_ = "cannot write " + Describe(storePath_) + ": " + e.Description();
         return StatusFromSystemError(e.Number());
-    } catch (const std::system_error& e) {  // a folder entry std::filesystem could not convert
-        lastError_ = "cannot write " + Describe(storePath_) + ": " + e.what();
-        return kErrorWriteFault;
     }
     return kErrorSuccess;
 }

@@ -267,6 +267,14 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_RBUTTONUP:
         MouseUp(MouseButton::Right, wParam, lParam);
         return 0;
+    case WM_CAPTURECHANGED:
+        // Taken away (a menu, another window, the system): a later release is no click.
+        if (!releasingCapture_)
+            form_.CancelPress();
+        return 0;
+    case WM_CANCELMODE:
+        form_.CancelPress();
+        break;  // the default releases the capture
     case WM_DESTROY:
         // Closed from outside (the taskbar, Alt+F4, another program): the program ends, changing
         // nothing.
@@ -291,7 +299,8 @@ void MainWindow::MouseDown(MouseButton button, LPARAM lParam)
 {
     if (failure_)
         return;
-    SetCapture(window_);
+    if (GetCapture() != window_)
+        SetCapture(window_);
     form_.MouseDown(button, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), dpi_);
 }
 
@@ -300,8 +309,11 @@ void MainWindow::MouseUp(MouseButton button, WPARAM wParam, LPARAM lParam)
     if (failure_)
         return;
     // The capture holds while any button is still down, so its release reaches the window too.
-    if ((wParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0)
+    if ((wParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0) {
+        releasingCapture_ = true;
         ReleaseCapture();
+        releasingCapture_ = false;
+    }
     form_.MouseUp(button, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), dpi_);
 }
 

@@ -47,6 +47,7 @@ private:
     HFONT labelFont_ = nullptr;
     HBITMAP picture_ = nullptr;
     SIZE pictureSize_{};
+    bool releasingCapture_ = false;  // the window gives up the capture itself
     std::exception_ptr failure_;  // a command's failure, waiting to be reported
 };
 

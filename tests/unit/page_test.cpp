@@ -4,6 +4,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "TestSupport.h"
 #include "app/AppError.h"
@@ -219,6 +227,58 @@ TEST(PageFile, LeftoversOfDeadRunsAreRemovedButOtherFilesStay)
     ReplaceFileAtomically(page, {"new"});
     EXPECT_EQ(test::FolderEntries(folder.Path()), (std::vector<std::string>{"2.htm", "2.htm.bak", "2.htm.notes.tmp"}));
 }
+
+// The new file never takes a name that is there already: what someone planted under the names it
+// would use (a folder; elsewhere than on Windows, links to a missing or to an existing file) is
+// neither followed nor removed, and the page goes where it belongs.
+TEST(PageFile, TheNewFileIsCreatedUnderANameOfItsOwn)
+{
+    namespace fs = std::filesystem;
+    test::TempFolder folder;
+    const auto page = folder / "2.htm";
+#ifdef _WIN32
+    const std::string pid = std::to_string(GetCurrentProcessId());
+#else
+    const std::string pid = std::to_string(getpid());
+#endif
+    std::vector<std::string> planted{"2.htm." + pid + ".tmp"};
+    fs::create_directory(folder / planted[0]);
+#ifndef _WIN32
+    test::WriteBytes(folder / "victim", "keep me");
+    planted.push_back("2.htm." + pid + ".1.tmp");
+    fs::create_symlink(folder / "created-through-a-link", folder / planted.back());
+    planted.push_back("2.htm." + pid + ".2.tmp");
+    fs::create_symlink(folder / "victim", folder / planted.back());
+#endif
+    ReplaceFileAtomically(page, {"the page"});
+    EXPECT_EQ(test::ReadBytes(page), "the page");
+    EXPECT_FALSE(fs::is_symlink(page));
+    std::vector<std::string> expected = planted;
+    expected.push_back("2.htm");
+#ifndef _WIN32
+    expected.push_back("victim");
+    EXPECT_EQ(test::ReadBytes(folder / "victim"), "keep me");
+#endif
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(test::FolderEntries(folder.Path()), expected);  // nothing created through a link
+}
+
+#ifndef _WIN32
+// A folder whose name is not UTF-8 (a Latin-1 system's "café"): its bytes are used as they are,
+// shown with U+FFFD, and converted to UTF-16 and back without loss.
+TEST(PageFile, AFolderNamedInAnotherEncodingIsUsedByItsBytes)
+{
+    test::TempFolder folder;
+    const std::filesystem::path latin1 = folder.Path() / "caf\xE9";
+    std::filesystem::create_directory(latin1);
+    const FilePath page = FilePath(latin1) / "2.htm";
+    ReplaceFileAtomically(page, {"the page"});
+    EXPECT_EQ(test::ReadBytes(latin1 / "2.htm"), "the page");
+    EXPECT_EQ(FilePath::FromUtf16(page.ToUtf16()), page);
+    EXPECT_NE(page.ToUtf8().find("caf\xEF\xBF\xBD/2.htm"), std::string::npos);
+    EXPECT_EQ(page.Parent(), FilePath(latin1));
+}
+#endif
 
 TEST(PageFile, ReadingAMissingFileNamesTheFailure)
 {

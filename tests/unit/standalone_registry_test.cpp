@@ -1,6 +1,9 @@
 // The registry kept in a REGEDIT4 file: Win32 statuses, persistence, and care of the store.
 #include "registry/StandaloneRegistry.h"
 
+#include "TestSupport.h"
+#include "registry/clsRegistry.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -465,6 +468,19 @@ TEST_F(StandaloneRegistryTest, ASaveRemovesKilledWritersFilesAndKeepsTheStoresPe
     }
 #endif
 }
+
+#ifndef _WIN32
+// A store in a folder whose name is not UTF-8: registry calls answer, they never raise.
+TEST(StandaloneRegistryPath, AFolderNamedInAnotherEncodingServes)
+{
+    test::TempFolder folder;
+    StandaloneRegistry store(folder.Path() / "caf\xE9" / "registry.reg");
+    clsRegistry registry(store);
+    EXPECT_TRUE(registry.SetRegistryValue(HKEY_CURRENT_USER_VALUE, u"Software\\T", u"v", TypedValue::Long(7), 0));
+    EXPECT_TRUE(registry.DeleteRegistryValueOrKey(HKEY_CURRENT_USER_VALUE, u"Software\\T", u"v"));
+    EXPECT_FALSE(registry.DeleteRegistryValueOrKey(HKEY_CURRENT_USER_VALUE, u"Software\\T", u"v"));
+}
+#endif
 
 // The 32-bit Windows build's thread model has no std::thread.
 #ifdef _GLIBCXX_HAS_GTHREADS

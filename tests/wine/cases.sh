@@ -188,6 +188,13 @@ case_inert() {
     drag run support
     drag support run
     drag close run
+    # A press whose capture the system takes away: the release over the same label is no click.
+    press_on run
+    wintool cancel-mode || fail "cannot send WM_CANCELMODE"
+    release_on run
+    press_on close 3
+    wintool cancel-mode || fail "cannot send WM_CANCELMODE"
+    release_on close 3
     local info
     info=$(wintool main)
     grep -q 'foreground=1' <<<"$info" || fail "the window does not have the keyboard: $info"

@@ -36,7 +36,7 @@ ALLOWED = {
         CloseHandle CreateFileA CreateFileW CreateSemaphoreW DeleteCriticalSection DeleteFileA
         DeleteFileW EnterCriticalSection ExitProcess FindClose FindFirstFileA FindFirstFileW
         FindNextFileA FindNextFileW FindResourceA FlushFileBuffers FormatMessageA FreeLibrary
-        GetCurrentProcessId GetCurrentThreadId GetExitCodeProcess GetLastError GetModuleFileNameA
+        GetACP GetCurrentProcessId GetCurrentThreadId GetExitCodeProcess GetLastError GetModuleFileNameA
         GetModuleFileNameW GetModuleHandleA GetModuleHandleW GetProcAddress GetStartupInfoA
         GetStartupInfoW GetVersion GetVersionExA GlobalAlloc GlobalFree GlobalLock GlobalUnlock
         InitializeCriticalSection IsDBCSLeadByteEx LeaveCriticalSection LoadLibraryA LoadLibraryW
@@ -48,7 +48,7 @@ ALLOWED = {
         AdjustWindowRectEx BeginPaint CopyImage CreateWindowExA DefWindowProcA DestroyWindow
         DispatchMessageA DrawTextA EndPaint FillRect GetCursorPos GetDC GetMessageA
         GetSysColorBrush GetSystemMetrics GetWindowLongA LoadCursorA LoadImageA MessageBoxW
-        PostQuitMessage RegisterClassExA ReleaseCapture ReleaseDC ScreenToClient SetCapture
+        GetCapture PostQuitMessage RegisterClassExA ReleaseCapture ReleaseDC ScreenToClient SetCapture
         SetCursor SetWindowLongA ShowWindow SystemParametersInfoA TranslateMessage UpdateWindow""",
     "GDI32.DLL": """
         BitBlt CreateCompatibleDC CreateFontA DeleteDC DeleteObject GetDeviceCaps GetObjectA

@@ -322,6 +322,21 @@ drag() {
     xdotool mouseup 1 || fail "xdotool cannot release the button"
 }
 
+# press_on CONTROL [BUTTON] and release_on CONTROL [BUTTON]: the two halves of a click.
+press_on() {
+    local x y
+    read -r x y <<<"$(control_middle "$1")"
+    point_at $((WIN_LEFT + x)) $((WIN_TOP + y))
+    xdotool mousedown "${2:-1}" || fail "xdotool cannot press the button"
+}
+
+release_on() {
+    local x y
+    read -r x y <<<"$(control_middle "$1")"
+    point_at $((WIN_LEFT + x)) $((WIN_TOP + y))
+    xdotool mouseup "${2:-1}" || fail "xdotool cannot release the button"
+}
+
 # press KEY...: keys to the window that has the keyboard (the program's, once clicked).
 press() {
     xdotool key --delay 50 "$@" || fail "xdotool cannot press $*"

@@ -4,6 +4,8 @@
 //   wintool box [seconds]      waits for a message box captioned "Tarnwick" and describes it
 //   wintool boxes              how many message boxes captioned "Tarnwick" are open
 //   wintool close              asks the main window to close (WM_CLOSE), as another program would
+//   wintool cancel-mode        tells the main window to cancel its mode (WM_CANCELMODE), as the
+//                              system does when a dialog or menu takes over; it loses the capture
 //   wintool ok                 presses the OK button of the open message box
 //   wintool caption-colour     the active caption colour as "R G B"
 //   wintool version            the version record: "major.minor platform"
@@ -161,6 +163,14 @@ int Close()
     return PostMessageW(found.mains[0], WM_CLOSE, 0, 0) ? 0 : 1;
 }
 
+int CancelMode()
+{
+    Found found = FindWindows();
+    if (found.mains.size() != 1)
+        return 1;
+    return SendMessageW(found.mains[0], WM_CANCELMODE, 0, 0) == 0 ? 0 : 1;
+}
+
 int Ok()
 {
     Found found = FindWindows();
@@ -213,6 +223,8 @@ int wmain(int argc, wchar_t** argv)
         return Boxes();
     if (command == L"close")
         return Close();
+    if (command == L"cancel-mode")
+        return CancelMode();
     if (command == L"ok")
         return Ok();
     if (command == L"caption-colour")
@@ -221,6 +233,6 @@ int wmain(int argc, wchar_t** argv)
         return Version();
     if (command == L"dpi")
         return Dpi();
-    std::fprintf(stderr, "usage: wintool main|box [seconds]|boxes|close|ok|caption-colour|version|dpi\n");
+    std::fprintf(stderr, "usage: wintool main|box [seconds]|boxes|close|cancel-mode|ok|caption-colour|version|dpi\n");
     return 2;
 }
