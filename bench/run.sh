@@ -133,12 +133,12 @@ else
     rows+=("Linux program: start -> window shown (Xvfb)|n/a|$linux_program not built")
 fi
 
-# The Windows program under Wine, in a prefix of its own.
+# The 32-bit Windows program under Wine's 32-bit side, in a prefix of its own.
 windows_program=$winbuild/tarnwick.exe
 if [[ -f $windows_program ]]; then
     size=$(stat -c %s "$windows_program")
-    imports=$(objdump -p "$windows_program" 2>/dev/null | awk '/DLL Name/ { printf "%s%s", sep, $3; sep = " " }')
-    rows+=("Windows program: size of tarnwick.exe|$size bytes|$(awk -v s="$size" 'BEGIN { printf "%.2f MiB", s / 1048576 }'); imports ${imports:-?}")
+    imports=$(i686-w64-mingw32-objdump -p "$windows_program" 2>/dev/null | awk '/DLL Name/ { printf "%s%s", sep, $3; sep = " " }')
+    rows+=("Windows program: size of tarnwick.exe|$size bytes|$(awk -v s="$size" 'BEGIN { printf "%.0f KiB of 512 KiB allowed", s / 1024 }'); 32-bit; imports ${imports:-?}")
     if [[ -n $have_x ]] && command -v wine >/dev/null; then
         mkdir -p "$work/windows/program"
         cp "$windows_program" "$work/windows/program/tarnwick.exe"
