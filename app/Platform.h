@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/FilePath.h"
+#include "base/FilePath.h"
 
 namespace tarnwick {
 
@@ -31,6 +31,8 @@ public:
     // The screen's size in twips: pixels * 1440 / the display's logical dots per inch.
     virtual float WidthTwips() = 0;
     virtual float HeightTwips() = 0;
+    // The display's logical dots per inch, at which the window lays itself out.
+    virtual int DotsPerInch() = 0;
 };
 
 class IMessageBox {

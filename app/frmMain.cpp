@@ -1,6 +1,6 @@
 #include "app/frmMain.h"
 
-#include "app/NumberText.h"
+#include "base/NumberText.h"
 #include "app/OperatingSystem.h"
 
 namespace tarnwick {

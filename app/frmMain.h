@@ -10,7 +10,7 @@
 
 #include "app/Layout.h"
 #include "app/Platform.h"
-#include "app/TypedValue.h"
+#include "base/TypedValue.h"
 #include "registry/clsRegistry.h"
 
 namespace tarnwick {

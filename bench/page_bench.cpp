@@ -26,11 +26,11 @@
 #include <string>
 #include <vector>
 
-#include "app/AppError.h"
+#include "base/AppError.h"
 #include "app/frmMain.h"
 #include "desktop/WallpaperShell.h"
 #include "page/DesktopPage.h"
-#include "app/FileIO.h"
+#include "base/FileIO.h"
 #include "registry/StandaloneRegistry.h"
 #include "unit/TestSupport.h"
 

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "app/AnsiText.h"
+#include "base/AnsiText.h"
 
 namespace tarnwick {
 

@@ -41,4 +41,8 @@ public:
     virtual std::string DescribeStatus(int32_t hr) = 0;
 };
 
+// The wallpaper routine: one Active Desktop object per call, options first, then the wallpaper,
+// then the changes applied once. A failing status (negative) raises AppError.
+void SetWallpaper(IWallpaperShell& shell, const std::u16string& path, int32_t style);
+
 }  // namespace tarnwick

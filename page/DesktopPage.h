@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/FilePath.h"
+
 namespace tarnwick {
 
 // Reads a template item by item.
@@ -82,5 +84,12 @@ struct PageResult {
 
 // The page text of a whole template. The page file is CR LF, then pageText, then CR LF.
 PageResult BuildPageText(std::string_view templateText, std::string_view width, std::string_view height);
+
+// Reads the template and writes the page file (CR LF, each item substituted and followed by CR
+// LF, CR LF) in its place, a window at a time; answers the last item read. A missing template
+// stops before the page is touched; any failure leaves an older page as it was. Failures are
+// raised as AppError naming the file.
+std::string WriteDesktopPage(const FilePath& templatePath, const FilePath& pagePath, std::string_view width,
+                             std::string_view height);
 
 }  // namespace tarnwick

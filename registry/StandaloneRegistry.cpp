@@ -23,9 +23,9 @@
 #include <unistd.h>
 #endif
 
-#include "app/AnsiText.h"
-#include "app/AppError.h"
-#include "app/FileIO.h"
+#include "base/AnsiText.h"
+#include "base/AppError.h"
+#include "base/FileIO.h"
 
 namespace tarnwick {
 
@@ -210,7 +210,7 @@ private:
 #endif
 };
 
-// Whether a system error number from app/FileIO means that the file is not there.
+// Whether a system error number from base/FileIO means that the file is not there.
 bool IsMissingFile(uint32_t number) {
 #ifdef _WIN32
     return number == ERROR_FILE_NOT_FOUND || number == ERROR_PATH_NOT_FOUND;
@@ -219,7 +219,7 @@ bool IsMissingFile(uint32_t number) {
 #endif
 }
 
-// The status for a system error number from app/FileIO.
+// The status for a system error number from base/FileIO.
 int32_t StatusFromSystemError(uint32_t number) {
 #ifdef _WIN32
     return static_cast<int32_t>(number);

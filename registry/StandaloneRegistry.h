@@ -35,7 +35,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/Mutex.h"
+#include "base/Mutex.h"
 #include "registry/RegFile.h"
 #include "registry/RegistryOps.h"
 

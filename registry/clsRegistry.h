@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/TypedValue.h"
+#include "base/TypedValue.h"
 #include "registry/RegistryOps.h"
 
 namespace tarnwick {

@@ -3,15 +3,24 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEnterEvent>
+#include <QFile>
 #include <QFont>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
+#include <QPixmap>
+#include <QImage>
 
 #include <cmath>
+#include <span>
+#include <stdexcept>
+#include <string>
 
 #include "app/Layout.h"
+#include "app/Painter.h"
+#include "base/AppError.h"
+#include "resources/CursorFile.h"
 
 namespace tarnwick {
 
@@ -38,14 +47,79 @@ int PixelOf(qreal coordinate)
 {
     return static_cast<int>(std::floor(coordinate));
 }
+
+QPixmap LoadPicture()
+{
+    QPixmap picture(QStringLiteral(":/picture.jpg"));
+    if (picture.isNull())
+        throw SystemError(kErrorBadData,
+                          "The built-in picture could not be read (is Qt's JPEG image plugin installed?).");
+    return picture;
+}
+
+QCursor LoadHandCursor()
+{
+    QFile file(QStringLiteral(":/hand.cur"));
+    if (!file.open(QIODevice::ReadOnly))
+        throw SystemError(kErrorBadData, "The built-in hand cursor could not be read.");
+    const QByteArray bytes = file.readAll();
+    CursorImage cursor;
+    try {
+        cursor = ParseCursorFile(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                                          static_cast<size_t>(bytes.size())));
+    } catch (const std::runtime_error& error) {
+        throw AppError(kErrorBadData, error.what(), "The built-in hand cursor could not be read.");
+    }
+    QImage image(reinterpret_cast<const uchar*>(cursor.argb.data()), cursor.width, cursor.height,
+                 QImage::Format_ARGB32);
+    return QCursor(QPixmap::fromImage(image.copy()), cursor.hotSpotX, cursor.hotSpotY);
+}
+
+// The painter's primitives on a QPainter.
+class QtCanvas : public ICanvas {
+public:
+    QtCanvas(QPainter& painter, const QPixmap& picture, int dotsPerInch)
+        : painter_(painter),
+          picture_(picture),
+          // No system colour index here: the desktop theme's highlight stands in for the lines'.
+          lineColour_(QApplication::palette().color(QPalette::Active, QPalette::Highlight)),
+          font_(QString::fromStdU16String(kLabelFontFace))
+    {
+        // The size in pixels at the layout's own dpi, so text and layout scale together.
+        font_.setPixelSize(static_cast<int>(std::lround(kLabelFontPoints * dotsPerInch / 72.0)));
+        font_.setWeight(static_cast<QFont::Weight>(kLabelFontWeight));
+    }
+
+    void Line(const PixelRect& area) override { painter_.fillRect(ToQRect(area), lineColour_); }
+
+    void Picture(const PixelRect& area) override { painter_.drawPixmap(area.left, area.top, picture_); }
+
+    void Label(const PixelRect& area, std::u16string_view caption, TextAlign align) override
+    {
+        const QRect rect = ToQRect(area);
+        painter_.save();
+        painter_.setClipRect(rect);
+        painter_.setFont(font_);
+        painter_.setPen(QColor::fromRgb(kLabelTextRgb));
+        painter_.drawText(rect, Qt::AlignTop | Qt::TextSingleLine | (align == TextAlign::Centre ? Qt::AlignHCenter : Qt::AlignLeft),
+                          QString::fromStdU16String(std::u16string(caption)));
+        painter_.restore();
+    }
+
+private:
+    QPainter& painter_;
+    const QPixmap& picture_;
+    QColor lineColour_;
+    QFont font_;
+};
 }  // namespace
 
-MainWindow::MainWindow(frmMain& form, int dotsPerInch, QPixmap picture, QCursor hand)
+MainWindow::MainWindow(frmMain& form, int dotsPerInch)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint),
       form_(form),
       dotsPerInch_(dotsPerInch),
-      picture_(std::move(picture)),
-      hand_(std::move(hand))
+      picture_(LoadPicture()),
+      hand_(LoadHandCursor())
 {
     setWindowTitle(QString::fromStdU16String(kProgramTitle));
     setFixedSize(FormWidthPixels(dotsPerInch_), FormHeightPixels(dotsPerInch_));
@@ -73,37 +147,8 @@ void MainWindow::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-
-    // No system colour index here: the desktop theme's highlight stands in for the lines' colour.
-    const QColor lineColour = QApplication::palette().color(QPalette::Active, QPalette::Highlight);
-    const QColor textColour = QColor::fromRgb(kLabelTextRgb);
-    QFont font{QString::fromStdU16String(kLabelFontFace)};
-    // The size in pixels at the layout's own dpi, so text and layout scale together.
-    font.setPixelSize(static_cast<int>(std::lround(kLabelFontPoints * dotsPerInch_ / 72.0)));
-    font.setWeight(static_cast<QFont::Weight>(kLabelFontWeight));
-
-    for (const Control& control : Controls()) {
-        const QRect area = ToQRect(ControlPixels(control, dotsPerInch_));
-        switch (control.kind) {
-        case ControlKind::Line:
-            painter.fillRect(area, lineColour);
-            break;
-        case ControlKind::Picture:
-            painter.drawPixmap(area.topLeft(), picture_);
-            break;
-        case ControlKind::Label: {
-            painter.save();
-            painter.setClipRect(area);
-            painter.setFont(font);
-            painter.setPen(textColour);
-            const int align = control.align == TextAlign::Centre ? Qt::AlignHCenter : Qt::AlignLeft;
-            painter.drawText(area, Qt::AlignTop | Qt::TextSingleLine | align,
-                             QString::fromStdU16String(std::u16string(control.caption)));
-            painter.restore();
-            break;
-        }
-        }
-    }
+    QtCanvas canvas(painter, picture_, dotsPerInch_);
+    PaintForm(canvas, dotsPerInch_);
 }
 
 void MainWindow::ForwardMouse(QMouseEvent* event, bool press)

@@ -14,8 +14,9 @@ namespace tarnwick {
 
 class MainWindow : public QWidget {
 public:
-    // The picture is drawn at its natural size; the hand cursor shows over the text labels.
-    MainWindow(frmMain& form, int dotsPerInch, QPixmap picture, QCursor hand);
+    // Lays itself out at the display's dots per inch and loads its picture and hand cursor from
+    // the program's resources; throws AppError when one cannot be read. Still hidden.
+    MainWindow(frmMain& form, int dotsPerInch);
 
     // The failure a command raised; the event loop has been told to quit with status 1.
     std::exception_ptr PendingFailure() const { return failure_; }

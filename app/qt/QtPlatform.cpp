@@ -8,13 +8,14 @@
 #include <QString>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <system_error>
 
-#include "app/AppError.h"
+#include "base/AppError.h"
 #include "app/Layout.h"
 #include "registry/StandaloneRegistry.h"
 
@@ -50,6 +51,11 @@ float QtScreenMetrics::HeightTwips()
 {
     QScreen& screen = PrimaryScreen();
     return ToTwips(screen.size().height(), screen);
+}
+
+int QtScreenMetrics::DotsPerInch()
+{
+    return static_cast<int>(std::lround(PrimaryScreen().logicalDotsPerInch()));
 }
 
 void QtMessageBox::Show(const std::u16string& text, const std::u16string& caption)

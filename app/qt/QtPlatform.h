@@ -21,6 +21,7 @@ class QtScreenMetrics : public IScreenMetrics {
 public:
     float WidthTwips() override;
     float HeightTwips() override;
+    int DotsPerInch() override;
 };
 
 // A modal QMessageBox over the window given to SetParent (none before that).

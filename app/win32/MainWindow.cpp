@@ -9,8 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/AppError.h"
+#include "base/AppError.h"
 #include "app/Layout.h"
+#include "app/Painter.h"
 #include "app/win32/Win32Platform.h"
 #include "resources/ResourceIds.h"
 
@@ -109,7 +110,10 @@ HBITMAP DecodeImage(const void* bytes, DWORD size)
 
 }  // namespace
 
-MainWindow::MainWindow(HINSTANCE instance, frmMain& form) : instance_(instance), form_(form) {}
+MainWindow::MainWindow(HINSTANCE instance, frmMain& form, int dotsPerInch)
+    : instance_(instance), form_(form), dpi_(dotsPerInch)
+{
+}
 
 MainWindow::~MainWindow()
 {
@@ -152,7 +156,6 @@ void MainWindow::Create()
     arrowCursor_ = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
     LoadPicture();
 
-    dpi_ = DisplayDotsPerInch();
     labelFont_ = CreateFontA(-MulDiv(static_cast<int>(kLabelFontPoints * 100), dpi_, 7200), 0, 0, 0, kLabelFontWeight,
                              FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                              DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, Ascii(kLabelFontFace).c_str());
@@ -317,36 +320,58 @@ void MainWindow::MouseUp(MouseButton button, WPARAM wParam, LPARAM lParam)
     form_.MouseUp(button, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), dpi_);
 }
 
+namespace {
+
+// The painter's primitives on a device context: GDI with the label font selected.
+class DcCanvas : public ICanvas {
+public:
+    DcCanvas(HDC dc, HFONT font, HBITMAP picture, SIZE pictureSize)
+        : dc_(dc), picture_(picture), pictureSize_(pictureSize), oldFont_(SelectObject(dc, font))
+    {
+        SetTextColor(dc_, ColourFromRgb(kLabelTextRgb));
+        SetBkMode(dc_, TRANSPARENT);
+    }
+    ~DcCanvas() override { SelectObject(dc_, oldFont_); }
+    DcCanvas(const DcCanvas&) = delete;
+    DcCanvas& operator=(const DcCanvas&) = delete;
+
+    void Line(const PixelRect& area) override
+    {
+        const RECT rect = ToRect(area);
+        FillRect(dc_, &rect, GetSysColorBrush(COLOR_ACTIVECAPTION));
+    }
+
+    void Picture(const PixelRect& area) override
+    {
+        BitmapDc source(dc_, picture_);
+        BitBlt(dc_, area.left, area.top, std::min<LONG>(pictureSize_.cx, area.right - area.left),
+               std::min<LONG>(pictureSize_.cy, area.bottom - area.top), source.Get(), 0, 0, SRCCOPY);
+    }
+
+    void Label(const PixelRect& area, std::u16string_view caption, TextAlign align) override
+    {
+        RECT rect = ToRect(area);
+        const std::string text = Ascii(caption);
+        // Without DT_NOCLIP the text stays inside the label's rectangle.
+        DrawTextA(dc_, text.data(), static_cast<int>(text.size()), &rect,
+                  DT_TOP | DT_SINGLELINE | (align == TextAlign::Centre ? DT_CENTER : DT_LEFT));
+    }
+
+private:
+    static RECT ToRect(const PixelRect& area) { return RECT{area.left, area.top, area.right, area.bottom}; }
+
+    HDC dc_;
+    HBITMAP picture_;
+    SIZE pictureSize_;
+    HGDIOBJ oldFont_;
+};
+
+}  // namespace
+
 void MainWindow::Paint(HDC dc)
 {
-    HBRUSH lineBrush = GetSysColorBrush(COLOR_ACTIVECAPTION);
-    HGDIOBJ oldFont = SelectObject(dc, labelFont_);
-    SetTextColor(dc, ColourFromRgb(kLabelTextRgb));
-    SetBkMode(dc, TRANSPARENT);
-
-    for (const Control& control : Controls()) {
-        PixelRect pixels = ControlPixels(control, dpi_);
-        RECT rect{pixels.left, pixels.top, pixels.right, pixels.bottom};
-        switch (control.kind) {
-        case ControlKind::Line:
-            FillRect(dc, &rect, lineBrush);
-            break;
-        case ControlKind::Picture: {
-            BitmapDc source(dc, picture_);
-            BitBlt(dc, rect.left, rect.top, std::min<LONG>(pictureSize_.cx, rect.right - rect.left),
-                   std::min<LONG>(pictureSize_.cy, rect.bottom - rect.top), source.Get(), 0, 0, SRCCOPY);
-            break;
-        }
-        case ControlKind::Label: {
-            UINT align = control.align == TextAlign::Centre ? DT_CENTER : DT_LEFT;
-            // Without DT_NOCLIP the text stays inside the label's rectangle.
-            const std::string caption = Ascii(control.caption);
-            DrawTextA(dc, caption.data(), static_cast<int>(caption.size()), &rect, DT_TOP | DT_SINGLELINE | align);
-            break;
-        }
-        }
-    }
-    SelectObject(dc, oldFont);
+    DcCanvas canvas(dc, labelFont_, picture_, pictureSize_);
+    PaintForm(canvas, dpi_);
 }
 
 }  // namespace tarnwick

@@ -12,7 +12,8 @@ namespace tarnwick {
 
 class MainWindow {
 public:
-    MainWindow(HINSTANCE instance, frmMain& form);
+    // Lays itself out at the display's dots per inch.
+    MainWindow(HINSTANCE instance, frmMain& form, int dotsPerInch);
     ~MainWindow();
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
@@ -39,7 +40,7 @@ private:
     HINSTANCE instance_;
     frmMain& form_;
     HWND window_ = nullptr;
-    int dpi_ = 96;
+    int dpi_;
     HICON bigIcon_ = nullptr;
     HICON smallIcon_ = nullptr;
     HCURSOR handCursor_ = nullptr;

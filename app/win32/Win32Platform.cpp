@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <string>
 
-#include "app/AnsiText.h"
-#include "app/AppError.h"
+#include "base/AnsiText.h"
+#include "base/AppError.h"
 #include "app/Layout.h"
-#include "app/SystemFamily.h"
+#include "base/SystemFamily.h"
 
 namespace tarnwick {
 
@@ -63,7 +63,7 @@ void Win32ProgramEnd::EndProgram()
     ExitProcess(0);
 }
 
-int DisplayDotsPerInch()
+int Win32ScreenMetrics::DotsPerInch()
 {
     ScreenDc screen;
     return GetDeviceCaps(screen.dc, LOGPIXELSX);

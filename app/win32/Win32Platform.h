@@ -19,6 +19,7 @@ class Win32ScreenMetrics : public IScreenMetrics {
 public:
     float WidthTwips() override;
     float HeightTwips() override;
+    int DotsPerInch() override;  // LOGPIXELSX of the screen
 };
 
 // MessageBoxW with one OK button and no icon, modal to the owner once it is set.
@@ -36,9 +37,6 @@ class Win32ProgramEnd : public IProgramEnd {
 public:
     [[noreturn]] void EndProgram() override;
 };
-
-// The logical dots per inch of the display (LOGPIXELSX of the screen's device context).
-int DisplayDotsPerInch();
 
 // The folder that holds the running program, without a trailing separator (a drive's root
 // keeps its separator, so that "C:\" does not turn into the current folder of drive C).

@@ -3,11 +3,10 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include <new>
 #include <string>
 
-#include "app/AnsiText.h"
-#include "app/AppError.h"
+#include "base/AnsiText.h"
+#include "base/AppError.h"
 #include "app/frmMain.h"
 #include "app/win32/MainWindow.h"
 #include "app/win32/Win32Platform.h"
@@ -20,7 +19,8 @@ namespace {
 int ReportFailure(HWND owner, const tarnwick::AppError& error)
 {
     const std::u16string text = tarnwick::FromUtf8(error.Report());
-    MessageBoxW(owner, reinterpret_cast<const wchar_t*>(text.c_str()), reinterpret_cast<const wchar_t*>(tarnwick::kProgramTitle), MB_OK | MB_ICONERROR);
+    MessageBoxW(owner, reinterpret_cast<const wchar_t*>(text.c_str()),
+                reinterpret_cast<const wchar_t*>(tarnwick::kProgramTitle), MB_OK | MB_ICONERROR);
     return 1;
 }
 
@@ -36,7 +36,9 @@ int Run(HINSTANCE instance, int showCommand)
     Platform platform{version, screen, registry, wallpaper, messageBox, programEnd, {}};
     frmMain form(platform);
     // The window outlives the failure handlers below, so that the report is modal to it.
-    MainWindow window(instance, form);
+    MainWindow window(instance, form, screen.DotsPerInch());
+    // Start-up, as on every platform: the window is made (hidden), the load step fills the
+    // launcher state, then the window is shown.
     try {
         platform.programFolder = ProgramFolder();
         window.Create();
@@ -44,13 +46,8 @@ int Run(HINSTANCE instance, int showCommand)
         form.Load();
         window.Show(showCommand);
         return window.RunMessageLoop();
-    } catch (const AppError& error) {
-        return ReportFailure(window.Handle(), error);
-    } catch (const std::bad_alloc&) {
-        return ReportFailure(window.Handle(), SystemError(ERROR_NOT_ENOUGH_MEMORY, "Tarnwick ran out of memory."));
-    } catch (const std::exception& error) {
-        return ReportFailure(window.Handle(), AppError(static_cast<uint32_t>(E_UNEXPECTED), error.what(),
-                                                       "Tarnwick stopped after an unexpected failure."));
+    } catch (...) {
+        return ReportFailure(window.Handle(), FailureReport(std::current_exception()));
     }
 }
 

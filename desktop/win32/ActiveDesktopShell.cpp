@@ -4,7 +4,7 @@
 #include <wininet.h>
 #include <shlobj.h>
 
-#include "app/AppError.h"
+#include "base/AppError.h"
 
 namespace tarnwick {
 

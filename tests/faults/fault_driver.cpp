@@ -33,7 +33,7 @@
 #include <string>
 #include <vector>
 
-#include "app/AppError.h"
+#include "base/AppError.h"
 #include "app/frmMain.h"
 #include "desktop/StandaloneDesktop.h"
 #include "registry/RegFile.h"

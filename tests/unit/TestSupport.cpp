@@ -9,8 +9,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "app/AnsiText.h"
-#include "app/AppError.h"
+#include "base/AnsiText.h"
+#include "base/AppError.h"
 
 namespace tarnwick::test {
 

@@ -55,6 +55,7 @@ public:
     }
     float WidthTwips() override { return PixelsToTwips(width_, static_cast<float>(dpi_)); }
     float HeightTwips() override { return PixelsToTwips(height_, static_cast<float>(dpi_)); }
+    int DotsPerInch() override { return dpi_; }
 
 private:
     int width_, height_, dpi_;

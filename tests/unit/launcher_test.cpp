@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "TestSupport.h"
-#include "app/AppError.h"
-#include "app/NumberText.h"
+#include "base/AppError.h"
+#include "base/NumberText.h"
 #include "app/OperatingSystem.h"
 #include "app/frmMain.h"
 #include "desktop/StandaloneDesktop.h"

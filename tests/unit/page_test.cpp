@@ -14,9 +14,9 @@
 #endif
 
 #include "TestSupport.h"
-#include "app/AppError.h"
+#include "base/AppError.h"
 #include "page/DesktopPage.h"
-#include "app/FileIO.h"
+#include "base/FileIO.h"
 
 namespace tarnwick {
 namespace {

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "TestSupport.h"
-#include "app/AppError.h"
+#include "base/AppError.h"
 #include "app/frmMain.h"
 #include "desktop/ShellState.h"
 #include "registry/StandaloneRegistry.h"

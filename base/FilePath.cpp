@@ -1,8 +1,8 @@
-#include "app/FilePath.h"
+#include "base/FilePath.h"
 
 #include <cstdint>
 
-#include "app/AnsiText.h"
+#include "base/AnsiText.h"
 
 namespace tarnwick {
 

@@ -1,8 +1,6 @@
-// frmMain's wallpaper routine: one Active Desktop object per call, options first, then the
-// wallpaper, then the changes applied once. A failing status ends the program.
-#include "app/AppError.h"
-#include "app/frmMain.h"
 #include "desktop/WallpaperShell.h"
+
+#include "base/AppError.h"
 
 namespace tarnwick {
 
@@ -15,10 +13,9 @@ void Check(IWallpaperShell& shell, int32_t hr, const char* call)
 }
 }  // namespace
 
-void frmMain::SetDesktopWallpaper(const std::u16string& path, int32_t style)
+void SetWallpaper(IWallpaperShell& shell, const std::u16string& path, int32_t style)
 {
     const std::u16string localPath = path;
-    IWallpaperShell& shell = platform_.wallpaper;
     std::unique_ptr<IActiveDesktopObject> desktop = shell.CreateActiveDesktop();
 
     WallpaperOptions options;

@@ -1,4 +1,4 @@
-#include "app/SystemFamily.h"
+#include "base/SystemFamily.h"
 
 #ifdef _WIN32
 #include <windows.h>

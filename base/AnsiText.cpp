@@ -1,4 +1,4 @@
-#include "app/AnsiText.h"
+#include "base/AnsiText.h"
 
 #include <array>
 #include <cstdint>

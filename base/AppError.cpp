@@ -1,9 +1,10 @@
-#include "app/AppError.h"
+#include "base/AppError.h"
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
-#include "app/AnsiText.h"
+#include "base/AnsiText.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -73,6 +74,21 @@ std::string DescribeSystemError(uint32_t number)
 AppError SystemError(uint32_t number, std::string context)
 {
     return AppError(number, DescribeSystemError(number), std::move(context));
+}
+
+AppError FailureReport(std::exception_ptr failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const AppError& error) {
+        return error;
+    } catch (const std::bad_alloc&) {
+        return SystemError(kErrorOutOfMemory, "Tarnwick ran out of memory.");
+    } catch (const std::exception& error) {
+        return AppError(kErrorUnexpected, error.what(), "Tarnwick stopped after an unexpected failure.");
+    } catch (...) {
+        return SystemError(kErrorUnexpected, "Tarnwick stopped after an unexpected failure.");
+    }
 }
 
 }  // namespace tarnwick

@@ -1,17 +1,17 @@
-#include "app/FileIO.h"
+#include "base/FileIO.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 
-#include "app/AnsiText.h"
-#include "app/AppError.h"
+#include "base/AnsiText.h"
+#include "base/AppError.h"
 
 #ifdef _WIN32
 #include <windows.h>
 
-#include "app/SystemFamily.h"
+#include "base/SystemFamily.h"
 #else
 #include <dirent.h>
 #include <fcntl.h>

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/FilePath.h"
+#include "base/FilePath.h"
 
 namespace tarnwick {
 

@@ -1,13 +1,9 @@
-// frmMain's page generation: 1.htm in the program folder becomes 2.htm beside it, with the
-// screen size in place of every "800" and "600".
+// The page file: the template streamed into a new page, which replaces the older one once whole.
 #include <cstring>
 #include <memory>
 
-#include "app/AnsiText.h"
-#include "app/AppError.h"
-#include "app/FileIO.h"
-#include "app/NumberText.h"
-#include "app/frmMain.h"
+#include "base/AppError.h"
+#include "base/FileIO.h"
 #include "page/DesktopPage.h"
 
 namespace tarnwick {
@@ -25,15 +21,16 @@ AppError InContext(const AppError& error, const std::string& context)
 
 }  // namespace
 
-void frmMain::BuildDesktopPage()
+std::string WriteDesktopPage(const FilePath& templatePath, const FilePath& pagePath, std::string_view width,
+                             std::string_view height)
 {
-    const std::string templateContext = "Cannot read the template " + TemplatePath().ToUtf8() + ".";
-    const std::string pageContext = "Cannot write the page " + PagePath().ToUtf8() + ".";
+    const std::string templateContext = "Cannot read the template " + templatePath.ToUtf8() + ".";
+    const std::string pageContext = "Cannot write the page " + pagePath.ToUtf8() + ".";
 
     // A missing or unreadable template stops everything before the page is touched.
     std::unique_ptr<InputFile> templateFile;
     try {
-        templateFile = std::make_unique<InputFile>(TemplatePath());
+        templateFile = std::make_unique<InputFile>(templatePath);
     } catch (const AppError& error) {
         throw InContext(error, templateContext);
     }
@@ -42,12 +39,12 @@ void frmMain::BuildDesktopPage()
     // the older page as it was.
     std::unique_ptr<AtomicFileWriter> page;
     try {
-        page = std::make_unique<AtomicFileWriter>(PagePath());
+        page = std::make_unique<AtomicFileWriter>(pagePath);
     } catch (const AppError& error) {
         throw InContext(error, pageContext);
     }
 
-    PageBuilder builder(ToAnsi(SingleToText(ScreenWidth.AsSingle())), ToAnsi(ScreenHeightText));
+    PageBuilder builder(width, height);
     std::string window(kWindow, '\0');
     size_t filled = 0;
     std::string pageText;  // the page's next bytes, written out a window at a time
@@ -78,12 +75,12 @@ void frmMain::BuildDesktopPage()
             pageText.clear();
         }
     }
-    TemplateItem = builder.LastItem();
     try {
         page->Commit();
     } catch (const AppError& error) {
         throw InContext(error, pageContext);
     }
+    return builder.LastItem();
 }
 
 }  // namespace tarnwick

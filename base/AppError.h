@@ -3,8 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <stdexcept>
 #include <string>
+
+#ifndef _WIN32
+#include <cerrno>
+#endif
 
 namespace tarnwick {
 
@@ -32,5 +37,20 @@ std::string DescribeSystemError(uint32_t number);
 
 // An AppError for the operating-system error number, described by the system.
 AppError SystemError(uint32_t number, std::string context);
+
+// The numbers the program reports for failures of its own, each in its platform's meaning.
+#ifdef _WIN32
+inline constexpr uint32_t kErrorOutOfMemory = 8;          // ERROR_NOT_ENOUGH_MEMORY
+inline constexpr uint32_t kErrorBadData = 13;             // ERROR_INVALID_DATA
+inline constexpr uint32_t kErrorUnexpected = 0x8000FFFF;  // E_UNEXPECTED
+#else
+inline constexpr uint32_t kErrorOutOfMemory = ENOMEM;
+inline constexpr uint32_t kErrorBadData = EBADMSG;
+inline constexpr uint32_t kErrorUnexpected = ENOTRECOVERABLE;
+#endif
+
+// The error report for whatever ended the program: an AppError as it is, running out of memory
+// and any other failure under the numbers above. Both windows report through this.
+AppError FailureReport(std::exception_ptr failure);
 
 }  // namespace tarnwick
