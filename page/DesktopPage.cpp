@@ -292,74 +292,88 @@ void MakeRoom(std::string& out, size_t used)
 }  // namespace
 #endif
 
-size_t PageBuilder::Feed(std::string_view window, bool final, std::string& out)
+#if defined(__SSE2__)
+namespace {
+// The SSE2 road: items are written straight into out's storage; the general reader takes any
+// item this one cannot, one at a time. Replacements of up to 16 bytes only.
+size_t FeedSse2(std::string_view window, bool final, std::string& out, std::string_view width,
+                std::string_view height, std::optional<std::string_view>& last)
 {
     std::string_view item;
     bool any = false;
-#if defined(__SSE2__)
     size_t pos = 0;
-    // Items are written straight into out's storage; the general path below takes any item this
-    // one cannot, one at a time.
-    if (width_.size() <= 16 && height_.size() <= 16) {
-        const Replacements replacements(width_, height_);
-        const char* data = window.data();
-        const size_t size = window.size();
-        size_t used = out.size();
-        MakeRoom(out, used);
-        char* w = out.data() + used;
-        const char* end = out.data() + out.size();
-        bool grown = false;  // room was just made for the item at pos
-        while (pos < size) {
-            if (FastItem(data, size, pos, w, end, replacements, item)) {
-                any = true;
-                grown = false;
-                continue;
-            }
-            used = static_cast<size_t>(w - out.data());
-            if (!grown && end - w < static_cast<ptrdiff_t>(kRoom / 2)) {  // more room may be all it needs
-                MakeRoom(out, used);
-                w = out.data() + used;
-                end = out.data() + out.size();
-                grown = true;
-                continue;
-            }
-            grown = false;
-            out.resize(used);
-            TemplateReader reader(window.substr(pos), final);
-            const std::optional<std::string_view> next = reader.TryReadItem();
-            if (!next) {
-                w = out.data() + out.size();
-                break;
-            }
-            item = *next;
+    const Replacements replacements(width, height);
+    const char* data = window.data();
+    const size_t size = window.size();
+    size_t used = out.size();
+    MakeRoom(out, used);
+    char* w = out.data() + used;
+    const char* end = out.data() + out.size();
+    bool grown = false;  // room was just made for the item at pos
+    while (pos < size) {
+        if (FastItem(data, size, pos, w, end, replacements, item)) {
             any = true;
-            AppendSubstituted(out, item, width_, height_);
-            out.append("\r\n");
-            pos += reader.Consumed();
-            used = out.size();
+            grown = false;
+            continue;
+        }
+        used = static_cast<size_t>(w - out.data());
+        if (!grown && end - w < static_cast<ptrdiff_t>(kRoom / 2)) {  // more room may be all it needs
             MakeRoom(out, used);
             w = out.data() + used;
             end = out.data() + out.size();
+            grown = true;
+            continue;
         }
-        out.resize(static_cast<size_t>(w - out.data()));
-        if (any)
-            lastItem_.assign(item);
-        return pos;
-    }
-#endif
-    TemplateReader reader(window, final);
-    while (!reader.AtEnd()) {
-        std::optional<std::string_view> next = reader.TryReadItem();
-        if (!next)
+        grown = false;
+        out.resize(used);
+        TemplateReader reader(window.substr(pos), final);
+        const std::optional<std::string_view> next = reader.TryReadItem();
+        if (!next) {
+            w = out.data() + out.size();
             break;
+        }
         item = *next;
         any = true;
-        AppendSubstituted(out, item, width_, height_);
+        AppendSubstituted(out, item, width, height);
         out.append("\r\n");
+        pos += reader.Consumed();
+        used = out.size();
+        MakeRoom(out, used);
+        w = out.data() + used;
+        end = out.data() + out.size();
     }
+    out.resize(static_cast<size_t>(w - out.data()));
     if (any)
-        lastItem_.assign(item);
-    return reader.Consumed();
+        last = item;
+    return pos;
+}
+}  // namespace
+#endif
+
+size_t PageBuilder::Feed(std::string_view window, bool final, std::string& out)
+{
+    std::optional<std::string_view> last;
+    size_t used = 0;
+#if defined(__SSE2__)
+    if (width_.size() <= 16 && height_.size() <= 16) {
+        used = FeedSse2(window, final, out, width_, height_, last);
+    } else
+#endif
+    {
+        TemplateReader reader(window, final);
+        while (!reader.AtEnd()) {
+            std::optional<std::string_view> next = reader.TryReadItem();
+            if (!next)
+                break;
+            last = next;
+            AppendSubstituted(out, *next, width_, height_);
+            out.append("\r\n");
+        }
+        used = reader.Consumed();
+    }
+    if (last)
+        lastItem_.assign(*last);
+    return used;
 }
 
 PageResult BuildPageText(std::string_view templateText, std::string_view width, std::string_view height)

@@ -3,11 +3,14 @@
 
 #include <cstdint>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 #include "TestSupport.h"
 #include "base/AppError.h"
 #include "base/NumberText.h"
 #include "app/OperatingSystem.h"
+#include "app/Painter.h"
 #include "app/frmMain.h"
 #include "desktop/StandaloneDesktop.h"
 #include "registry/StandaloneRegistry.h"
@@ -143,6 +146,36 @@ TEST(Layout, HitTestingAndTheHandCursor)
     EXPECT_FALSE(ShowsHandCursor(std::nullopt));
 }
 
+// Both windows paint through PaintForm: every control, top to bottom, at the given dpi.
+TEST(Layout, PaintFormDrawsEveryControlInOrder)
+{
+    struct RecordingCanvas : ICanvas {
+        std::vector<std::string> calls;
+        static std::string At(const PixelRect& r)
+        {
+            return std::to_string(r.left) + "," + std::to_string(r.top) + "-" + std::to_string(r.right) + "," +
+                   std::to_string(r.bottom);
+        }
+        void Line(const PixelRect& area) override { calls.push_back("line " + At(area)); }
+        void Picture(const PixelRect& area) override { calls.push_back("picture " + At(area)); }
+        void Label(const PixelRect& area, std::u16string_view caption, TextAlign align) override
+        {
+            calls.push_back("label " + At(area) + " " + std::string(caption.begin(), caption.end()) +
+                            (align == TextAlign::Centre ? " centred" : " left"));
+        }
+    } canvas;
+    PaintForm(canvas, 96);
+    EXPECT_EQ(canvas.calls, (std::vector<std::string>{
+                                "label 24,8-177,25 TARNWICK MENU left", "line 8,32-187,33",
+                                "picture 8,48-188,183", "line 8,192-187,193", "label 24,200-161,217 Run Tarnwick centred",
+                                "line 8,224-187,225", "label 16,232-169,249 Close Tarnwick centred",
+                                "line 8,256-187,257", "label 48,264-145,281 Support centred", "line 8,288-187,289"}));
+    RecordingCanvas large;
+    PaintForm(large, 120);
+    EXPECT_EQ(large.calls.front(), "label 30,10-221,31 TARNWICK MENU left");
+    EXPECT_EQ(large.calls[2], "picture 10,60-190,195");  // the picture keeps its natural size
+}
+
 // A window over recording platform pieces and a stand-alone registry in a temporary folder.
 struct Window {
     explicit Window(std::optional<VersionRecord> version, int width = 1024, int height = 768, int dpi = 96)
@@ -275,6 +308,38 @@ TEST(Commands, EverySuccessCodeOfTheShellIsSuccess)
             EXPECT_EQ(window.end.ends, 1);
         }
     }
+}
+
+// Both front ends report whatever ended the program through FailureReport, with numbers that
+// keep their platform's meaning.
+TEST(Commands, EveryFailureIsReportedWithItsPlatformsNumber)
+{
+    auto reportOf = [](auto thrower) {
+        try {
+            thrower();
+        } catch (...) {
+            return FailureReport(std::current_exception());
+        }
+        return AppError(0, "", "nothing thrown");
+    };
+    const AppError own = reportOf([] { throw AppError(2, "No such file", "Cannot read the template x."); });
+    EXPECT_EQ(own.Number(), 2u);
+    EXPECT_EQ(own.Report(), "Cannot read the template x.\n\nError 2: No such file");
+    const AppError memory = reportOf([] { throw std::bad_alloc(); });
+    EXPECT_EQ(memory.Number(), kErrorOutOfMemory);
+    EXPECT_EQ(memory.Context(), "Tarnwick ran out of memory.");
+    const AppError other = reportOf([] { throw std::runtime_error("odd state"); });
+    EXPECT_EQ(other.Number(), kErrorUnexpected);
+    EXPECT_EQ(other.Description(), "odd state");
+    EXPECT_EQ(reportOf([] { throw 42; }).Number(), kErrorUnexpected);
+#ifdef _WIN32
+    EXPECT_EQ(kErrorOutOfMemory, 8u);           // ERROR_NOT_ENOUGH_MEMORY
+    EXPECT_EQ(kErrorBadData, 13u);              // ERROR_INVALID_DATA
+    EXPECT_EQ(kErrorUnexpected, 0x8000FFFFu);   // E_UNEXPECTED
+#else
+    EXPECT_EQ(kErrorOutOfMemory, static_cast<uint32_t>(ENOMEM));
+    EXPECT_EQ(kErrorBadData, static_cast<uint32_t>(EBADMSG));  // not 13, which is EACCES here
+#endif
 }
 
 TEST(Clicks, PressAndReleaseOverTheSameCommandLabelRunIt)
