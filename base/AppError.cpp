@@ -7,7 +7,7 @@
 #include "base/AnsiText.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "base/win32/Owners.h"
 #endif
 
 namespace tarnwick {
@@ -59,11 +59,10 @@ std::string DescribeSystemError(uint32_t number)
     DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                       FORMAT_MESSAGE_IGNORE_INSERTS,
                                   nullptr, number, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    const win32::LocalMemory<char*> message(buffer);
     std::string text;
     if (length != 0 && buffer != nullptr)
         text = ToUtf8(FromAnsi(std::string_view(buffer, length)));
-    if (buffer != nullptr)
-        LocalFree(buffer);
     text = TrimLineEnds(std::move(text));
     return text.empty() ? "Unknown error" : text;
 #else

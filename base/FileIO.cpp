@@ -4,14 +4,15 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
+#include <utility>
 
 #include "base/AnsiText.h"
 #include "base/AppError.h"
 
 #ifdef _WIN32
-#include <windows.h>
-
 #include "base/SystemFamily.h"
+#include "base/win32/Owners.h"
 #else
 #include <dirent.h>
 #include <fcntl.h>
@@ -30,11 +31,14 @@ constexpr size_t kMaxTransfer = size_t{1} << 30;
 constexpr int kMaxTemporaryNames = 100;
 
 #ifdef _WIN32
-const std::intptr_t kNoHandle = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
-
 HANDLE AsHandle(std::intptr_t handle)
 {
     return reinterpret_cast<HANDLE>(handle);
+}
+
+SystemFile Adopt(HANDLE file)
+{
+    return SystemFile(reinterpret_cast<std::intptr_t>(file));
 }
 
 uint32_t LastError()
@@ -50,19 +54,11 @@ uint32_t CurrentProcessId()
 bool ProcessIsRunning(uint32_t pid)
 {
     // PROCESS_QUERY_INFORMATION: the limited right is unknown before Vista.
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
-    if (process == nullptr)
+    const win32::KernelHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid));
+    if (!process)
         return GetLastError() == ERROR_ACCESS_DENIED;
     DWORD code = 0;
-    bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
-    CloseHandle(process);
-    return running;
-}
-
-void CloseQuietly(std::intptr_t handle)
-{
-    if (handle != kNoHandle)
-        CloseHandle(AsHandle(handle));
+    return GetExitCodeProcess(process.get(), &code) && code == STILL_ACTIVE;
 }
 
 // The file functions in the system's spelling: UTF-16 on NT, the ANSI code page on 95/98/ME,
@@ -105,32 +101,39 @@ void ForEachEntry(const FilePath& folder, std::string_view pattern, Visit visit)
     const FilePath search = folder / pattern;
     if (IsWindows9x()) {
         WIN32_FIND_DATAA entry;
-        HANDLE find = FindFirstFileA(AnsiPath(search).c_str(), &entry);
-        if (find == INVALID_HANDLE_VALUE)
+        const win32::FindHandle find(FindFirstFileA(AnsiPath(search).c_str(), &entry));
+        if (!find)
             return;
         do {
             const std::u16string name = FromAnsi(entry.cFileName);
             visit(FilePath::FromUtf16(name).Native(), (entry.dwFileAttributes & notPlain) == 0);
-        } while (FindNextFileA(find, &entry));
-        FindClose(find);
+        } while (FindNextFileA(find.get(), &entry));
     } else {
         WIN32_FIND_DATAW entry;
-        HANDLE find = FindFirstFileW(search.Native().c_str(), &entry);
-        if (find == INVALID_HANDLE_VALUE)
+        const win32::FindHandle find(FindFirstFileW(search.Native().c_str(), &entry));
+        if (!find)
             return;
         do {
             visit(FilePath::String(entry.cFileName), (entry.dwFileAttributes & notPlain) == 0);
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
+        } while (FindNextFileW(find.get(), &entry));
     }
 }
 #else
-const std::intptr_t kNoHandle = -1;
-
 int AsHandle(std::intptr_t handle)
 {
     return static_cast<int>(handle);
 }
+
+SystemFile Adopt(int fd)
+{
+    return SystemFile(fd);
+}
+
+// Closes a folder listing when it ends.
+struct FolderCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+using FolderListing = std::unique_ptr<DIR, FolderCloser>;
 
 uint32_t LastError()
 {
@@ -147,12 +150,6 @@ bool ProcessIsRunning(uint32_t pid)
     return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
-void CloseQuietly(std::intptr_t handle)
-{
-    if (handle != kNoHandle)
-        close(AsHandle(handle));
-}
-
 bool DeleteFileAt(const FilePath& path)
 {
     return unlink(path.Native().c_str()) == 0;
@@ -162,15 +159,15 @@ bool DeleteFileAt(const FilePath& path)
 template <class Visit>
 void ForEachEntry(const FilePath& folder, std::string_view, Visit visit)
 {
-    DIR* dir = opendir(folder.Native().c_str());
-    if (dir == nullptr)
+    const FolderListing dir(opendir(folder.Native().c_str()));
+    if (!dir)
         return;
-    while (const dirent* entry = readdir(dir)) {
+    while (const dirent* entry = readdir(dir.get())) {
         struct stat info {};
-        const bool plain = fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
+        const bool plain =
+            fstatat(dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
         visit(std::string(entry->d_name), plain);
     }
-    closedir(dir);
 }
 #endif
 
@@ -226,32 +223,47 @@ void RemoveStaleTemporaries(const FilePath& path)
 
 }  // namespace
 
-InputFile::InputFile(const FilePath& path) : path_(path), handle_(kNoHandle)
+SystemFile& SystemFile::operator=(SystemFile&& other) noexcept
 {
-#ifdef _WIN32
-    HANDLE file = CreateFileAt(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN);
-    if (file == INVALID_HANDLE_VALUE)
-        throw SystemError(LastError(), "Cannot read the file " + path.ToUtf8() + ".");
-    handle_ = reinterpret_cast<std::intptr_t>(file);
-#else
-    int fd = open(path.Native().c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw SystemError(LastError(), "Cannot read the file " + path.ToUtf8() + ".");
-    handle_ = fd;
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        const uint32_t error = S_ISDIR(info.st_mode) ? EISDIR : LastError();
-        CloseQuietly(handle_);
-        throw SystemError(error, "Cannot read the file " + path.ToUtf8() + ".");
+    if (this != &other) {
+        (void)Close();
+        handle_ = std::exchange(other.handle_, kNone);
     }
-    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return *this;
+}
+
+SystemFile::~SystemFile()
+{
+    (void)Close();
+}
+
+bool SystemFile::Close()
+{
+    if (handle_ == kNone)
+        return true;
+#ifdef _WIN32
+    return win32::FileHandle(AsHandle(std::exchange(handle_, kNone))).close() != 0;
+#else
+    return close(AsHandle(std::exchange(handle_, kNone))) == 0;
 #endif
 }
 
-InputFile::~InputFile()
+InputFile::InputFile(const FilePath& path, std::string context) : context_(std::move(context))
 {
-    CloseQuietly(handle_);
+#ifdef _WIN32
+    file_ = Adopt(CreateFileAt(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN));
+    if (!file_)
+        throw SystemError(LastError(), context_);
+#else
+    file_ = Adopt(open(path.Native().c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file_)
+        throw SystemError(LastError(), context_);
+    struct stat info {};
+    if (fstat(AsHandle(file_.Get()), &info) != 0 || S_ISDIR(info.st_mode))
+        throw SystemError(S_ISDIR(info.st_mode) ? EISDIR : LastError(), context_);
+    posix_fadvise(AsHandle(file_.Get()), 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
 }
 
 size_t InputFile::Read(char* buffer, size_t size)
@@ -259,50 +271,47 @@ size_t InputFile::Read(char* buffer, size_t size)
     size = std::min(size, kMaxTransfer);
 #ifdef _WIN32
     DWORD read = 0;
-    if (!ReadFile(AsHandle(handle_), buffer, static_cast<DWORD>(size), &read, nullptr))
-        throw SystemError(LastError(), "Cannot read the file " + path_.ToUtf8() + ".");
+    if (!ReadFile(AsHandle(file_.Get()), buffer, static_cast<DWORD>(size), &read, nullptr))
+        throw SystemError(LastError(), context_);
     return read;
 #else
     for (;;) {
-        ssize_t n = read(AsHandle(handle_), buffer, size);
+        ssize_t n = read(AsHandle(file_.Get()), buffer, size);
         if (n >= 0)
             return static_cast<size_t>(n);
         if (errno != EINTR)
-            throw SystemError(LastError(), "Cannot read the file " + path_.ToUtf8() + ".");
+            throw SystemError(LastError(), context_);
     }
 #endif
 }
 
-AtomicFileWriter::AtomicFileWriter(const FilePath& path) : path_(path), handle_(kNoHandle)
+AtomicFileWriter::AtomicFileWriter(const FilePath& path, std::string context)
+    : path_(path), context_(std::move(context))
 {
     RemoveStaleTemporaries(path);
     // Exclusive creation: a name that is taken, by a file or by a link planted there, is never
     // opened; the next name is tried instead.
     uint32_t error = 0;
-    for (int attempt = 0; attempt < kMaxTemporaryNames && handle_ == kNoHandle; ++attempt) {
+    for (int attempt = 0; attempt < kMaxTemporaryNames && !file_; ++attempt) {
         temporary_ = TemporaryPathFor(path, attempt);
 #ifdef _WIN32
-        HANDLE file = CreateFileAt(temporary_, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
-        if (file != INVALID_HANDLE_VALUE)
-            handle_ = reinterpret_cast<std::intptr_t>(file);
+        file_ = Adopt(CreateFileAt(temporary_, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
         error = LastError();
         const bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 #else
-        int fd = open(temporary_.Native().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd >= 0)
-            handle_ = fd;
+        file_ = Adopt(open(temporary_.Native().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
         error = LastError();
         const bool taken = error == EEXIST;
 #endif
-        if (handle_ == kNoHandle && !taken)
+        if (!file_ && !taken)
             break;
     }
-    if (handle_ == kNoHandle)
-        throw SystemError(error, "Cannot write the file " + path.ToUtf8() + ".");
+    if (!file_)
+        throw SystemError(error, context_);
 #ifndef _WIN32
     struct stat old {};
     if (stat(path.Native().c_str(), &old) == 0 && S_ISREG(old.st_mode))
-        (void)fchmod(AsHandle(handle_), old.st_mode & 07777);
+        (void)fchmod(AsHandle(file_.Get()), old.st_mode & 07777);
 #endif
 }
 
@@ -310,13 +319,13 @@ AtomicFileWriter::~AtomicFileWriter()
 {
     if (committed_)
         return;
-    CloseQuietly(handle_);
+    file_.Close();
     DeleteFileAt(temporary_);
 }
 
 void AtomicFileWriter::Fail(uint32_t error)
 {
-    throw SystemError(error, "Cannot write the file " + path_.ToUtf8() + ".");
+    throw SystemError(error, context_);
 }
 
 void AtomicFileWriter::Write(std::string_view bytes)
@@ -325,10 +334,10 @@ void AtomicFileWriter::Write(std::string_view bytes)
         const size_t chunk = std::min(bytes.size(), kMaxTransfer);
 #ifdef _WIN32
         DWORD written = 0;
-        if (!WriteFile(AsHandle(handle_), bytes.data(), static_cast<DWORD>(chunk), &written, nullptr))
+        if (!WriteFile(AsHandle(file_.Get()), bytes.data(), static_cast<DWORD>(chunk), &written, nullptr))
             Fail(LastError());
 #else
-        ssize_t written = write(AsHandle(handle_), bytes.data(), chunk);
+        ssize_t written = write(AsHandle(file_.Get()), bytes.data(), chunk);
         if (written < 0 && errno == EINTR)
             continue;
         if (written < 0)
@@ -341,8 +350,8 @@ void AtomicFileWriter::Write(std::string_view bytes)
     // Start writing what is there to disk now, so that the flush in Commit has less to wait for.
     // Only a hint: the flush still decides.
     if (written_ - started_ >= (uint64_t{1} << 20)) {
-        (void)sync_file_range(AsHandle(handle_), static_cast<off_t>(started_), static_cast<off_t>(written_ - started_),
-                              SYNC_FILE_RANGE_WRITE);
+        (void)sync_file_range(AsHandle(file_.Get()), static_cast<off_t>(started_),
+                              static_cast<off_t>(written_ - started_), SYNC_FILE_RANGE_WRITE);
         started_ = written_;
     }
 #endif
@@ -351,37 +360,31 @@ void AtomicFileWriter::Write(std::string_view bytes)
 void AtomicFileWriter::Commit()
 {
 #ifdef _WIN32
-    if (!FlushFileBuffers(AsHandle(handle_)))
+    if (!FlushFileBuffers(AsHandle(file_.Get())))
         Fail(LastError());
-    const bool closed = CloseHandle(AsHandle(handle_)) != 0;
-    handle_ = kNoHandle;
-    if (!closed)
+    if (!file_.Close())
         Fail(LastError());
     if (!ReplaceWith(temporary_, path_))
         Fail(LastError());
     committed_ = true;
 #else
-    if (fsync(AsHandle(handle_)) != 0)
+    if (fsync(AsHandle(file_.Get())) != 0)
         Fail(LastError());
-    const bool closed = close(AsHandle(handle_)) == 0;
-    handle_ = kNoHandle;
-    if (!closed)
+    if (!file_.Close())
         Fail(LastError());
     if (rename(temporary_.Native().c_str(), path_.Native().c_str()) != 0)
         Fail(LastError());
     committed_ = true;
     // Make the rename itself durable.
-    int fd = open(path_.Parent().Native().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
+    const SystemFile folder = Adopt(open(path_.Parent().Native().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder)
+        fsync(AsHandle(folder.Get()));
 #endif
 }
 
 std::string ReadWholeFile(const FilePath& path)
 {
-    InputFile file(path);
+    InputFile file(path, "Cannot read the file " + path.ToUtf8() + ".");
     std::string bytes;
     size_t done = 0;
     for (;;) {
@@ -398,7 +401,7 @@ std::string ReadWholeFile(const FilePath& path)
 
 void ReplaceFileAtomically(const FilePath& path, std::initializer_list<std::string_view> pieces)
 {
-    AtomicFileWriter writer(path);
+    AtomicFileWriter writer(path, "Cannot write the file " + path.ToUtf8() + ".");
     for (std::string_view piece : pieces)
         writer.Write(piece);
     writer.Commit();

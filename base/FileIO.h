@@ -12,11 +12,35 @@
 
 namespace tarnwick {
 
-// A file open for reading from its start.
+// An open file of the system (a HANDLE on Windows, a descriptor elsewhere), closed when its
+// owner ends.
+class SystemFile {
+public:
+    static constexpr std::intptr_t kNone = -1;  // INVALID_HANDLE_VALUE on Windows
+
+    SystemFile() = default;
+    explicit SystemFile(std::intptr_t handle) : handle_(handle) {}
+    SystemFile(SystemFile&& other) noexcept : handle_(other.handle_) { other.handle_ = kNone; }
+    SystemFile& operator=(SystemFile&& other) noexcept;
+    ~SystemFile();
+    SystemFile(const SystemFile&) = delete;
+    SystemFile& operator=(const SystemFile&) = delete;
+
+    std::intptr_t Get() const { return handle_; }
+    explicit operator bool() const { return handle_ != kNone; }
+
+    // Closes the file now; false when closing failed (the system's last error says why).
+    bool Close();
+
+private:
+    std::intptr_t handle_ = kNone;
+};
+
+// A file open for reading from its start. Every failure is reported with context, the text of
+// what the program was doing ("Cannot read the template X.").
 class InputFile {
 public:
-    explicit InputFile(const FilePath& path);
-    ~InputFile();
+    InputFile(const FilePath& path, std::string context);
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
@@ -24,8 +48,8 @@ public:
     size_t Read(char* buffer, size_t size);
 
 private:
-    FilePath path_;
-    std::intptr_t handle_;
+    std::string context_;
+    SystemFile file_;
 };
 
 // Writes a new file beside path and, on Commit, puts it in path's place: flushed to disk, then
@@ -39,9 +63,11 @@ private:
 // and the new one renamed in its place. The file is still never torn and no new file outlives
 // the run, but a system that stops between the two steps leaves no file at path until the next
 // run writes it again.
+//
+// Every failure is reported with context, the text of what the program was doing.
 class AtomicFileWriter {
 public:
-    explicit AtomicFileWriter(const FilePath& path);
+    AtomicFileWriter(const FilePath& path, std::string context);
     ~AtomicFileWriter();
     AtomicFileWriter(const AtomicFileWriter&) = delete;
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
@@ -56,17 +82,19 @@ private:
     [[noreturn]] void Fail(uint32_t error);
 
     FilePath path_;
+    std::string context_;
     FilePath temporary_;
-    std::intptr_t handle_;
+    SystemFile file_;
     uint64_t written_ = 0;  // bytes written so far
     uint64_t started_ = 0;  // bytes whose writing to disk has been started
     bool committed_ = false;
 };
 
-// The whole file's bytes.
+// The whole file's bytes; a failure says "Cannot read the file X.".
 std::string ReadWholeFile(const FilePath& path);
 
-// Replaces path by a file holding the pieces one after another (see AtomicFileWriter).
+// Replaces path by a file holding the pieces one after another (see AtomicFileWriter); a failure
+// says "Cannot write the file X.".
 void ReplaceFileAtomically(const FilePath& path, std::initializer_list<std::string_view> pieces);
 
 }  // namespace tarnwick

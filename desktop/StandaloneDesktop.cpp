@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/AnsiText.h"
+#include "registry/ScopedRegKey.h"
 
 namespace tarnwick {
 
@@ -35,17 +36,17 @@ public:
     {
         if ((flags & kApplySave) == 0)
             return kSOk;  // nothing is kept without the save flag
-        RegKey key = 0;
+        RegKey opened = 0;
         RegSecurityAttributes security{sizeof(RegSecurityAttributes), nullptr, 0};
-        int32_t status =
-            registry_.RegCreateKeyExA(HKEY_CURRENT_USER_VALUE, kDesktopKey, 0, nullptr, 0, kKeyAccess, &security, &key, nullptr);
+        int32_t status = registry_.RegCreateKeyExA(HKEY_CURRENT_USER_VALUE, kDesktopKey, 0, nullptr, 0, kKeyAccess,
+                                                   &security, &opened, nullptr);
         if (status != kErrorSuccess)
             return HResultFromWin32(status);
+        ScopedRegKey key(registry_, opened);
         if (path_)
-            status = SetText(key, kWallpaperValue, ToAnsi(*path_));
+            status = SetText(key.Get(), kWallpaperValue, ToAnsi(*path_));
         if (status == kErrorSuccess && style_)
-            status = SetText(key, kWallpaperStyleValue, std::to_string(*style_));
-        registry_.RegCloseKey(key);
+            status = SetText(key.Get(), kWallpaperStyleValue, std::to_string(*style_));
         return HResultFromWin32(status);
     }
 

@@ -16,7 +16,7 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
+#include "base/win32/Owners.h"
 #else
 #include <fcntl.h>
 #include <sys/file.h>
@@ -147,28 +147,26 @@ public:
 
 #ifdef _WIN32
     ~FileLock() {
-        if (handle_ != INVALID_HANDLE_VALUE) {
+        if (file_) {
             OVERLAPPED overlapped{};
-            UnlockFileEx(handle_, 0, 1, 0, &overlapped);
-            CloseHandle(handle_);
+            UnlockFileEx(file_.get(), 0, 1, 0, &overlapped);
         }
     }
 
     // 0 or a status; message explains a failure.
     int32_t Acquire(const fs::path& path, bool exclusive, std::string& message) {
-        handle_ = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle_ == INVALID_HANDLE_VALUE) {
+        file_.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file_) {
             const DWORD error = GetLastError();
             message = "cannot open the lock file " + Describe(path) + ": " + DescribeSystemError(static_cast<uint32_t>(error));
             return static_cast<int32_t>(error);
         }
         OVERLAPPED overlapped{};
-        if (!LockFileEx(handle_, exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, 1, 0, &overlapped)) {
+        if (!LockFileEx(file_.get(), exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, 1, 0, &overlapped)) {
             const DWORD error = GetLastError();
-            CloseHandle(handle_);
-            handle_ = INVALID_HANDLE_VALUE;
+            file_.reset();
             message = "cannot lock " + Describe(path) + ": " + DescribeSystemError(static_cast<uint32_t>(error));
             return static_cast<int32_t>(error);
         }
@@ -176,7 +174,7 @@ public:
     }
 
 private:
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    win32::FileHandle file_;
 #else
     ~FileLock() {
         if (fd_ >= 0) close(fd_);  // closing releases the lock

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/AnsiText.h"
+#include "registry/ScopedRegKey.h"
 
 namespace tarnwick {
 
@@ -59,34 +60,33 @@ bool clsRegistry::SetRegistryValue(uint32_t hKey, const std::u16string& KeyName,
     // The record as the class has always filled it: a length of 10 (two 32-bit fields and a
     // 16-bit boolean), no descriptor, and inheritance on as the 16-bit true in the low half.
     RegSecurityAttributes security{10, nullptr, 0x0000FFFF};
-    RegKey key = 0;
+    RegKey opened = 0;
     uint32_t disposition = 0;
-    int32_t status = ops_.RegCreateKeyExA(hKey, ToAnsi(KeyName), 0, nullptr, 0, kKeyAccess, &security, &key,
+    int32_t status = ops_.RegCreateKeyExA(hKey, ToAnsi(KeyName), 0, nullptr, 0, kKeyAccess, &security, &opened,
                                           &disposition);
     if (status != kErrorSuccess)
         return false;
+    // The write decides the answer; a failed close changes nothing that was written.
+    ScopedRegKey key(ops_, opened);
 
     // A zero-length value still gets a valid data pointer.
     static const uint8_t kNoData = 0;
     const std::vector<uint8_t>& data = encoded->data;
-    status = ops_.RegSetValueExA(key, ToAnsi(ValueName), 0, encoded->type, data.empty() ? &kNoData : data.data(),
-                                 static_cast<uint32_t>(data.size()));
-    // The write decides the answer; a failed close changes nothing that was written.
-    ops_.RegCloseKey(key);
+    status = ops_.RegSetValueExA(key.Get(), ToAnsi(ValueName), 0, encoded->type,
+                                 data.empty() ? &kNoData : data.data(), static_cast<uint32_t>(data.size()));
     return status == kErrorSuccess;
 }
 
 bool clsRegistry::DeleteRegistryValueOrKey(uint32_t hKey, const std::u16string& RegKeyName,
                                            const std::u16string& ValueName)
 {
-    RegKey key = 0;
-    if (ops_.RegOpenKeyExA(hKey, ToAnsi(RegKeyName), 0, kKeyAccess, &key) != kErrorSuccess)
+    RegKey opened = 0;
+    if (ops_.RegOpenKeyExA(hKey, ToAnsi(RegKeyName), 0, kKeyAccess, &opened) != kErrorSuccess)
         return false;
-    if (ops_.RegDeleteValueA(key, ToAnsi(ValueName)) != kErrorSuccess) {
-        ops_.RegCloseKey(key);
+    ScopedRegKey key(ops_, opened);
+    if (ops_.RegDeleteValueA(key.Get(), ToAnsi(ValueName)) != kErrorSuccess)
         return false;
-    }
-    return ops_.RegCloseKey(key) == kErrorSuccess;
+    return key.Close() == kErrorSuccess;
 }
 
 }  // namespace tarnwick

@@ -10,6 +10,8 @@
 #include <string_view>
 
 #include "base/AppError.h"
+#include "base/win32/Errors.h"
+#include "base/win32/Owners.h"
 #include "app/Layout.h"
 #include "app/Painter.h"
 #include "app/win32/Win32Platform.h"
@@ -28,84 +30,67 @@ std::string Ascii(std::u16string_view text)
     return std::string(text.begin(), text.end());
 }
 
-// The thread's last error, or the fallback when a call failed without setting one.
-uint32_t LastErrorOr(DWORD fallback)
-{
-    DWORD error = GetLastError();
-    return error != 0 ? error : fallback;
-}
-
 COLORREF ColourFromRgb(unsigned rgb)
 {
     return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
 }
 
-// A memory device context with one bitmap selected, for copying the picture.
-class BitmapDc {
-public:
-    BitmapDc(HDC compatible, HBITMAP bitmap) : dc_(CreateCompatibleDC(compatible))
-    {
-        old_ = SelectObject(dc_, bitmap);
-    }
-    ~BitmapDc()
-    {
-        SelectObject(dc_, old_);
-        DeleteDC(dc_);
-    }
-    BitmapDc(const BitmapDc&) = delete;
-    BitmapDc& operator=(const BitmapDc&) = delete;
-    HDC Get() const { return dc_; }
+constexpr char kPictureContext[] = "Cannot load the program's picture.";
+constexpr char kDecodeContext[] = "Cannot decode the program's picture.";
 
-private:
-    HDC dc_;
-    HGDIOBJ old_;
-};
+// OleLoadPicture comes with OLE Automation 2.20 and later; the first Windows 95 may lack it, so
+// it is looked up rather than imported.
+using LoadPictureFunction = HRESULT(WINAPI*)(IStream*, LONG, BOOL, REFIID, void**);
 
 // Decodes an image held in memory with the system's own decoders (OleLoadPicture reads JPEG)
 // and answers a copy of it as a device-independent bitmap.
-HBITMAP DecodeImage(const void* bytes, DWORD size)
+win32::GdiObject<HBITMAP> DecodeImage(const void* bytes, DWORD size)
 {
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
-    if (memory == nullptr)
-        throw SystemError(GetLastError(), "Cannot load the program's picture.");
-    void* target = GlobalLock(memory);
-    std::memcpy(target, bytes, size);
-    GlobalUnlock(memory);
+    win32::GlobalMemory memory(GlobalAlloc(GMEM_MOVEABLE, size));
+    win32::ThrowLastErrorIf(!memory, kPictureContext);
+    std::memcpy(GlobalLock(memory.get()), bytes, size);
+    GlobalUnlock(memory.get());
 
-    IStream* stream = nullptr;
-    HRESULT hr = CreateStreamOnHGlobal(memory, TRUE, &stream);  // the stream frees the memory
-    if (FAILED(hr)) {
-        GlobalFree(memory);
-        throw SystemError(static_cast<uint32_t>(hr), "Cannot load the program's picture.");
-    }
-    // OleLoadPicture comes with OLE Automation 2.20 and later; the first Windows 95 may lack it.
-    using LoadPictureFunction = HRESULT(WINAPI*)(IStream*, LONG, BOOL, REFIID, void**);
-    HMODULE automation = LoadLibraryA("oleaut32.dll");
-    auto loadPicture = automation != nullptr
-                           ? reinterpret_cast<LoadPictureFunction>(
-                                 reinterpret_cast<void (*)()>(GetProcAddress(automation, "OleLoadPicture")))
-                           : nullptr;
-    if (loadPicture == nullptr) {
-        stream->Release();
+    win32::ComPtr<IStream> stream;
+    win32::ThrowIfFailed(CreateStreamOnHGlobal(memory.get(), TRUE, stream.put()), kPictureContext);
+    memory.release();  // the stream frees it now
+
+    const win32::Module automation(LoadLibraryA("oleaut32.dll"));
+    auto loadPicture = automation ? reinterpret_cast<LoadPictureFunction>(reinterpret_cast<void (*)()>(
+                                        GetProcAddress(automation.get(), "OleLoadPicture")))
+                                  : nullptr;
+    if (loadPicture == nullptr)
         throw SystemError(ERROR_PROC_NOT_FOUND, "Cannot decode the program's picture: OleLoadPicture is missing.");
-    }
-    IPicture* picture = nullptr;
-    hr = loadPicture(stream, static_cast<LONG>(size), FALSE, IID_IPicture, reinterpret_cast<void**>(&picture));
-    stream->Release();
-    if (FAILED(hr) || picture == nullptr)
-        throw SystemError(static_cast<uint32_t>(hr), "Cannot decode the program's picture.");
+    win32::ComPtr<IPicture> picture;  // after the module: released before the module is freed
+    const HRESULT hr = loadPicture(stream.get(), static_cast<LONG>(size), FALSE, IID_IPicture, picture.put_void());
+    stream.reset();
+    // A success without a picture reports its own status, as it came.
+    if (FAILED(hr) || !picture)
+        throw SystemError(static_cast<uint32_t>(hr), kDecodeContext);
 
     OLE_HANDLE handle = 0;
     SHORT type = PICTYPE_UNINITIALIZED;
-    HBITMAP copy = nullptr;
+    win32::GdiObject<HBITMAP> copy;
     if (SUCCEEDED(picture->get_Type(&type)) && type == PICTYPE_BITMAP && SUCCEEDED(picture->get_Handle(&handle)))
-        copy = static_cast<HBITMAP>(CopyImage(reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(handle)), IMAGE_BITMAP,
-                                              0, 0, LR_CREATEDIBSECTION));
-    picture->Release();
-    if (copy == nullptr)
-        throw AppError(static_cast<uint32_t>(E_FAIL), DescribeSystemError(static_cast<uint32_t>(E_FAIL)),
-                       "Cannot decode the program's picture: it is not a bitmap image.");
+        copy.reset(static_cast<HBITMAP>(CopyImage(reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(handle)),
+                                                  IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+    win32::ThrowIfFailed(copy ? S_OK : E_FAIL, "Cannot decode the program's picture: it is not a bitmap image.");
     return copy;
+}
+
+// The window's outer size for a drawing area of the form's size, centred in the work area.
+RECT CentredBounds(int dpi, DWORD style, DWORD exStyle)
+{
+    RECT bounds{0, 0, FormWidthPixels(dpi), FormHeightPixels(dpi)};
+    AdjustWindowRectEx(&bounds, style, FALSE, exStyle);
+    const LONG width = bounds.right - bounds.left;
+    const LONG height = bounds.bottom - bounds.top;
+    RECT work{};
+    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0))
+        work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    const LONG left = work.left + std::max(0L, (work.right - work.left - width) / 2);
+    const LONG top = work.top + std::max(0L, (work.bottom - work.top - height) / 2);
+    return RECT{left, top, left + width, top + height};
 }
 
 }  // namespace
@@ -115,53 +100,55 @@ MainWindow::MainWindow(HINSTANCE instance, frmMain& form, int dotsPerInch)
 {
 }
 
-MainWindow::~MainWindow()
-{
-    if (window_ != nullptr)
-        DestroyWindow(window_);
-    if (labelFont_ != nullptr)
-        DeleteObject(labelFont_);
-    if (picture_ != nullptr)
-        DeleteObject(picture_);
-    // Icons and cursors from LoadImage/LoadCursor with LR_SHARED belong to the system.
-}
-
-void MainWindow::LoadPicture()
-{
-    HRSRC resource = FindResourceA(instance_, MAKEINTRESOURCEA(IDR_PICTURE), MAKEINTRESOURCEA(10));  // RT_RCDATA
-    HGLOBAL loaded = resource != nullptr ? LoadResource(instance_, resource) : nullptr;
-    const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
-    DWORD size = resource != nullptr ? SizeofResource(instance_, resource) : 0;
-    if (bytes == nullptr || size == 0)
-        throw SystemError(LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND),
-                          "Cannot find the program's picture among its resources.");
-    picture_ = DecodeImage(bytes, size);
-    BITMAP info{};
-    GetObjectA(picture_, sizeof info, &info);
-    pictureSize_ = {info.bmWidth, info.bmHeight};
-}
-
 void MainWindow::Create()
+{
+    LoadIconsAndCursors();
+    LoadPicture();
+    CreateLabelFont();
+    RegisterWindowClass();
+    CreateHiddenWindow();
+}
+
+void MainWindow::LoadIconsAndCursors()
 {
     bigIcon_ = static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(IDI_TARNWICK), IMAGE_ICON,
                                              GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
     smallIcon_ = static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(IDI_TARNWICK), IMAGE_ICON,
                                                GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
                                                LR_SHARED));
-    if (bigIcon_ == nullptr || smallIcon_ == nullptr)
-        throw SystemError(LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND), "Cannot load the program's icon.");
+    win32::ThrowLastErrorIf(bigIcon_ == nullptr || smallIcon_ == nullptr, "Cannot load the program's icon.",
+                            ERROR_RESOURCE_DATA_NOT_FOUND);
     handCursor_ = LoadCursorA(instance_, MAKEINTRESOURCEA(IDC_HAND_CURSOR));
-    if (handCursor_ == nullptr)
-        throw SystemError(LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND), "Cannot load the program's hand cursor.");
+    win32::ThrowLastErrorIf(handCursor_ == nullptr, "Cannot load the program's hand cursor.",
+                            ERROR_RESOURCE_DATA_NOT_FOUND);
     arrowCursor_ = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
-    LoadPicture();
+}
 
-    labelFont_ = CreateFontA(-MulDiv(static_cast<int>(kLabelFontPoints * 100), dpi_, 7200), 0, 0, 0, kLabelFontWeight,
-                             FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, Ascii(kLabelFontFace).c_str());
-    if (labelFont_ == nullptr)
-        throw SystemError(LastErrorOr(ERROR_INVALID_PARAMETER), "Cannot create the font of the window's labels.");
+void MainWindow::LoadPicture()
+{
+    HRSRC resource = FindResourceA(instance_, MAKEINTRESOURCEA(IDR_PICTURE), MAKEINTRESOURCEA(10));  // RT_RCDATA
+    HGLOBAL loaded = resource != nullptr ? LoadResource(instance_, resource) : nullptr;  // not to be freed
+    const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+    DWORD size = resource != nullptr ? SizeofResource(instance_, resource) : 0;
+    win32::ThrowLastErrorIf(bytes == nullptr || size == 0, "Cannot find the program's picture among its resources.",
+                            ERROR_RESOURCE_DATA_NOT_FOUND);
+    picture_ = DecodeImage(bytes, size);
+    BITMAP info{};
+    GetObjectA(picture_.get(), sizeof info, &info);
+    pictureSize_ = {info.bmWidth, info.bmHeight};
+}
 
+void MainWindow::CreateLabelFont()
+{
+    labelFont_.reset(CreateFontA(-MulDiv(static_cast<int>(kLabelFontPoints * 100), dpi_, 7200), 0, 0, 0,
+                                 kLabelFontWeight, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+                                 CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                 Ascii(kLabelFontFace).c_str()));
+    win32::ThrowLastErrorIf(!labelFont_, "Cannot create the font of the window's labels.", ERROR_INVALID_PARAMETER);
+}
+
+void MainWindow::RegisterWindowClass()
+{
     WNDCLASSEXA windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = WindowProc;
@@ -171,32 +158,26 @@ void MainWindow::Create()
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
     windowClass.lpszClassName = kClassName;
     // No class cursor: WM_SETCURSOR picks the hand or the arrow.
-    if (RegisterClassExA(&windowClass) == 0)
-        throw SystemError(GetLastError(), "Cannot register the window class.");
+    win32::ThrowLastErrorIf(RegisterClassExA(&windowClass) == 0, "Cannot register the window class.");
+}
 
+void MainWindow::CreateHiddenWindow()
+{
     // A popup has no frame: the window is exactly its drawing area.
     const DWORD style = WS_POPUP | WS_CLIPSIBLINGS;
     const DWORD exStyle = WS_EX_APPWINDOW;
-    RECT bounds{0, 0, FormWidthPixels(dpi_), FormHeightPixels(dpi_)};
-    AdjustWindowRectEx(&bounds, style, FALSE, exStyle);
-    const int width = bounds.right - bounds.left;
-    const int height = bounds.bottom - bounds.top;
-    RECT work{};
-    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0))
-        work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    const int left = work.left + std::max(0L, (work.right - work.left - width) / 2);
-    const int top = work.top + std::max(0L, (work.bottom - work.top - height) / 2);
-
-    window_ = CreateWindowExA(exStyle, kClassName, Ascii(kProgramTitle).c_str(), style, left, top, width, height, nullptr,
-                              nullptr, instance_, this);
-    if (window_ == nullptr)
-        throw SystemError(GetLastError(), "Cannot create the program's window.");
+    const RECT bounds = CentredBounds(dpi_, style, exStyle);
+    // The window procedure takes the new window into window_ as it is created.
+    const HWND created =
+        CreateWindowExA(exStyle, kClassName, Ascii(kProgramTitle).c_str(), style, bounds.left, bounds.top,
+                        bounds.right - bounds.left, bounds.bottom - bounds.top, nullptr, nullptr, instance_, this);
+    win32::ThrowLastErrorIf(created == nullptr, "Cannot create the program's window.");
 }
 
 void MainWindow::Show(int showCommand)
 {
-    ShowWindow(window_, showCommand);
-    UpdateWindow(window_);
+    ShowWindow(window_.get(), showCommand);
+    UpdateWindow(window_.get());
 }
 
 int MainWindow::RunMessageLoop()
@@ -206,8 +187,7 @@ int MainWindow::RunMessageLoop()
         BOOL result = GetMessageA(&message, nullptr, 0, 0);
         if (result == 0)
             break;
-        if (result == -1)
-            throw SystemError(GetLastError(), "The program's message loop failed.");
+        win32::ThrowLastErrorIf(result == -1, "The program's message loop failed.");
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
@@ -221,7 +201,7 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam
     if (message == WM_NCCREATE) {
         auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
         auto* self = static_cast<MainWindow*>(create->lpCreateParams);
-        self->window_ = window;
+        self->window_.reset(window);
         SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
     auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
@@ -229,7 +209,7 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam
         return DefWindowProcA(window, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-        self->window_ = nullptr;
+        self->window_.release();  // the system destroys it
         return DefWindowProcA(window, message, wParam, lParam);
     }
     // No exception may cross into the system's code: it ends the message loop instead, and the
@@ -249,9 +229,9 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     switch (message) {
     case WM_PAINT: {
         PAINTSTRUCT paint;
-        HDC dc = BeginPaint(window_, &paint);
+        HDC dc = BeginPaint(window_.get(), &paint);
         Paint(dc);
-        EndPaint(window_, &paint);
+        EndPaint(window_.get(), &paint);
         return 0;
     }
     case WM_SETCURSOR:
@@ -286,13 +266,13 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     default:
         break;
     }
-    return DefWindowProcA(window_, message, wParam, lParam);
+    return DefWindowProcA(window_.get(), message, wParam, lParam);
 }
 
 bool MainWindow::SetCursorForPoint()
 {
     POINT point;
-    if (!GetCursorPos(&point) || !ScreenToClient(window_, &point))
+    if (!GetCursorPos(&point) || !ScreenToClient(window_.get(), &point))
         return false;
     SetCursor(ShowsHandCursor(ControlAt(point.x, point.y, dpi_)) ? handCursor_ : arrowCursor_);
     return true;
@@ -302,8 +282,8 @@ void MainWindow::MouseDown(MouseButton button, LPARAM lParam)
 {
     if (failure_)
         return;
-    if (GetCapture() != window_)
-        SetCapture(window_);
+    if (GetCapture() != window_.get())
+        SetCapture(window_.get());
     form_.MouseDown(button, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), dpi_);
 }
 
@@ -326,14 +306,11 @@ namespace {
 class DcCanvas : public ICanvas {
 public:
     DcCanvas(HDC dc, HFONT font, HBITMAP picture, SIZE pictureSize)
-        : dc_(dc), picture_(picture), pictureSize_(pictureSize), oldFont_(SelectObject(dc, font))
+        : dc_(dc), picture_(picture), pictureSize_(pictureSize), font_(dc, font)
     {
         SetTextColor(dc_, ColourFromRgb(kLabelTextRgb));
         SetBkMode(dc_, TRANSPARENT);
     }
-    ~DcCanvas() override { SelectObject(dc_, oldFont_); }
-    DcCanvas(const DcCanvas&) = delete;
-    DcCanvas& operator=(const DcCanvas&) = delete;
 
     void Line(const PixelRect& area) override
     {
@@ -343,9 +320,10 @@ public:
 
     void Picture(const PixelRect& area) override
     {
-        BitmapDc source(dc_, picture_);
+        const win32::MemoryDc source(CreateCompatibleDC(dc_));
+        const win32::SelectedObject bitmap(source.get(), picture_);
         BitBlt(dc_, area.left, area.top, std::min<LONG>(pictureSize_.cx, area.right - area.left),
-               std::min<LONG>(pictureSize_.cy, area.bottom - area.top), source.Get(), 0, 0, SRCCOPY);
+               std::min<LONG>(pictureSize_.cy, area.bottom - area.top), source.get(), 0, 0, SRCCOPY);
     }
 
     void Label(const PixelRect& area, std::u16string_view caption, TextAlign align) override
@@ -363,14 +341,14 @@ private:
     HDC dc_;
     HBITMAP picture_;
     SIZE pictureSize_;
-    HGDIOBJ oldFont_;
+    win32::SelectedObject font_;
 };
 
 }  // namespace
 
 void MainWindow::Paint(HDC dc)
 {
-    DcCanvas canvas(dc, labelFont_, picture_, pictureSize_);
+    DcCanvas canvas(dc, labelFont_.get(), picture_.get(), pictureSize_);
     PaintForm(canvas, dpi_);
 }
 

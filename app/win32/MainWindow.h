@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "app/frmMain.h"
+#include "base/win32/Owners.h"
 
 namespace tarnwick {
 
@@ -14,15 +15,14 @@ class MainWindow {
 public:
     // Lays itself out at the display's dots per inch.
     MainWindow(HINSTANCE instance, frmMain& form, int dotsPerInch);
-    ~MainWindow();
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
 
-    // Loads the icons, the cursor and the picture and creates the window, still hidden.
+    // Loads the icons, the cursors and the picture and creates the window, still hidden.
     // Throws AppError when one of them cannot be had.
     void Create();
     void Show(int showCommand);
-    HWND Handle() const { return window_; }
+    HWND Handle() const { return window_.get(); }
 
     // Dispatches messages until the window is closed (answers 0) or a command fails (throws
     // that failure; the window stays, so the report can be modal to it).
@@ -32,24 +32,32 @@ private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void Paint(HDC dc);
+    // The steps of Create, in this order.
+    void LoadIconsAndCursors();
     void LoadPicture();
+    void CreateLabelFont();
+    void RegisterWindowClass();
+    void CreateHiddenWindow();
     bool SetCursorForPoint();
     void MouseDown(MouseButton button, LPARAM lParam);
     void MouseUp(MouseButton button, WPARAM wParam, LPARAM lParam);
 
     HINSTANCE instance_;
     frmMain& form_;
-    HWND window_ = nullptr;
     int dpi_;
+    // Icons and cursors loaded shared (LR_SHARED, LoadCursor) belong to the system.
     HICON bigIcon_ = nullptr;
     HICON smallIcon_ = nullptr;
     HCURSOR handCursor_ = nullptr;
     HCURSOR arrowCursor_ = nullptr;
-    HFONT labelFont_ = nullptr;
-    HBITMAP picture_ = nullptr;
+    win32::GdiObject<HFONT> labelFont_;
+    win32::GdiObject<HBITMAP> picture_;
     SIZE pictureSize_{};
     bool releasingCapture_ = false;  // the window gives up the capture itself
     std::exception_ptr failure_;  // a command's failure, waiting to be reported
+    // Last, so that it is destroyed first: the messages of its end still find every other
+    // member alive.
+    win32::Window window_;
 };
 
 }  // namespace tarnwick

@@ -4,9 +4,10 @@
 #include <string>
 
 #include "base/AnsiText.h"
-#include "base/AppError.h"
 #include "app/Layout.h"
 #include "base/SystemFamily.h"
+#include "base/win32/Errors.h"
+#include "base/win32/Owners.h"
 
 namespace tarnwick {
 
@@ -29,27 +30,16 @@ bool Win32VersionQuery::Query(VersionRecord& record)
     return true;
 }
 
-namespace {
-struct ScreenDc {
-    ScreenDc() : dc(GetDC(nullptr)) {}
-    ~ScreenDc() { ReleaseDC(nullptr, dc); }
-    ScreenDc(const ScreenDc&) = delete;
-    ScreenDc& operator=(const ScreenDc&) = delete;
-    HDC dc;
-};
-
-}  // namespace
-
 float Win32ScreenMetrics::WidthTwips()
 {
-    ScreenDc screen;
-    return PixelsToTwips(GetSystemMetrics(SM_CXSCREEN), static_cast<float>(GetDeviceCaps(screen.dc, LOGPIXELSX)));
+    const win32::WindowDc screen(nullptr);
+    return PixelsToTwips(GetSystemMetrics(SM_CXSCREEN), static_cast<float>(GetDeviceCaps(screen.get(), LOGPIXELSX)));
 }
 
 float Win32ScreenMetrics::HeightTwips()
 {
-    ScreenDc screen;
-    return PixelsToTwips(GetSystemMetrics(SM_CYSCREEN), static_cast<float>(GetDeviceCaps(screen.dc, LOGPIXELSY)));
+    const win32::WindowDc screen(nullptr);
+    return PixelsToTwips(GetSystemMetrics(SM_CYSCREEN), static_cast<float>(GetDeviceCaps(screen.get(), LOGPIXELSY)));
 }
 
 void Win32MessageBox::Show(const std::u16string& text, const std::u16string& caption)
@@ -65,8 +55,8 @@ void Win32ProgramEnd::EndProgram()
 
 int Win32ScreenMetrics::DotsPerInch()
 {
-    ScreenDc screen;
-    return GetDeviceCaps(screen.dc, LOGPIXELSX);
+    const win32::WindowDc screen(nullptr);
+    return GetDeviceCaps(screen.get(), LOGPIXELSX);
 }
 
 FilePath ProgramFolder()
@@ -85,8 +75,7 @@ FilePath ProgramFolder()
             length = GetModuleFileNameW(nullptr, module.data(), room);
             module.resize(std::min<DWORD>(length, room));
         }
-        if (length == 0)
-            throw SystemError(GetLastError(), "Cannot find the program's own folder.");
+        win32::ThrowLastErrorIf(length == 0, "Cannot find the program's own folder.");
         if (length < room)
             break;  // else truncated: try again with more room
     }

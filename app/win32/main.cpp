@@ -1,7 +1,6 @@
 // The Windows program: the core window object over the Win32 platform pieces, the real
 // registry and the shell's Active Desktop object.
 #include <windows.h>
-#include <objbase.h>
 
 #include <string>
 
@@ -10,6 +9,7 @@
 #include "app/frmMain.h"
 #include "app/win32/MainWindow.h"
 #include "app/win32/Win32Platform.h"
+#include "base/win32/Owners.h"
 #include "desktop/win32/ActiveDesktopShell.h"
 #include "registry/win32/Win32Registry.h"
 
@@ -55,12 +55,9 @@ int Run(HINSTANCE instance, int showCommand)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
 {
-    // The shell's Active Desktop object wants a single-threaded apartment. CoInitialize gives
-    // one on every Windows; CoInitializeEx needs DCOM on Windows 95.
-    HRESULT hr = CoInitialize(nullptr);
-    if (FAILED(hr))
-        return ReportFailure(nullptr, tarnwick::SystemError(static_cast<uint32_t>(hr), "Cannot start COM."));
-    int status = Run(instance, showCommand);
-    CoUninitialize();
-    return status;
+    // The shell's Active Desktop object wants a single-threaded apartment.
+    const tarnwick::win32::ComApartment com;
+    if (FAILED(com.Status()))
+        return ReportFailure(nullptr, tarnwick::SystemError(static_cast<uint32_t>(com.Status()), "Cannot start COM."));
+    return Run(instance, showCommand);
 }

@@ -4,7 +4,10 @@
 #include <wininet.h>
 #include <shlobj.h>
 
+#include <utility>
+
 #include "base/AppError.h"
+#include "base/win32/Owners.h"
 
 namespace tarnwick {
 
@@ -17,10 +20,7 @@ constexpr IID kIidActiveDesktop = {0xF490EB00, 0x1240, 0x11D1, {0x98, 0x88, 0x00
 
 class ComActiveDesktop : public IActiveDesktopObject {
 public:
-    explicit ComActiveDesktop(IActiveDesktop* desktop) : desktop_(desktop) {}
-    ~ComActiveDesktop() override { desktop_->Release(); }
-    ComActiveDesktop(const ComActiveDesktop&) = delete;
-    ComActiveDesktop& operator=(const ComActiveDesktop&) = delete;
+    explicit ComActiveDesktop(win32::ComPtr<IActiveDesktop> desktop) : desktop_(std::move(desktop)) {}
 
     int32_t SetWallpaperOptions(const WallpaperOptions& options, uint32_t reserved) override
     {
@@ -38,20 +38,20 @@ public:
     int32_t ApplyChanges(uint32_t flags) override { return desktop_->ApplyChanges(flags); }
 
 private:
-    IActiveDesktop* desktop_;
+    win32::ComPtr<IActiveDesktop> desktop_;
 };
 
 }  // namespace
 
 std::unique_ptr<IActiveDesktopObject> ActiveDesktopShell::CreateActiveDesktop()
 {
-    IActiveDesktop* desktop = nullptr;
-    HRESULT hr = CoCreateInstance(kClsidActiveDesktop, nullptr, CLSCTX_INPROC_SERVER, kIidActiveDesktop,
-                                  reinterpret_cast<void**>(&desktop));
-    if (FAILED(hr) || desktop == nullptr)
+    win32::ComPtr<IActiveDesktop> desktop;
+    HRESULT hr =
+        CoCreateInstance(kClsidActiveDesktop, nullptr, CLSCTX_INPROC_SERVER, kIidActiveDesktop, desktop.put_void());
+    if (FAILED(hr) || !desktop)
         throw AppError(static_cast<uint32_t>(hr), DescribeStatus(hr),
                        "The desktop wallpaper could not be set: the Active Desktop object could not be created.");
-    return std::make_unique<ComActiveDesktop>(desktop);
+    return std::make_unique<ComActiveDesktop>(std::move(desktop));
 }
 
 std::string ActiveDesktopShell::DescribeStatus(int32_t hr)

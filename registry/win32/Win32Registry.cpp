@@ -1,6 +1,6 @@
 #include "registry/win32/Win32Registry.h"
 
-#include <windows.h>
+#include "base/win32/Owners.h"
 
 namespace tarnwick {
 
@@ -68,7 +68,7 @@ int32_t Win32Registry::RegDeleteValueA(RegKey key, const std::string& valueName)
 
 int32_t Win32Registry::RegCloseKey(RegKey key)
 {
-    return ::RegCloseKey(KeyHandle(key));
+    return win32::RegistryKey(KeyHandle(key)).close();
 }
 
 }  // namespace tarnwick

@@ -292,5 +292,26 @@ TEST(PageFile, ReadingAMissingFileNamesTheFailure)
     }
 }
 
+TEST(PageFile, FileFailuresCarryTheContextGivenAtConstruction)
+{
+    test::TempFolder folder;
+    try {
+        InputFile missing(folder / "1.htm", "Reading the template.");
+        FAIL() << "no error";
+    } catch (const AppError& error) {
+        EXPECT_EQ(error.Context(), "Reading the template.");
+    }
+    const auto page = folder / "2.htm";
+    std::filesystem::create_directory(page);  // the rename at the end fails
+    AtomicFileWriter writer(page, "Writing the page.");
+    writer.Write("x");
+    try {
+        writer.Commit();
+        FAIL() << "no error";
+    } catch (const AppError& error) {
+        EXPECT_EQ(error.Context(), "Writing the page.");
+    }
+}
+
 }  // namespace
 }  // namespace tarnwick
