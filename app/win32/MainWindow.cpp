@@ -55,13 +55,15 @@ win32::GdiObject<HBITMAP> DecodeImage(const void* bytes, DWORD size)
     win32::ThrowIfFailed(CreateStreamOnHGlobal(memory.get(), TRUE, stream.put()), kPictureContext);
     memory.release();  // the stream frees it now
 
-    const win32::Module automation(LoadLibraryA("oleaut32.dll"));
+    // Kept loaded while the program runs: OLE Automation is a system library that COM may still
+    // rely on after the picture is gone.
+    static const win32::Module automation(LoadLibraryA("oleaut32.dll"));
     auto loadPicture = automation ? reinterpret_cast<LoadPictureFunction>(reinterpret_cast<void (*)()>(
                                         GetProcAddress(automation.get(), "OleLoadPicture")))
                                   : nullptr;
     if (loadPicture == nullptr)
         throw SystemError(ERROR_PROC_NOT_FOUND, "Cannot decode the program's picture: OleLoadPicture is missing.");
-    win32::ComPtr<IPicture> picture;  // after the module: released before the module is freed
+    win32::ComPtr<IPicture> picture;
     const HRESULT hr = loadPicture(stream.get(), static_cast<LONG>(size), FALSE, IID_IPicture, picture.put_void());
     stream.reset();
     // A success without a picture reports its own status, as it came.
