@@ -27,9 +27,7 @@ std::string TrimLineEnds(std::string text)
 }  // namespace
 
 AppError::AppError(uint32_t number, std::string description, std::string context)
-    : std::runtime_error(JoinWhat(number, description, context)),
-      number_(number),
-      description_(std::move(description)),
+    : std::runtime_error(JoinWhat(number, description, context)), number_(number), description_(std::move(description)),
       context_(std::move(context))
 {
 }
@@ -56,9 +54,9 @@ std::string DescribeSystemError(uint32_t number)
     // The ANSI form: the system's messages are in its own language, which its ANSI code page
     // holds, and FormatMessageW is a stub on 95, 98 and ME.
     char* buffer = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, number, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, number, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
     const win32::LocalMemory<char*> message(buffer);
     std::string text;
     if (length != 0 && buffer != nullptr)

@@ -43,8 +43,7 @@ size_t Utf8SequenceLength(std::string_view text, size_t i)
         c = (c << 6) | (t & 0x3F);
     }
     // No overlong forms, no surrogates, nothing past U+10FFFF.
-    if ((length == 3 && c < 0x800) || (length == 4 && (c < 0x10000 || c > 0x10FFFF)) ||
-        (c >= 0xD800 && c <= 0xDFFF))
+    if ((length == 3 && c < 0x800) || (length == 4 && (c < 0x10000 || c > 0x10FFFF)) || (c >= 0xD800 && c <= 0xDFFF))
         return 0;
     return length;
 }
@@ -136,8 +135,8 @@ FilePath FilePath::FromUtf16(std::u16string_view text)
     String out;
     for (size_t i = 0; i < text.size(); ++i) {
         const char16_t c = text[i];
-        const bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-                          text[i + 1] <= 0xDFFF;
+        const bool pair =
+            c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
         if (pair) {
             out.append(tarnwick::ToUtf8(text.substr(i, 2)));
             ++i;

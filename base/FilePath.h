@@ -28,15 +28,22 @@ public:
 #endif
     // From any path type that offers the system's spelling (std::filesystem::path).
     template <class P>
-        requires requires(const P& p) {
-            { p.native() } -> std::convertible_to<const String&>;
-        }
-    FilePath(const P& path) : native_(path.native())
+    requires requires(const P& p)
     {
+        {
+            p.native()
+            } -> std::convertible_to<const String&>;
     }
+    FilePath(const P& path) : native_(path.native()) {}
 
-    const String& Native() const { return native_; }
-    bool Empty() const { return native_.empty(); }
+    const String& Native() const
+    {
+        return native_;
+    }
+    bool Empty() const
+    {
+        return native_.empty();
+    }
 
     // This path, a separator unless it ends in one, then name (ASCII).
     FilePath operator/(std::string_view name) const;

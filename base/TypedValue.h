@@ -11,8 +11,8 @@ namespace tarnwick {
 enum class VarType : uint16_t {
     Empty = 0,
     Null = 1,
-    Integer = 2,   // 16-bit signed
-    Long = 3,      // 32-bit signed
+    Integer = 2,  // 16-bit signed
+    Long = 3,     // 32-bit signed
     Single = 4,
     Double = 5,
     Currency = 6,
@@ -56,8 +56,8 @@ public:
     bool operator==(const TypedValue&) const = default;
 
 private:
-    using Data = std::variant<std::monostate, int16_t, int32_t, int64_t, float, double, bool, uint8_t,
-                              std::u16string, std::vector<uint8_t>>;
+    using Data = std::variant<std::monostate, int16_t, int32_t, int64_t, float, double, bool, uint8_t, std::u16string,
+                              std::vector<uint8_t>>;
     TypedValue(VarType type, Data data) : type_(type), data_(std::move(data)) {}
 
     VarType type_ = VarType::Empty;

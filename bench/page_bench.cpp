@@ -64,9 +64,9 @@ void* CountedAlloc(std::size_t size)
 
 void* CountedAlignedAlloc(std::size_t size, std::align_val_t align)
 {
-    void* p = std::aligned_alloc(static_cast<std::size_t>(align),
-                                 (size + static_cast<std::size_t>(align) - 1) / static_cast<std::size_t>(align) *
-                                     static_cast<std::size_t>(align));
+    void* p = std::aligned_alloc(static_cast<std::size_t>(align), (size + static_cast<std::size_t>(align) - 1) /
+                                                                      static_cast<std::size_t>(align) *
+                                                                      static_cast<std::size_t>(align));
     if (p == nullptr)
         throw std::bad_alloc();
     NoteAlloc(p);
@@ -82,18 +82,54 @@ void CountedFree(void* p) noexcept
 }
 }  // namespace
 
-void* operator new(std::size_t size) { return CountedAlloc(size); }
-void* operator new[](std::size_t size) { return CountedAlloc(size); }
-void* operator new(std::size_t size, std::align_val_t align) { return CountedAlignedAlloc(size, align); }
-void* operator new[](std::size_t size, std::align_val_t align) { return CountedAlignedAlloc(size, align); }
-void operator delete(void* p) noexcept { CountedFree(p); }
-void operator delete[](void* p) noexcept { CountedFree(p); }
-void operator delete(void* p, std::size_t) noexcept { CountedFree(p); }
-void operator delete[](void* p, std::size_t) noexcept { CountedFree(p); }
-void operator delete(void* p, std::align_val_t) noexcept { CountedFree(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { CountedFree(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { CountedFree(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { CountedFree(p); }
+void* operator new(std::size_t size)
+{
+    return CountedAlloc(size);
+}
+void* operator new[](std::size_t size)
+{
+    return CountedAlloc(size);
+}
+void* operator new(std::size_t size, std::align_val_t align)
+{
+    return CountedAlignedAlloc(size, align);
+}
+void* operator new[](std::size_t size, std::align_val_t align)
+{
+    return CountedAlignedAlloc(size, align);
+}
+void operator delete(void* p) noexcept
+{
+    CountedFree(p);
+}
+void operator delete[](void* p) noexcept
+{
+    CountedFree(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    CountedFree(p);
+}
+void operator delete[](void* p, std::size_t) noexcept
+{
+    CountedFree(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept
+{
+    CountedFree(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept
+{
+    CountedFree(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept
+{
+    CountedFree(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept
+{
+    CountedFree(p);
+}
 
 // ---- fsync timing ---------------------------------------------------------------------------
 // The executable's fsync takes the place of libc's for the core linked into it, so the time
@@ -109,7 +145,8 @@ extern "C" int fsync(int fd)
     static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "fsync"));
     auto start = std::chrono::steady_clock::now();
     int result = real(fd);
-    g_fsyncNanos += std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count();
+    g_fsyncNanos +=
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count();
     return result;
 }
 
@@ -147,7 +184,8 @@ std::string MakeTemplate(std::size_t size)
         if (n < 6) {
             out += indent + "<table width=\"800\" height=\"600\" cellspacing=\"0\" cellpadding=\"4\">\n";
         } else if (n < 10) {
-            out += indent + "<img src=\"" + word() + id + ".jpg\" width=\"800\" height=\"600\" alt=\"" + word() + "\">\n";
+            out +=
+                indent + "<img src=\"" + word() + id + ".jpg\" width=\"800\" height=\"600\" alt=\"" + word() + "\">\n";
         } else if (n < 14) {
             out += indent + "<div style=\"position: absolute, left: " + std::to_string(pick(800)) +
                    "px, top: " + std::to_string(pick(600)) + "px\">\n";
@@ -158,14 +196,14 @@ std::string MakeTemplate(std::size_t size)
         } else if (n < 30) {
             out += indent + "<p>Total 16000 items, 8000 new, view at 800x600 or larger.</p>\n";
         } else if (n < 60) {
-            out += indent + "<tr><td class=\"" + word() + "\">" + word() + " " + id + ", " + word() + " and " +
-                   word() + "</td><td align=\"right\">" + std::to_string(pick(1000)) + "</td></tr>\n";
+            out += indent + "<tr><td class=\"" + word() + "\">" + word() + " " + id + ", " + word() + " and " + word() +
+                   "</td><td align=\"right\">" + std::to_string(pick(1000)) + "</td></tr>\n";
         } else if (n < 80) {
             out += indent + "<a href=\"http://www.example.com/" + word() + "/" + id + ".htm\">" + word() + " " +
                    word() + "</a><br>\n";
         } else {
-            out += indent + "<span class=\"" + word() + "\">" + word() + " " + word() + " " + word() + " " +
-                   word() + " " + id + "</span>\n";
+            out += indent + "<span class=\"" + word() + "\">" + word() + " " + word() + " " + word() + " " + word() +
+                   " " + id + "</span>\n";
         }
     }
     out += "</body>\n</html>\n";
@@ -255,7 +293,7 @@ bool ResetPeakRss()
 }
 
 struct Memory {
-    double heapPeak = 0;  // bytes
+    double heapPeak = 0;   // bytes
     double rssDelta = -1;  // bytes, -1 when the peak could not be reset
 };
 
@@ -300,11 +338,16 @@ std::string FileSystemType(const fs::path& path)
     if (statfs(path.c_str(), &info) != 0)
         return "unknown";
     switch (static_cast<unsigned long>(info.f_type)) {
-    case 0xEF53: return "ext2/3/4";
-    case 0x01021994: return "tmpfs";
-    case 0x9123683E: return "btrfs";
-    case 0x58465342: return "xfs";
-    case 0x794C7630: return "overlayfs";
+    case 0xEF53:
+        return "ext2/3/4";
+    case 0x01021994:
+        return "tmpfs";
+    case 0x9123683E:
+        return "btrfs";
+    case 0x58465342:
+        return "xfs";
+    case 0x794C7630:
+        return "overlayfs";
     default: {
         char b[32];
         std::snprintf(b, sizeof b, "type 0x%lx", static_cast<unsigned long>(info.f_type));
@@ -358,13 +401,16 @@ int main(int argc, char** argv)
             fs::remove_all(folder);
         }
 
-        std::printf("Tarnwick benchmark: Run Tarnwick's page step (frmMain::RunCommand: the template read and the page written\n"
-                    "a 1 MiB window at a time, then flushed and renamed over 2.htm) vs `cat 1.htm > page`, same folder (%s, %s), median of repeated runs.\n"
-                    "Peak memory: heap = counting allocator (bytes live at the peak), RSS = VmHWM delta; both over the\n"
-                    "template size T. Screen 1024 x 768.\n\n",
-                    work.c_str(), FileSystemType(work).c_str());
-        std::printf("%-10s | %8s | %8s | %8s | %6s | %13s | %6s | %7s | %7s\n", "template", "run ms", "MiB/s",
-                    "cat ms", "x cat", "x cat w/o fsy", "fsync", "heap/T", "RSS/T");
+        std::printf(
+            "Tarnwick benchmark: Run Tarnwick's page step (frmMain::RunCommand: the template read and the page "
+            "written\n"
+            "a 1 MiB window at a time, then flushed and renamed over 2.htm) vs `cat 1.htm > page`, same folder (%s, "
+            "%s), median of repeated runs.\n"
+            "Peak memory: heap = counting allocator (bytes live at the peak), RSS = VmHWM delta; both over the\n"
+            "template size T. Screen 1024 x 768.\n\n",
+            work.c_str(), FileSystemType(work).c_str());
+        std::printf("%-10s | %8s | %8s | %8s | %6s | %13s | %6s | %7s | %7s\n", "template", "run ms", "MiB/s", "cat ms",
+                    "x cat", "x cat w/o fsy", "fsync", "heap/T", "RSS/T");
         std::printf("%s\n", std::string(104, '-').c_str());
         for (const Row& r : rows) {
             const double bytes = static_cast<double>(r.mib << 20);
@@ -372,8 +418,7 @@ int main(int argc, char** argv)
                         (std::to_string(r.mib) + " MiB").c_str(), Fixed(r.run * 1e3, 2).c_str(),
                         Fixed(static_cast<double>(r.mib) / r.run, 1).c_str(), Fixed(r.cat * 1e3, 2).c_str(),
                         Fixed(r.run / r.cat, 2).c_str(), Fixed((r.run - r.fsync) / r.cat, 2).c_str(),
-                        Fixed(100.0 * r.fsync / r.run, 0).c_str(),
-                        Fixed(r.memory.heapPeak / bytes, 2).c_str(),
+                        Fixed(100.0 * r.fsync / r.run, 0).c_str(), Fixed(r.memory.heapPeak / bytes, 2).c_str(),
                         r.memory.rssDelta < 0 ? "n/a" : Fixed(r.memory.rssDelta / bytes, 2).c_str());
         }
         std::printf("%s\n", std::string(104, '-').c_str());
@@ -385,8 +430,8 @@ int main(int argc, char** argv)
         const double computeLarge = (large.run - large.fsync) / static_cast<double>(large.mib);
         std::printf("%-46s | %s\n", "linearity: ms/MiB at 1 MiB -> 64 MiB",
                     (Fixed(perMibSmall * 1e3, 2) + " -> " + Fixed(perMibLarge * 1e3, 2) + " (x" +
-                     Fixed(perMibLarge / perMibSmall, 2) + "); without fsync " + Fixed(computeSmall * 1e3, 2) +
-                     " -> " + Fixed(computeLarge * 1e3, 2) + " (x" + Fixed(computeLarge / computeSmall, 2) + ")")
+                     Fixed(perMibLarge / perMibSmall, 2) + "); without fsync " + Fixed(computeSmall * 1e3, 2) + " -> " +
+                     Fixed(computeLarge * 1e3, 2) + " (x" + Fixed(computeLarge / computeSmall, 2) + ")")
                         .c_str());
         const double ratio = large.run / large.cat;
         double worstMemory = 0;

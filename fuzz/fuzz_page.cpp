@@ -37,7 +37,8 @@ std::string ReferenceSubstitute(std::string_view text, std::string_view width, s
     size_t i = 0;
     const size_t n = text.size();
     while (i < n) {
-        const bool placeholder = i + 2 < n && (text[i] == '8' || text[i] == '6') && text[i + 1] == '0' && text[i + 2] == '0';
+        const bool placeholder =
+            i + 2 < n && (text[i] == '8' || text[i] == '6') && text[i + 1] == '0' && text[i + 2] == '0';
         if (placeholder) {
             out += text[i] == '8' ? width : height;
             i += 3;
@@ -192,7 +193,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (Count(file, "\r\n") != readerItems + 2 + inside)
         Fail("the page's line ends do not match its items");
 
-    if (width == "W" && height == "H" && (file.find("800") != std::string::npos || file.find("600") != std::string::npos))
+    if (width == "W" && height == "H" &&
+        (file.find("800") != std::string::npos || file.find("600") != std::string::npos))
         Fail("a placeholder survived", file);
     return 0;
 }

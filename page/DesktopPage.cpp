@@ -182,7 +182,7 @@ size_t CopyUntilStop(const char* data, size_t size, size_t from, char*& w, const
     const __m128i lf = _mm_set1_epi8('\n');
     const __m128i quote = _mm_set1_epi8('"');
     const __m128i zero = _mm_set1_epi8('0');
-    char* out = w;  // where the byte at i goes
+    char* out = w;             // where the byte at i goes
     unsigned zerosBefore = 0;  // the previous block's '0' mask, for pairs across blocks
     if (size < 16 || end - w < 64)
         return kNone;
@@ -296,8 +296,8 @@ void MakeRoom(std::string& out, size_t used)
 namespace {
 // The SSE2 road: items are written straight into out's storage; the general reader takes any
 // item this one cannot, one at a time. Replacements of up to 16 bytes only.
-size_t FeedSse2(std::string_view window, bool final, std::string& out, std::string_view width,
-                std::string_view height, std::optional<std::string_view>& last)
+size_t FeedSse2(std::string_view window, bool final, std::string& out, std::string_view width, std::string_view height,
+                std::optional<std::string_view>& last)
 {
     std::string_view item;
     bool any = false;

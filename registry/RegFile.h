@@ -123,9 +123,9 @@ private:
 // The five predefined roots, each with its tree of keys.
 class RegModel {
 public:
-    static constexpr std::array<uint32_t, 5> kRoots = {
-        HKEY_CLASSES_ROOT_VALUE, HKEY_CURRENT_USER_VALUE, HKEY_LOCAL_MACHINE_VALUE,
-        HKEY_USERS_VALUE, HKEY_CURRENT_CONFIG_VALUE};
+    static constexpr std::array<uint32_t, 5> kRoots = {HKEY_CLASSES_ROOT_VALUE, HKEY_CURRENT_USER_VALUE,
+                                                       HKEY_LOCAL_MACHINE_VALUE, HKEY_USERS_VALUE,
+                                                       HKEY_CURRENT_CONFIG_VALUE};
 
     RegModel();
 

@@ -61,18 +61,18 @@ public:
 
     // Creates the key subKey under the predefined root hKey (or opens it when it exists).
     // disposition receives 1 (created) or 2 (opened); it may be null.
-    virtual int32_t RegCreateKeyExA(uint32_t hKey, const std::string& subKey, uint32_t reserved,
-                                    const char* className, uint32_t options, uint32_t samDesired,
+    virtual int32_t RegCreateKeyExA(uint32_t hKey, const std::string& subKey, uint32_t reserved, const char* className,
+                                    uint32_t options, uint32_t samDesired,
                                     const RegSecurityAttributes* securityAttributes, RegKey* result,
                                     uint32_t* disposition) = 0;
 
     // Stores cbData bytes of data as the value valueName of an opened key.
-    virtual int32_t RegSetValueExA(RegKey key, const std::string& valueName, uint32_t reserved,
-                                   uint32_t type, const uint8_t* data, uint32_t cbData) = 0;
+    virtual int32_t RegSetValueExA(RegKey key, const std::string& valueName, uint32_t reserved, uint32_t type,
+                                   const uint8_t* data, uint32_t cbData) = 0;
 
     // Opens an existing key; a missing key is not created.
-    virtual int32_t RegOpenKeyExA(uint32_t hKey, const std::string& subKey, uint32_t options,
-                                  uint32_t samDesired, RegKey* result) = 0;
+    virtual int32_t RegOpenKeyExA(uint32_t hKey, const std::string& subKey, uint32_t options, uint32_t samDesired,
+                                  RegKey* result) = 0;
 
     virtual int32_t RegDeleteValueA(RegKey key, const std::string& valueName) = 0;
 

@@ -49,10 +49,9 @@ public:
     StandaloneRegistry(const StandaloneRegistry&) = delete;
     StandaloneRegistry& operator=(const StandaloneRegistry&) = delete;
 
-    int32_t RegCreateKeyExA(uint32_t hKey, const std::string& subKey, uint32_t reserved,
-                            const char* className, uint32_t options, uint32_t samDesired,
-                            const RegSecurityAttributes* securityAttributes, RegKey* result,
-                            uint32_t* disposition) override;
+    int32_t RegCreateKeyExA(uint32_t hKey, const std::string& subKey, uint32_t reserved, const char* className,
+                            uint32_t options, uint32_t samDesired, const RegSecurityAttributes* securityAttributes,
+                            RegKey* result, uint32_t* disposition) override;
     int32_t RegSetValueExA(RegKey key, const std::string& valueName, uint32_t reserved, uint32_t type,
                            const uint8_t* data, uint32_t cbData) override;
     int32_t RegOpenKeyExA(uint32_t hKey, const std::string& subKey, uint32_t options, uint32_t samDesired,
@@ -82,8 +81,8 @@ private:
         bool canSetValue;
     };
 
-    int32_t OpenOrCreate(uint32_t hKey, const std::string& subKey, uint32_t samDesired, bool create,
-                         RegKey* result, uint32_t* disposition);
+    int32_t OpenOrCreate(uint32_t hKey, const std::string& subKey, uint32_t samDesired, bool create, RegKey* result,
+                         uint32_t* disposition);
     bool ResolveHandle(RegKey key, OpenKey& out) const;
     int32_t ChangeValue(RegKey key, const std::string& valueName, const StoredValue* newValue);
 

@@ -62,8 +62,8 @@ bool clsRegistry::SetRegistryValue(uint32_t hKey, const std::u16string& KeyName,
     RegSecurityAttributes security{10, nullptr, 0x0000FFFF};
     RegKey opened = 0;
     uint32_t disposition = 0;
-    int32_t status = ops_.RegCreateKeyExA(hKey, ToAnsi(KeyName), 0, nullptr, 0, kKeyAccess, &security, &opened,
-                                          &disposition);
+    int32_t status =
+        ops_.RegCreateKeyExA(hKey, ToAnsi(KeyName), 0, nullptr, 0, kKeyAccess, &security, &opened, &disposition);
     if (status != kErrorSuccess)
         return false;
     // The write decides the answer; a failed close changes nothing that was written.
@@ -72,8 +72,8 @@ bool clsRegistry::SetRegistryValue(uint32_t hKey, const std::u16string& KeyName,
     // A zero-length value still gets a valid data pointer.
     static const uint8_t kNoData = 0;
     const std::vector<uint8_t>& data = encoded->data;
-    status = ops_.RegSetValueExA(key.Get(), ToAnsi(ValueName), 0, encoded->type,
-                                 data.empty() ? &kNoData : data.data(), static_cast<uint32_t>(data.size()));
+    status = ops_.RegSetValueExA(key.Get(), ToAnsi(ValueName), 0, encoded->type, data.empty() ? &kNoData : data.data(),
+                                 static_cast<uint32_t>(data.size()));
     return status == kErrorSuccess;
 }
 

@@ -3,8 +3,8 @@
 #ifndef TARNWICK_RESOURCE_IDS_H
 #define TARNWICK_RESOURCE_IDS_H
 
-#define IDI_TARNWICK 1        // the program's icon (16, 32 and 48 pixels)
-#define IDC_HAND_CURSOR 101   // pointing hand over the clickable lines
-#define IDR_PICTURE 102       // RCDATA: the JPEG shown in the panel
+#define IDI_TARNWICK 1       // the program's icon (16, 32 and 48 pixels)
+#define IDC_HAND_CURSOR 101  // pointing hand over the clickable lines
+#define IDR_PICTURE 102      // RCDATA: the JPEG shown in the panel
 
 #endif

@@ -30,19 +30,53 @@ struct Vec {
     double x = 0, y = 0, z = 0;
 };
 
-Vec operator+(Vec a, Vec b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-Vec operator-(Vec a, Vec b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-Vec operator*(Vec a, double s) { return {a.x * s, a.y * s, a.z * s}; }
-Vec operator*(Vec a, Vec b) { return {a.x * b.x, a.y * b.y, a.z * b.z}; }
-double Dot(Vec a, Vec b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-Vec Cross(Vec a, Vec b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
-double Length(Vec a) { return std::sqrt(Dot(a, a)); }
-Vec Normalize(Vec a) { return a * (1.0 / Length(a)); }
-Vec Mix(Vec a, Vec b, double t) { return a * (1.0 - t) + b * t; }
-Vec Reflect(Vec d, Vec n) { return d - n * (2.0 * Dot(d, n)); }
+Vec operator+(Vec a, Vec b)
+{
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+Vec operator-(Vec a, Vec b)
+{
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+Vec operator*(Vec a, double s)
+{
+    return {a.x * s, a.y * s, a.z * s};
+}
+Vec operator*(Vec a, Vec b)
+{
+    return {a.x * b.x, a.y * b.y, a.z * b.z};
+}
+double Dot(Vec a, Vec b)
+{
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+Vec Cross(Vec a, Vec b)
+{
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+double Length(Vec a)
+{
+    return std::sqrt(Dot(a, a));
+}
+Vec Normalize(Vec a)
+{
+    return a * (1.0 / Length(a));
+}
+Vec Mix(Vec a, Vec b, double t)
+{
+    return a * (1.0 - t) + b * t;
+}
+Vec Reflect(Vec d, Vec n)
+{
+    return d - n * (2.0 * Dot(d, n));
+}
 
-double Clamp01(double v) { return std::clamp(v, 0.0, 1.0); }
-double SmoothStep(double e0, double e1, double x) {
+double Clamp01(double v)
+{
+    return std::clamp(v, 0.0, 1.0);
+}
+double SmoothStep(double e0, double e1, double x)
+{
     const double t = Clamp01((x - e0) / (e1 - e0));
     return t * t * (3.0 - 2.0 * t);
 }
@@ -51,7 +85,8 @@ double SmoothStep(double e0, double e1, double x) {
 class Random {
 public:
     explicit Random(uint64_t seed) : state_(seed ? seed : 0x9E3779B97F4A7C15ull) {}
-    double Next() {
+    double Next()
+    {
         state_ ^= state_ >> 12;
         state_ ^= state_ << 25;
         state_ ^= state_ >> 27;
@@ -66,14 +101,16 @@ private:
 // Procedural noise for the clouds and the floor
 // ---------------------------------------------------------------------------------------------
 
-double Hash2(int x, int y) {
+double Hash2(int x, int y)
+{
     uint32_t h = static_cast<uint32_t>(x) * 374761393u + static_cast<uint32_t>(y) * 668265263u;
     h = (h ^ (h >> 13)) * 1274126177u;
     h ^= h >> 16;
     return static_cast<double>(h & 0xFFFFFFu) / 16777215.0;
 }
 
-double ValueNoise(double x, double y) {
+double ValueNoise(double x, double y)
+{
     const double fx = std::floor(x), fy = std::floor(y);
     const int ix = static_cast<int>(fx), iy = static_cast<int>(fy);
     double tx = x - fx, ty = y - fy;
@@ -84,7 +121,8 @@ double ValueNoise(double x, double y) {
     return (a + (b - a) * tx) + ((c + (d - c) * tx) - (a + (b - a) * tx)) * ty;
 }
 
-double Fbm(double x, double y, int octaves) {
+double Fbm(double x, double y, int octaves)
+{
     double sum = 0, amplitude = 0.5, norm = 0;
     for (int i = 0; i < octaves; ++i) {
         sum += amplitude * ValueNoise(x, y);
@@ -109,17 +147,19 @@ struct Scene {
     Vec glassAbsorption{0.05, 0.03, 0.02};  // per unit of path inside the glass
     bool floorVisible = true;               // false: primary rays that miss the objects are transparent
     bool floorInReflections = true;         // false: the glass sees sky above and plain ground below
-    Vec plainGround{0.54, 0.63, 0.76};       // what rays below the horizon see without a floor
+    Vec plainGround{0.54, 0.63, 0.76};      // what rays below the horizon see without a floor
     double glint = 0.0;                     // strength of a broad extra highlight around the sun
 };
 
 const Vec kSunColour = {1.45, 1.32, 1.12};
 
-Vec Sky(const Scene& scene, Vec d) {
+Vec Sky(const Scene& scene, Vec d)
+{
     const Vec sunDir = scene.sunDir;
     const Vec horizon{0.60, 0.70, 0.84};
     const Vec zenith{0.07, 0.20, 0.55};
-    if (d.y <= 0.0) return Mix(horizon, scene.plainGround, SmoothStep(0.0, 0.6, -d.y));
+    if (d.y <= 0.0)
+        return Mix(horizon, scene.plainGround, SmoothStep(0.0, 0.6, -d.y));
     Vec colour = Mix(horizon, zenith, std::pow(d.y, 0.45));
 
     // Clouds on a flat layer high above the ground.
@@ -133,7 +173,8 @@ Vec Sky(const Scene& scene, Vec d) {
 
     // The sun and a soft glow around it.
     const double s = std::max(0.0, Dot(d, sunDir));
-    colour = colour + Vec{1.0, 0.85, 0.6} * (0.25 * std::pow(s, 12.0)) + kSunColour * (28.0 * std::pow(s, 2200.0) + scene.glint * std::pow(s, 40.0));
+    colour = colour + Vec{1.0, 0.85, 0.6} * (0.25 * std::pow(s, 12.0)) +
+             kSunColour * (28.0 * std::pow(s, 2200.0) + scene.glint * std::pow(s, 40.0));
     return colour;
 }
 
@@ -145,12 +186,14 @@ struct Hit {
     Material material = Material::None;
 };
 
-void HitSphere(Vec o, Vec d, Vec centre, double radius, Hit& hit) {
+void HitSphere(Vec o, Vec d, Vec centre, double radius, Hit& hit)
+{
     const Vec oc = o - centre;
     const double b = Dot(oc, d);
     const double c = Dot(oc, oc) - radius * radius;
     const double disc = b * b - c;
-    if (disc < 0) return;
+    if (disc < 0)
+        return;
     const double root = std::sqrt(disc);
     for (double t : {-b - root, -b + root}) {
         if (t > 1e-5 && t < hit.t) {
@@ -163,7 +206,8 @@ void HitSphere(Vec o, Vec d, Vec centre, double radius, Hit& hit) {
 }
 
 // A solid upright cylinder on the y axis from y0 to y1.
-void HitCylinder(Vec o, Vec d, double radius, double y0, double y1, Hit& hit) {
+void HitCylinder(Vec o, Vec d, double radius, double y0, double y1, Hit& hit)
+{
     const double a = d.x * d.x + d.z * d.z;
     if (a > 1e-12) {
         const double b = o.x * d.x + o.z * d.z;
@@ -195,7 +239,8 @@ void HitCylinder(Vec o, Vec d, double radius, double y0, double y1, Hit& hit) {
     }
 }
 
-Hit Intersect(const Scene& scene, Vec o, Vec d, bool withFloor) {
+Hit Intersect(const Scene& scene, Vec o, Vec d, bool withFloor)
+{
     Hit hit;
     HitSphere(o, d, scene.sphereCentre, scene.sphereRadius, hit);
     // The stand: a wide plinth, a slim column and a dish the sphere sits in.
@@ -215,14 +260,18 @@ Hit Intersect(const Scene& scene, Vec o, Vec d, bool withFloor) {
 }
 
 // How much sunlight reaches p: the stand blocks it, the glass lets some through.
-double SunVisibility(const Scene& scene, Vec p) {
+double SunVisibility(const Scene& scene, Vec p)
+{
     const Hit h = Intersect(scene, p, scene.sunDir, false);
-    if (h.material == Material::Stand) return 0.0;
-    if (h.material == Material::Glass) return 0.45;
+    if (h.material == Material::Stand)
+        return 0.0;
+    if (h.material == Material::Glass)
+        return 0.45;
     return 1.0;
 }
 
-Vec CosineDirection(Vec n, Random& rng) {
+Vec CosineDirection(Vec n, Random& rng)
+{
     const double r1 = rng.Next(), r2 = rng.Next();
     const double phi = 2.0 * 3.14159265358979 * r1;
     const double r = std::sqrt(r2);
@@ -231,12 +280,16 @@ Vec CosineDirection(Vec n, Random& rng) {
     return Normalize(u * (r * std::cos(phi)) + v * (r * std::sin(phi)) + n * std::sqrt(1.0 - r2));
 }
 
-double Schlick(double cosine, double r0) { return r0 + (1.0 - r0) * std::pow(1.0 - cosine, 5.0); }
+double Schlick(double cosine, double r0)
+{
+    return r0 + (1.0 - r0) * std::pow(1.0 - cosine, 5.0);
+}
 
 Vec Trace(const Scene& scene, Vec o, Vec d, int depth, Random& rng, bool* missed = nullptr);
 
 // Light arriving at a matte surface point: sun with shadow plus sky light with occlusion.
-Vec DiffuseLight(const Scene& scene, Vec p, Vec n, Random& rng) {
+Vec DiffuseLight(const Scene& scene, Vec p, Vec n, Random& rng)
+{
     const double sun = std::max(0.0, Dot(n, scene.sunDir)) * SunVisibility(scene, p + n * 1e-4);
     const Vec dir = CosineDirection(n, rng);
     const Hit h = Intersect(scene, p + n * 1e-4, dir, false);
@@ -244,18 +297,21 @@ Vec DiffuseLight(const Scene& scene, Vec p, Vec n, Random& rng) {
     return kSunColour * sun + Vec{0.42, 0.48, 0.58} * open;
 }
 
-Vec Trace(const Scene& scene, Vec o, Vec d, int depth, Random& rng, bool* missed) {
+Vec Trace(const Scene& scene, Vec o, Vec d, int depth, Random& rng, bool* missed)
+{
     const Hit h = Intersect(scene, o, d, depth == 0 ? scene.floorVisible : scene.floorInReflections);
-    if (missed) *missed = h.material == Material::None;
-    if (h.material == Material::None) return Sky(scene, d);
+    if (missed)
+        *missed = h.material == Material::None;
+    if (h.material == Material::None)
+        return Sky(scene, d);
     const Vec p = o + d * h.t;
 
     if (h.material == Material::Floor) {
         // Polished dark red tiles with thin grout lines and a little variation from tile to tile.
         const double tx = p.x * 1.1 + 0.5, tz = p.z * 1.1 + 0.3;
         const double fx = tx - std::floor(tx), fz = tz - std::floor(tz);
-        const double grout = std::min(SmoothStep(0.0, 0.035, std::min(fx, 1.0 - fx)),
-                                      SmoothStep(0.0, 0.035, std::min(fz, 1.0 - fz)));
+        const double grout =
+            std::min(SmoothStep(0.0, 0.035, std::min(fx, 1.0 - fx)), SmoothStep(0.0, 0.035, std::min(fz, 1.0 - fz)));
         const double tile = Hash2(static_cast<int>(std::floor(tx)), static_cast<int>(std::floor(tz)));
         const double stain = Fbm(p.x * 2.3, p.z * 2.3, 4);
         Vec albedo = Vec{0.08, 0.009, 0.008} * (0.75 + 0.35 * tile) * (0.8 + 0.4 * stain);
@@ -282,10 +338,12 @@ Vec Trace(const Scene& scene, Vec o, Vec d, int depth, Random& rng, bool* missed
     }
 
     // Glass: Fresnel-weighted reflection and refraction, absorption along the path inside.
-    if (depth > 7) return Sky(scene, d) * 0.5;
+    if (depth > 7)
+        return Sky(scene, d) * 0.5;
     Vec n = h.normal;
     const bool entering = Dot(d, n) < 0.0;
-    if (!entering) n = n * -1.0;
+    if (!entering)
+        n = n * -1.0;
     const double eta = entering ? 1.0 / 1.5 : 1.5;
     const double cosi = -Dot(d, n);
     const double k = 1.0 - eta * eta * (1.0 - cosi * cosi);
@@ -312,7 +370,8 @@ struct Camera {
     Vec position, forward, right, up;
     double tanHalf;
 
-    Camera(Vec from, Vec at, double verticalFovDegrees) {
+    Camera(Vec from, Vec at, double verticalFovDegrees)
+    {
         position = from;
         forward = Normalize(at - from);
         right = Normalize(Cross(forward, {0, 1, 0}));
@@ -321,17 +380,22 @@ struct Camera {
     }
 
     // u, v in [-1, 1], v up; aspect = width / height.
-    Vec Ray(double u, double v, double aspect) const {
+    Vec Ray(double u, double v, double aspect) const
+    {
         return Normalize(forward + right * (u * tanHalf * aspect) + up * (v * tanHalf));
     }
 };
 
-double ToneMap(double v) {
+double ToneMap(double v)
+{
     const double mapped = 1.0 - std::exp(-v * 1.15);
     return std::pow(Clamp01(mapped), 1.0 / 2.2);
 }
 
-uint8_t ToByte(double v) { return static_cast<uint8_t>(std::lround(Clamp01(v) * 255.0)); }
+uint8_t ToByte(double v)
+{
+    return static_cast<uint8_t>(std::lround(Clamp01(v) * 255.0));
+}
 
 struct Rgba {
     uint8_t r = 0, g = 0, b = 0, a = 0;
@@ -340,8 +404,12 @@ struct Rgba {
 struct Image {
     int width = 0, height = 0;
     std::vector<Rgba> pixels;  // top-down rows
-    Rgba& At(int x, int y) { return pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)]; }
-    const Rgba& At(int x, int y) const {
+    Rgba& At(int x, int y)
+    {
+        return pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
+    }
+    const Rgba& At(int x, int y) const
+    {
         return pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
     }
 };
@@ -349,7 +417,8 @@ struct Image {
 // Renders with grid-jittered supersampling. With transparentBackground, primary rays that miss
 // every object add nothing, and the share of samples that hit becomes the alpha.
 Image Render(const Scene& scene, const Camera& camera, int width, int height, int grid, bool transparentBackground,
-             uint64_t seed) {
+             uint64_t seed)
+{
     Image image{width, height, std::vector<Rgba>(static_cast<size_t>(width) * static_cast<size_t>(height))};
     Random rng(seed);
     const double aspect = static_cast<double>(width) / height;
@@ -365,7 +434,8 @@ Image Render(const Scene& scene, const Camera& camera, int width, int height, in
                     const double v = 1.0 - 2.0 * py / height;
                     bool missed = false;
                     const Vec c = Trace(scene, camera.position, camera.Ray(u, v, aspect), 0, rng, &missed);
-                    if (transparentBackground && missed) continue;
+                    if (transparentBackground && missed)
+                        continue;
                     sum = sum + Vec{ToneMap(c.x), ToneMap(c.y), ToneMap(c.z)};
                     ++hits;
                 }
@@ -384,36 +454,44 @@ Image Render(const Scene& scene, const Camera& camera, int width, int height, in
 // Writing files
 // ---------------------------------------------------------------------------------------------
 
-void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes)
+{
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + path.string());
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
 }
 
-void WritePpm(const std::filesystem::path& path, const Image& image) {
+void WritePpm(const std::filesystem::path& path, const Image& image)
+{
     const std::string header = "P6\n" + std::to_string(image.width) + " " + std::to_string(image.height) + "\n255\n";
     std::vector<uint8_t> bytes(header.begin(), header.end());
-    for (const Rgba& p : image.pixels) bytes.insert(bytes.end(), {p.r, p.g, p.b});
+    for (const Rgba& p : image.pixels)
+        bytes.insert(bytes.end(), {p.r, p.g, p.b});
     WriteFile(path, bytes);
 }
 
-void Put16(std::vector<uint8_t>& out, uint32_t v) {
+void Put16(std::vector<uint8_t>& out, uint32_t v)
+{
     out.push_back(static_cast<uint8_t>(v));
     out.push_back(static_cast<uint8_t>(v >> 8));
 }
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
+void Put32(std::vector<uint8_t>& out, uint32_t v)
+{
     Put16(out, v & 0xFFFF);
     Put16(out, v >> 16);
 }
 
-size_t RowBytes(int width, int bitsPerPixel) {
+size_t RowBytes(int width, int bitsPerPixel)
+{
     return ((static_cast<size_t>(width) * static_cast<size_t>(bitsPerPixel) + 31) / 32) * 4;
 }
 
 // One BMP-style icon/cursor image: header, palette, colour rows and AND mask rows, bottom-up.
 // 'indices' holds palette indices for palette images; 'image' the colours for 32 bpp.
 std::vector<uint8_t> EncodeDib(const Image& image, int bitsPerPixel, const std::vector<Rgba>& palette,
-                               const std::vector<uint8_t>& indices) {
+                               const std::vector<uint8_t>& indices)
+{
     const int w = image.width, h = image.height;
     const size_t xorRow = RowBytes(w, bitsPerPixel), andRow = RowBytes(w, 1);
     std::vector<uint8_t> out;
@@ -428,7 +506,8 @@ std::vector<uint8_t> EncodeDib(const Image& image, int bitsPerPixel, const std::
     Put32(out, 0);
     Put32(out, bitsPerPixel <= 8 ? static_cast<uint32_t>(palette.size()) : 0);
     Put32(out, 0);
-    for (const Rgba& c : palette) out.insert(out.end(), {c.b, c.g, c.r, 0});
+    for (const Rgba& c : palette)
+        out.insert(out.end(), {c.b, c.g, c.r, 0});
     for (int y = h - 1; y >= 0; --y) {
         std::vector<uint8_t> row(xorRow, 0);
         for (int x = 0; x < w; ++x) {
@@ -452,7 +531,8 @@ std::vector<uint8_t> EncodeDib(const Image& image, int bitsPerPixel, const std::
     for (int y = h - 1; y >= 0; --y) {
         std::vector<uint8_t> row(andRow, 0);
         for (int x = 0; x < w; ++x) {
-            if (image.At(x, y).a < 128) row[static_cast<size_t>(x) / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+            if (image.At(x, y).a < 128)
+                row[static_cast<size_t>(x) / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
         }
         out.insert(out.end(), row.begin(), row.end());
     }
@@ -461,12 +541,13 @@ std::vector<uint8_t> EncodeDib(const Image& image, int bitsPerPixel, const std::
 
 struct DirectoryImage {
     int width, height;
-    int colourCount;           // palette size, 0 for 256 or more
-    uint16_t field4, field6;   // planes and bit count for icons, hot spot x and y for cursors
+    int colourCount;          // palette size, 0 for 256 or more
+    uint16_t field4, field6;  // planes and bit count for icons, hot spot x and y for cursors
     std::vector<uint8_t> dib;
 };
 
-std::vector<uint8_t> EncodeDirectory(uint16_t type, const std::vector<DirectoryImage>& images) {
+std::vector<uint8_t> EncodeDirectory(uint16_t type, const std::vector<DirectoryImage>& images)
+{
     std::vector<uint8_t> out;
     Put16(out, 0);
     Put16(out, type);
@@ -483,7 +564,8 @@ std::vector<uint8_t> EncodeDirectory(uint16_t type, const std::vector<DirectoryI
         Put32(out, offset);
         offset += static_cast<uint32_t>(image.dib.size());
     }
-    for (const DirectoryImage& image : images) out.insert(out.end(), image.dib.begin(), image.dib.end());
+    for (const DirectoryImage& image : images)
+        out.insert(out.end(), image.dib.begin(), image.dib.end());
     return out;
 }
 
@@ -495,15 +577,19 @@ struct Box {
     std::vector<std::pair<std::array<int, 3>, int>> colours;  // colour, pixel count
 };
 
-std::vector<Rgba> MedianCut(const std::map<std::array<int, 3>, int>& histogram, size_t maxColours) {
+std::vector<Rgba> MedianCut(const std::map<std::array<int, 3>, int>& histogram, size_t maxColours)
+{
     std::vector<Box> boxes(1);
-    for (const auto& entry : histogram) boxes[0].colours.push_back(entry);
-    if (boxes[0].colours.empty()) return {};
+    for (const auto& entry : histogram)
+        boxes[0].colours.push_back(entry);
+    if (boxes[0].colours.empty())
+        return {};
     while (boxes.size() < maxColours) {
         // Split the box with the widest channel range.
         int best = -1, bestRange = 0, bestChannel = 0;
         for (size_t i = 0; i < boxes.size(); ++i) {
-            if (boxes[i].colours.size() < 2) continue;
+            if (boxes[i].colours.size() < 2)
+                continue;
             for (int ch = 0; ch < 3; ++ch) {
                 int lo = 255, hi = 0;
                 for (const auto& [c, n] : boxes[i].colours) {
@@ -517,18 +603,22 @@ std::vector<Rgba> MedianCut(const std::map<std::array<int, 3>, int>& histogram, 
                 }
             }
         }
-        if (best < 0) break;
+        if (best < 0)
+            break;
         auto& colours = boxes[static_cast<size_t>(best)].colours;
         const auto ch = static_cast<size_t>(bestChannel);
-        std::sort(colours.begin(), colours.end(), [ch](const auto& a, const auto& b) { return a.first[ch] < b.first[ch]; });
+        std::sort(colours.begin(), colours.end(),
+                  [ch](const auto& a, const auto& b) { return a.first[ch] < b.first[ch]; });
         long total = 0;
-        for (const auto& entry : colours) total += entry.second;
+        for (const auto& entry : colours)
+            total += entry.second;
         long running = 0;
         size_t cut = 1;
         for (size_t i = 0; i + 1 < colours.size(); ++i) {
             running += colours[i].second;
             cut = i + 1;
-            if (running * 2 >= total) break;
+            if (running * 2 >= total)
+                break;
         }
         Box upper;
         upper.colours.assign(colours.begin() + static_cast<long>(cut), colours.end());
@@ -549,7 +639,8 @@ std::vector<Rgba> MedianCut(const std::map<std::array<int, 3>, int>& histogram, 
     return palette;
 }
 
-uint8_t Nearest(const std::vector<Rgba>& palette, const Rgba& c, size_t first) {
+uint8_t Nearest(const std::vector<Rgba>& palette, const Rgba& c, size_t first)
+{
     size_t best = first;
     long bestDistance = -1;
     for (size_t i = first; i < palette.size(); ++i) {
@@ -563,37 +654,46 @@ uint8_t Nearest(const std::vector<Rgba>& palette, const Rgba& c, size_t first) {
     return static_cast<uint8_t>(best);
 }
 
-DirectoryImage Icon256(const Image& image) {
+DirectoryImage Icon256(const Image& image)
+{
     std::map<std::array<int, 3>, int> histogram;
     for (const Rgba& p : image.pixels)
-        if (p.a >= 128) ++histogram[{p.r, p.g, p.b}];
+        if (p.a >= 128)
+            ++histogram[{p.r, p.g, p.b}];
     // Entry 0 stays black for the transparent pixels; the image's own colours get the other 255.
     std::vector<Rgba> palette{{0, 0, 0, 255}};
-    for (const Rgba& c : MedianCut(histogram, 255)) palette.push_back(c);
+    for (const Rgba& c : MedianCut(histogram, 255))
+        palette.push_back(c);
     palette.resize(256, Rgba{0, 0, 0, 255});
     std::vector<uint8_t> indices;
-    for (const Rgba& p : image.pixels) indices.push_back(p.a >= 128 ? Nearest(palette, p, 1) : 0);
+    for (const Rgba& p : image.pixels)
+        indices.push_back(p.a >= 128 ? Nearest(palette, p, 1) : 0);
     return {image.width, image.height, 0, 1, 8, EncodeDib(image, 8, palette, indices)};
 }
 
-DirectoryImage Icon32(const Image& image) { return {image.width, image.height, 0, 1, 32, EncodeDib(image, 32, {}, {})}; }
+DirectoryImage Icon32(const Image& image)
+{
+    return {image.width, image.height, 0, 1, 32, EncodeDib(image, 32, {}, {})};
+}
 
 // ---------------------------------------------------------------------------------------------
 // The pictures
 // ---------------------------------------------------------------------------------------------
 
-Image RenderPicture() {
+Image RenderPicture()
+{
     Scene scene;
     const Camera camera({0.35, 1.12, 4.6}, {0.0, 0.98, 0.0}, 33.0);
     return Render(scene, camera, 180, 135, 6, false, 20240501);
 }
 
-Image RenderIcon(int size) {
+Image RenderIcon(int size)
+{
     Scene scene;
     scene.floorVisible = false;
     scene.floorInReflections = false;
     scene.sunDir = Normalize({-0.5, 0.6, 0.62});  // from the front left, for a glint on the glass
-    scene.glassAbsorption = {0.25, 3.2, 2.9};      // deep red glass
+    scene.glassAbsorption = {0.25, 3.2, 2.9};     // deep red glass
     scene.plainGround = {0.22, 0.20, 0.20};
     scene.glint = 6.0;
     const Camera camera({0.0, 2.0, 6.0}, {0.0, 0.92, 0.0}, 21.0);
@@ -602,42 +702,22 @@ Image RenderIcon(int size) {
 
 // The hand: K outline, W white, g light grey shading, L/B/b the blue cuff in three shades.
 constexpr std::array<std::string_view, 32> kHandArt = {
-    "................................",
-    "...........KKKK.................",
-    "..........KWWWWK................",
-    "..........KWWWgK................",
-    "..........KWWWgK................",
-    "..........KWWWgK................",
-    "..........KWWWgK................",
-    "..........KWWWgK................",
-    "..........KWWWgKKKK.............",
-    "..........KWWWgKWWWKKKK.........",
-    "..........KWWWgKWWgKWWWKKK......",
-    "..........KWWWgKWWgKWWgKWWK.....",
-    "......KKK.KWWWWKWWgKWWgKWgK.....",
-    ".....KWWWKKWWWWKWWWKWWWKWgK.....",
-    ".....KWWWWKWWWWWKWWWKWWKWgK.....",
-    "......KWWWKWWWWWWWWWWWWWWgK.....",
-    "......KWWWWKWWWWWWWWWWWWWgK.....",
-    ".......KWWWWWWWWWWWWWWWWWgK.....",
-    ".......KWWWWWWWWWWWWWWWWWgK.....",
-    "........KWWWWWWWWWWWWWWWWgK.....",
-    "........KWWWWWWWWWWWWWWWgK......",
-    ".........KWWWWWWWWWWWWWWgK......",
-    ".........KWWWWWWWWWWWWWWgK......",
-    "..........KWWWWWWWWWWWWgK.......",
-    ".........KKKKKKKKKKKKKKKKK......",
-    ".........KLLLLLLLLLLLLLLLK......",
-    ".........KBBBBBBBBBBBBBBBK......",
-    ".........KBBBBBBBBBBBBBBBK......",
-    ".........KbbbbbbbbbbbbbbbK......",
-    ".........KKKKKKKKKKKKKKKKK......",
-    "................................",
-    "................................",
+    "................................", "...........KKKK.................", "..........KWWWWK................",
+    "..........KWWWgK................", "..........KWWWgK................", "..........KWWWgK................",
+    "..........KWWWgK................", "..........KWWWgK................", "..........KWWWgKKKK.............",
+    "..........KWWWgKWWWKKKK.........", "..........KWWWgKWWgKWWWKKK......", "..........KWWWgKWWgKWWgKWWK.....",
+    "......KKK.KWWWWKWWgKWWgKWgK.....", ".....KWWWKKWWWWKWWWKWWWKWgK.....", ".....KWWWWKWWWWWKWWWKWWKWgK.....",
+    "......KWWWKWWWWWWWWWWWWWWgK.....", "......KWWWWKWWWWWWWWWWWWWgK.....", ".......KWWWWWWWWWWWWWWWWWgK.....",
+    ".......KWWWWWWWWWWWWWWWWWgK.....", "........KWWWWWWWWWWWWWWWWgK.....", "........KWWWWWWWWWWWWWWWgK......",
+    ".........KWWWWWWWWWWWWWWgK......", ".........KWWWWWWWWWWWWWWgK......", "..........KWWWWWWWWWWWWgK.......",
+    ".........KKKKKKKKKKKKKKKKK......", ".........KLLLLLLLLLLLLLLLK......", ".........KBBBBBBBBBBBBBBBK......",
+    ".........KBBBBBBBBBBBBBBBK......", ".........KbbbbbbbbbbbbbbbK......", ".........KKKKKKKKKKKKKKKKK......",
+    "................................", "................................",
 };
 constexpr int kHotSpotX = 12, kHotSpotY = 1;
 
-std::vector<uint8_t> MakeHandCursor() {
+std::vector<uint8_t> MakeHandCursor()
+{
     // Sixteen palette entries; the ones not used stay black.
     std::vector<Rgba> palette(16, Rgba{0, 0, 0, 255});
     const std::string_view keys = ".KWgLBb";
@@ -653,18 +733,21 @@ std::vector<uint8_t> MakeHandCursor() {
     for (int y = 0; y < 32; ++y) {
         for (int x = 0; x < 32; ++x) {
             const size_t key = keys.find(kHandArt[static_cast<size_t>(y)][static_cast<size_t>(x)]);
-            if (key == std::string_view::npos) throw std::logic_error("unknown colour in the hand");
+            if (key == std::string_view::npos)
+                throw std::logic_error("unknown colour in the hand");
             indices.push_back(static_cast<uint8_t>(key));
             image.At(x, y) = key == 0 ? Rgba{0, 0, 0, 0} : palette[key];
         }
     }
-    if (kHandArt[kHotSpotY][kHotSpotX] == '.') throw std::logic_error("the hot spot must be on the hand");
+    if (kHandArt[kHotSpotY][kHotSpotX] == '.')
+        throw std::logic_error("the hot spot must be on the hand");
     return EncodeDirectory(2, {{32, 32, 16, kHotSpotX, kHotSpotY, EncodeDib(image, 4, palette, indices)}});
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc != 2) {
         std::cerr << "usage: render_resources OUTPUT_DIRECTORY\n";
         return 2;

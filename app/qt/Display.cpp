@@ -33,8 +33,7 @@ std::string ShellWord(const std::string& text)
 
 void PrintNoDisplay(const std::string& why)
 {
-    std::fprintf(stderr,
-                 "%s: %s; run it in a desktop session, or under a virtual X server: xvfb-run -a %s\n",
+    std::fprintf(stderr, "%s: %s; run it in a desktop session, or under a virtual X server: xvfb-run -a %s\n",
                  programName, why.c_str(), ShellWord(programName).c_str());
 }
 
@@ -77,7 +76,6 @@ void ReleaseHeld()
                      held.text.toLocal8Bit().constData());
     heldMessages.clear();
 }
-
 
 }  // namespace
 

@@ -79,8 +79,7 @@ QCursor LoadHandCursor()
 class QtCanvas : public ICanvas {
 public:
     QtCanvas(QPainter& painter, const QPixmap& picture, int dotsPerInch)
-        : painter_(painter),
-          picture_(picture),
+        : painter_(painter), picture_(picture),
           // No system colour index here: the desktop theme's highlight stands in for the lines'.
           lineColour_(QApplication::palette().color(QPalette::Active, QPalette::Highlight)),
           font_(QString::fromStdU16String(kLabelFontFace))
@@ -101,8 +100,9 @@ public:
         painter_.setClipRect(rect);
         painter_.setFont(font_);
         painter_.setPen(QColor::fromRgb(kLabelTextRgb));
-        painter_.drawText(rect, Qt::AlignTop | Qt::TextSingleLine | (align == TextAlign::Centre ? Qt::AlignHCenter : Qt::AlignLeft),
-                          QString::fromStdU16String(std::u16string(caption)));
+        painter_.drawText(
+            rect, Qt::AlignTop | Qt::TextSingleLine | (align == TextAlign::Centre ? Qt::AlignHCenter : Qt::AlignLeft),
+            QString::fromStdU16String(std::u16string(caption)));
         painter_.restore();
     }
 
@@ -115,11 +115,8 @@ private:
 }  // namespace
 
 MainWindow::MainWindow(frmMain& form, int dotsPerInch)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint),
-      form_(form),
-      dotsPerInch_(dotsPerInch),
-      picture_(LoadPicture()),
-      hand_(LoadHandCursor())
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), form_(form), dotsPerInch_(dotsPerInch),
+      picture_(LoadPicture()), hand_(LoadHandCursor())
 {
     setWindowTitle(QString::fromStdU16String(kProgramTitle));
     setFixedSize(FormWidthPixels(dotsPerInch_), FormHeightPixels(dotsPerInch_));

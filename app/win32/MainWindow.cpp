@@ -115,9 +115,9 @@ void MainWindow::LoadIconsAndCursors()
 {
     bigIcon_ = static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(IDI_TARNWICK), IMAGE_ICON,
                                              GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
-    smallIcon_ = static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(IDI_TARNWICK), IMAGE_ICON,
-                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
-                                               LR_SHARED));
+    smallIcon_ =
+        static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(IDI_TARNWICK), IMAGE_ICON,
+                                      GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     win32::ThrowLastErrorIf(bigIcon_ == nullptr || smallIcon_ == nullptr, "Cannot load the program's icon.",
                             ERROR_RESOURCE_DATA_NOT_FOUND);
     handCursor_ = LoadCursorA(instance_, MAKEINTRESOURCEA(IDC_HAND_CURSOR));
@@ -129,7 +129,7 @@ void MainWindow::LoadIconsAndCursors()
 void MainWindow::LoadPicture()
 {
     HRSRC resource = FindResourceA(instance_, MAKEINTRESOURCEA(IDR_PICTURE), MAKEINTRESOURCEA(10));  // RT_RCDATA
-    HGLOBAL loaded = resource != nullptr ? LoadResource(instance_, resource) : nullptr;  // not to be freed
+    HGLOBAL loaded = resource != nullptr ? LoadResource(instance_, resource) : nullptr;              // not to be freed
     const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
     DWORD size = resource != nullptr ? SizeofResource(instance_, resource) : 0;
     win32::ThrowLastErrorIf(bytes == nullptr || size == 0, "Cannot find the program's picture among its resources.",

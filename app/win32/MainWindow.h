@@ -54,7 +54,7 @@ private:
     win32::GdiObject<HBITMAP> picture_;
     SIZE pictureSize_{};
     bool releasingCapture_ = false;  // the window gives up the capture itself
-    std::exception_ptr failure_;  // a command's failure, waiting to be reported
+    std::exception_ptr failure_;     // a command's failure, waiting to be reported
     // Last, so that it is destroyed first: the messages of its end still find every other
     // member alive.
     win32::Window window_;

@@ -51,14 +51,14 @@ private:
     Handle handle_ = Traits::Empty();
 };
 
-template <class H, class Result, Result (WINAPI* CloseFunction)(H)>
+template <class H, class Result, Result(WINAPI* CloseFunction)(H)>
 struct NullEmptyTraits {
     using Handle = H;
     static Handle Empty() noexcept { return nullptr; }
     static Result Close(Handle handle) noexcept { return CloseFunction(handle); }
 };
 
-template <class H, class Result, Result (WINAPI* CloseFunction)(H)>
+template <class H, class Result, Result(WINAPI* CloseFunction)(H)>
 struct InvalidEmptyTraits {
     using Handle = H;
     static Handle Empty() noexcept { return INVALID_HANDLE_VALUE; }
@@ -135,8 +135,7 @@ private:
 class SelectedObject {
 public:
     SelectedObject(HDC dc, HGDIOBJ object) noexcept : dc_(dc), previous_(::SelectObject(dc, object)) {}
-    SelectedObject(SelectedObject&& other) noexcept
-        : dc_(other.dc_), previous_(std::exchange(other.previous_, nullptr))
+    SelectedObject(SelectedObject&& other) noexcept : dc_(other.dc_), previous_(std::exchange(other.previous_, nullptr))
     {
     }
     SelectedObject& operator=(SelectedObject&&) = delete;

@@ -34,8 +34,8 @@ int32_t Win32Registry::RegCreateKeyExA(uint32_t hKey, const std::string& subKey,
     }
     HKEY opened = nullptr;
     DWORD how = 0;
-    LSTATUS status = ::RegCreateKeyExA(RootHandle(hKey), subKey.c_str(), reserved, const_cast<char*>(className), options,
-                                       samDesired, securityAttributes != nullptr ? &security : nullptr,
+    LSTATUS status = ::RegCreateKeyExA(RootHandle(hKey), subKey.c_str(), reserved, const_cast<char*>(className),
+                                       options, samDesired, securityAttributes != nullptr ? &security : nullptr,
                                        result != nullptr ? &opened : nullptr, &how);
     if (result != nullptr)
         *result = reinterpret_cast<RegKey>(opened);
@@ -50,8 +50,8 @@ int32_t Win32Registry::RegSetValueExA(RegKey key, const std::string& valueName, 
     return ::RegSetValueExA(KeyHandle(key), valueName.c_str(), reserved, type, data, cbData);
 }
 
-int32_t Win32Registry::RegOpenKeyExA(uint32_t hKey, const std::string& subKey, uint32_t options,
-                                     uint32_t samDesired, RegKey* result)
+int32_t Win32Registry::RegOpenKeyExA(uint32_t hKey, const std::string& subKey, uint32_t options, uint32_t samDesired,
+                                     RegKey* result)
 {
     HKEY opened = nullptr;
     LSTATUS status =

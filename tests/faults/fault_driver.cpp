@@ -81,8 +81,8 @@ struct FaultKey {
 // Opens (creating) the fault key; prints the failure and returns false.
 bool Open(FaultKey& k)
 {
-    int32_t status = k.registry.RegCreateKeyExA(HKEY_CURRENT_USER_VALUE, kFaultKey, 0, nullptr, 0, kKeyAccess,
-                                                nullptr, &k.key, nullptr);
+    int32_t status = k.registry.RegCreateKeyExA(HKEY_CURRENT_USER_VALUE, kFaultKey, 0, nullptr, 0, kKeyAccess, nullptr,
+                                                &k.key, nullptr);
     if (status != kErrorSuccess) {
         std::fprintf(stderr, "RegCreateKeyExA: status %d: %s\n", status, k.registry.LastError().c_str());
         return false;
@@ -100,8 +100,8 @@ bool Check(FaultKey& k, int32_t status, const char* call, const std::string& nam
 
 bool SetDword(FaultKey& k, const std::string& name, uint32_t value)
 {
-    uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
-                        static_cast<uint8_t>(value >> 24)};
+    uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                        static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
     return Check(k, k.registry.RegSetValueExA(k.key, name, 0, kRegDword, bytes, 4), "RegSetValueExA", name);
 }
 
@@ -143,8 +143,8 @@ int Hammer(const fs::path& store, const std::string& id, double seconds, long ma
         if (!SetDword(k, ValueName(id, i), static_cast<uint32_t>(i)) ||
             !SetDword(k, "p" + id + "-last", static_cast<uint32_t>(i)))
             return 1;
-        if (i % 3 == 2 && !Check(k, k.registry.RegDeleteValueA(k.key, ValueName(id, i - 1)), "RegDeleteValueA",
-                                 ValueName(id, i - 1)))
+        if (i % 3 == 2 &&
+            !Check(k, k.registry.RegDeleteValueA(k.key, ValueName(id, i - 1)), "RegDeleteValueA", ValueName(id, i - 1)))
             return 1;
     }
     k.registry.RegCloseKey(k.key);
@@ -154,8 +154,9 @@ int Hammer(const fs::path& store, const std::string& id, double seconds, long ma
 
 StoredValue Dword(uint32_t value)
 {
-    return StoredValue{kRegDword, {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                                   static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)}};
+    return StoredValue{kRegDword,
+                       {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                        static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)}};
 }
 
 int Verify(const fs::path& store, const std::string& id, long count)

@@ -20,8 +20,7 @@ TempFolder::TempFolder()
 {
     static std::atomic<int> counter{0};
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    path_ = fs::temp_directory_path() /
-            ("tarnwick-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+    path_ = fs::temp_directory_path() / ("tarnwick-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
     fs::create_directories(path_);
 }
 
@@ -150,8 +149,8 @@ int32_t RecordingRegistry::RegCreateKeyExA(uint32_t hKey, const std::string& sub
 int32_t RecordingRegistry::RegSetValueExA(RegKey key, const std::string& valueName, uint32_t reserved, uint32_t type,
                                           const uint8_t* data, uint32_t cbData)
 {
-    if (int32_t status = Record("RegSetValueExA", valueName + " type=" + std::to_string(type) + " size=" +
-                                                       std::to_string(cbData)))
+    if (int32_t status =
+            Record("RegSetValueExA", valueName + " type=" + std::to_string(type) + " size=" + std::to_string(cbData)))
         return status;
     return inner_.RegSetValueExA(key, valueName, reserved, type, data, cbData);
 }
@@ -159,8 +158,7 @@ int32_t RecordingRegistry::RegSetValueExA(RegKey key, const std::string& valueNa
 int32_t RecordingRegistry::RegOpenKeyExA(uint32_t hKey, const std::string& subKey, uint32_t options,
                                          uint32_t samDesired, RegKey* result)
 {
-    if (int32_t status =
-            Record("RegOpenKeyExA", Hex(hKey) + " " + subKey + " access=" + Hex(samDesired)))
+    if (int32_t status = Record("RegOpenKeyExA", Hex(hKey) + " " + subKey + " access=" + Hex(samDesired)))
         return status;
     return inner_.RegOpenKeyExA(hKey, subKey, options, samDesired, result);
 }

@@ -68,8 +68,8 @@ public:
     std::string DescribeStatus(int32_t hr) override;
 
     std::vector<std::string> calls;
-    int32_t failCreate = 0;           // non-zero: creation fails with this HRESULT
-    std::string failCall;             // name of a call that answers failStatus (a success code too)
+    int32_t failCreate = 0;  // non-zero: creation fails with this HRESULT
+    std::string failCall;    // name of a call that answers failStatus (a success code too)
     int32_t failStatus = static_cast<int32_t>(0x80004001u);  // E_NOTIMPL
 };
 

@@ -21,14 +21,27 @@ std::vector<uint8_t> ReadHandCursor()
 {
     const std::string path = std::string(TARNWICK_SOURCE_DIR) + "/resources/hand.cur";
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot open " + path);
+    if (!in)
+        throw std::runtime_error("cannot open " + path);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-uint32_t Alpha(uint32_t argb) { return argb >> 24; }
-uint32_t Red(uint32_t argb) { return (argb >> 16) & 0xFF; }
-uint32_t Green(uint32_t argb) { return (argb >> 8) & 0xFF; }
-uint32_t Blue(uint32_t argb) { return argb & 0xFF; }
+uint32_t Alpha(uint32_t argb)
+{
+    return argb >> 24;
+}
+uint32_t Red(uint32_t argb)
+{
+    return (argb >> 16) & 0xFF;
+}
+uint32_t Green(uint32_t argb)
+{
+    return (argb >> 8) & 0xFF;
+}
+uint32_t Blue(uint32_t argb)
+{
+    return argb & 0xFF;
+}
 
 uint32_t PixelAt(const CursorImage& image, int x, int y)
 {
@@ -74,7 +87,8 @@ std::vector<uint8_t> Dib(const DibSpec& spec)
     Put32(out, 0);
     Put32(out, spec.coloursUsed);
     Put32(out, 0);
-    for (uint32_t c : spec.palette) Put32(out, c);
+    for (uint32_t c : spec.palette)
+        Put32(out, c);
     out.insert(out.end(), spec.rows.begin(), spec.rows.end());
     return out;
 }
@@ -134,7 +148,8 @@ TEST_F(HandCursor, Is32By32WithTheHotSpotOnTheFingertip)
 
 TEST_F(HandCursor, IsTransparentAroundTheHandWithABlueCuff)
 {
-    for (auto [x, y] : {std::pair{0, 0}, {31, 0}, {0, 31}, {31, 31}}) EXPECT_EQ(PixelAt(image_, x, y), 0u);
+    for (auto [x, y] : {std::pair{0, 0}, {31, 0}, {0, 31}, {31, 31}})
+        EXPECT_EQ(PixelAt(image_, x, y), 0u);
 
     int transparent = 0, blue = 0, white = 0, black = 0;
     for (uint32_t p : image_.argb) {
@@ -162,7 +177,7 @@ TEST(CursorFileDecoding, OneBitImageReadsRowsBottomUpWithPaddingAndMask)
     // 3 x 2: top row = colour 1, 0, 1; bottom row = 0, 1, 0; the mask hides the top right pixel.
     DibSpec spec{3, 4, 1, 0, 0, 1, {0x000000, 0x11AA33}, {}};
     spec.rows = {0x40, 0, 0, 0, /* bottom colour row */ 0xA0, 0, 0, 0, /* top colour row */
-                 0x00, 0, 0, 0, /* bottom mask row */ 0x20, 0, 0, 0 /* top mask row */};
+                 0x00, 0, 0, 0, /* bottom mask row */ 0x20,   0, 0, 0 /* top mask row */};
     const CursorImage image = ParseCursorFile(OneImageFile(Dib(spec), 2, 2, 1));
     ASSERT_EQ(image.width, 3);
     ASSERT_EQ(image.height, 2);
@@ -276,10 +291,10 @@ TEST(CursorFileRejects, ImpossibleOrUnsupportedImages)
     ExpectRejected(build(4, 7, 4));   // colour and mask rows must pair up
     ExpectRejected(build(4, 8, 2));   // bit depths outside 1, 4, 8, 24, 32
     ExpectRejected(build(4, 8, 16));
-    ExpectRejected(build(4, 8, 8, 1));        // RLE compression
-    ExpectRejected(build(4, 8, 4, 0, 2));     // planes other than 1
+    ExpectRejected(build(4, 8, 8, 1));         // RLE compression
+    ExpectRejected(build(4, 8, 4, 0, 2));      // planes other than 1
     ExpectRejected(build(4, 8, 4, 0, 1, 17));  // palette larger than the bit depth allows
-    ExpectRejected(build(128, 256, 8));       // larger than the data present
+    ExpectRejected(build(128, 256, 8));        // larger than the data present
 
     std::vector<uint8_t> header(40, 0);
     header[0] = 12;  // an old-style 12-byte header
@@ -328,7 +343,8 @@ TEST(CursorFileRejects, RandomDamageNeverYieldsAnInconsistentImage)
     // Pure noise with a plausible directory in front of it.
     for (int round = 0; round < 500; ++round) {
         std::vector<uint8_t> noise(22 + static_cast<size_t>(round), 0);
-        for (uint8_t& b : noise) b = static_cast<uint8_t>(value(random));
+        for (uint8_t& b : noise)
+            b = static_cast<uint8_t>(value(random));
         const std::vector<uint8_t> head = {0, 0, 2, 0, 1, 0};
         std::copy(head.begin(), head.end(), noise.begin());
         try {

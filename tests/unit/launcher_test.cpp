@@ -25,9 +25,9 @@ TEST(NumberText, SevenSignificantDigitsInPlainDecimal)
     EXPECT_EQ(SingleToText(12288.0f / 15.0f), u"819.2");
     EXPECT_EQ(SingleToText(0.0f), u"0");
     EXPECT_EQ(SingleToText(-2.5f), u"-2.5");
-    EXPECT_EQ(SingleToText(0.000125f), u"0.000125");                 // no exponent for small values
-    EXPECT_EQ(SingleToText(123456789.0f), u"123456800");             // nor for large ones
-    EXPECT_EQ(SingleToText(1.9999999f), u"2");                       // rounding carries into a new digit
+    EXPECT_EQ(SingleToText(0.000125f), u"0.000125");      // no exponent for small values
+    EXPECT_EQ(SingleToText(123456789.0f), u"123456800");  // nor for large ones
+    EXPECT_EQ(SingleToText(1.9999999f), u"2");            // rounding carries into a new digit
     EXPECT_EQ(SingleToText(12345678.0f), u"12345680");
     EXPECT_EQ(SingleToText(1.0f / 3.0f), u"0.3333333");
     EXPECT_EQ(SingleToText(1366.0f * 1440.0f / 144.0f / 15.0f), u"910.6667");
@@ -166,10 +166,10 @@ TEST(Layout, PaintFormDrawsEveryControlInOrder)
     } canvas;
     PaintForm(canvas, 96);
     EXPECT_EQ(canvas.calls, (std::vector<std::string>{
-                                "label 24,8-177,25 TARNWICK MENU left", "line 8,32-187,33",
-                                "picture 8,48-188,183", "line 8,192-187,193", "label 24,200-161,217 Run Tarnwick centred",
-                                "line 8,224-187,225", "label 16,232-169,249 Close Tarnwick centred",
-                                "line 8,256-187,257", "label 48,264-145,281 Support centred", "line 8,288-187,289"}));
+                                "label 24,8-177,25 TARNWICK MENU left", "line 8,32-187,33", "picture 8,48-188,183",
+                                "line 8,192-187,193", "label 24,200-161,217 Run Tarnwick centred", "line 8,224-187,225",
+                                "label 16,232-169,249 Close Tarnwick centred", "line 8,256-187,257",
+                                "label 48,264-145,281 Support centred", "line 8,288-187,289"}));
     RecordingCanvas large;
     PaintForm(large, 120);
     EXPECT_EQ(large.calls.front(), "label 30,10-221,31 TARNWICK MENU left");
@@ -179,8 +179,10 @@ TEST(Layout, PaintFormDrawsEveryControlInOrder)
 // A window over recording platform pieces and a stand-alone registry in a temporary folder.
 struct Window {
     explicit Window(std::optional<VersionRecord> version, int width = 1024, int height = 768, int dpi = 96)
-        : versionQuery(version), screen(width, height, dpi), registry(folder / "registry.reg"),
-          platform{versionQuery, screen, registry, shell, messageBox, end, folder.Path()}, form(platform)
+        : versionQuery(version), screen(width, height, dpi),
+          registry(folder / "registry.reg"), platform{versionQuery, screen, registry,     shell,
+                                                      messageBox,   end,    folder.Path()},
+          form(platform)
     {
         form.Load();
     }
@@ -242,9 +244,9 @@ TEST(Commands, CloseClearsTheWallpaperThenEndsAndTouchesNothingElse)
     Window window(VersionRecord{4, 10, 1});
     test::WriteBytes(window.folder / "2.htm", "older page");
     window.form.CloseCommand();
-    EXPECT_EQ(window.shell.calls, (std::vector<std::string>{"Create", "SetWallpaperOptions size=8 style=2 reserved=0",
-                                                            "SetWallpaper path= reserved=0", "ApplyChanges flags=7",
-                                                            "Release"}));
+    EXPECT_EQ(window.shell.calls,
+              (std::vector<std::string>{"Create", "SetWallpaperOptions size=8 style=2 reserved=0",
+                                        "SetWallpaper path= reserved=0", "ApplyChanges flags=7", "Release"}));
     EXPECT_EQ(window.end.ends, 1);
     EXPECT_EQ(test::ReadBytes(window.folder / "2.htm"), "older page");
     EXPECT_FALSE(std::filesystem::exists(window.folder / "registry.reg"));
@@ -333,9 +335,9 @@ TEST(Commands, EveryFailureIsReportedWithItsPlatformsNumber)
     EXPECT_EQ(other.Description(), "odd state");
     EXPECT_EQ(reportOf([] { throw 42; }).Number(), kErrorUnexpected);
 #ifdef _WIN32
-    EXPECT_EQ(kErrorOutOfMemory, 8u);           // ERROR_NOT_ENOUGH_MEMORY
-    EXPECT_EQ(kErrorBadData, 13u);              // ERROR_INVALID_DATA
-    EXPECT_EQ(kErrorUnexpected, 0x8000FFFFu);   // E_UNEXPECTED
+    EXPECT_EQ(kErrorOutOfMemory, 8u);          // ERROR_NOT_ENOUGH_MEMORY
+    EXPECT_EQ(kErrorBadData, 13u);             // ERROR_INVALID_DATA
+    EXPECT_EQ(kErrorUnexpected, 0x8000FFFFu);  // E_UNEXPECTED
 #else
     EXPECT_EQ(kErrorOutOfMemory, static_cast<uint32_t>(ENOMEM));
     EXPECT_EQ(kErrorBadData, static_cast<uint32_t>(EBADMSG));  // not 13, which is EACCES here

@@ -123,8 +123,12 @@ TEST(Substitution, EveryOffsetAndLengthAgreesWithThePlainRule)
         EXPECT_EQ(out, ones);
     }
     std::string out;
-    AppendSubstituted(out, "\x03" "806880?800600?008", "W", "H");
-    EXPECT_EQ(out, "\x03" "806880?WH?008");
+    AppendSubstituted(out,
+                      "\x03"
+                      "806880?800600?008",
+                      "W", "H");
+    EXPECT_EQ(out, "\x03"
+                   "806880?WH?008");
 }
 
 TEST(PageBytes, Layout)

@@ -13,29 +13,34 @@
 namespace tarnwick {
 namespace {
 
-StoredValue Bytes(uint32_t type, std::string_view bytes) {
+StoredValue Bytes(uint32_t type, std::string_view bytes)
+{
     return StoredValue{type, std::vector<uint8_t>(bytes.begin(), bytes.end())};
 }
 
-StoredValue Text(std::string_view text) {
+StoredValue Text(std::string_view text)
+{
     StoredValue v = Bytes(kRegSz, text);
     v.data.push_back(0);
     return v;
 }
 
-RegKeyNode& Key(RegModel& model, uint32_t root, std::vector<std::string> path) {
+RegKeyNode& Key(RegModel& model, uint32_t root, std::vector<std::string> path)
+{
     return *model.CreateKey(root, path).first;
 }
 
 // Parsing what was written gives the same tree, and writing that again gives the same text.
-void ExpectRoundTrip(const RegModel& model) {
+void ExpectRoundTrip(const RegModel& model)
+{
     const std::string text = SerializeRegFile(model);
     const RegModel again = ParseRegFile(text);
     EXPECT_TRUE(again == model) << text;
     EXPECT_EQ(SerializeRegFile(again), text);
 }
 
-std::string ParseError(std::string_view text, std::size_t& line) {
+std::string ParseError(std::string_view text, std::size_t& line)
+{
     try {
         ParseRegFile(text);
     } catch (const RegFileError& e) {
@@ -46,20 +51,23 @@ std::string ParseError(std::string_view text, std::size_t& line) {
     return "(accepted)";
 }
 
-std::vector<std::string> Lines(const std::string& text) {
+std::vector<std::string> Lines(const std::string& text)
+{
     std::vector<std::string> lines;
     std::size_t start = 0;
     while (start < text.size()) {
         const std::size_t end = text.find("\r\n", start);
         EXPECT_NE(end, std::string::npos) << "line without CR LF";
-        if (end == std::string::npos) break;
+        if (end == std::string::npos)
+            break;
         lines.push_back(text.substr(start, end - start));
         start = end + 2;
     }
     return lines;
 }
 
-TEST(RegFileWrite, ShortFormsEscapesAndLayout) {
+TEST(RegFileWrite, ShortFormsEscapesAndLayout)
+{
     RegModel model;
     RegKeyNode& app = Key(model, HKEY_CURRENT_USER_VALUE, {"Software", "Tarnwick"});
     app.SetValue("", Text("default"));
@@ -71,25 +79,25 @@ TEST(RegFileWrite, ShortFormsEscapesAndLayout) {
     Key(model, HKEY_LOCAL_MACHINE_VALUE, {"Empty"});
     Key(model, HKEY_CLASSES_ROOT_VALUE, {".twk"});
 
-    EXPECT_EQ(SerializeRegFile(model),
-              "REGEDIT4\r\n\r\n"
-              "[HKEY_CLASSES_ROOT]\r\n\r\n"
-              "[HKEY_CLASSES_ROOT\\.twk]\r\n\r\n"
-              "[HKEY_CURRENT_USER]\r\n\r\n"
-              "[HKEY_CURRENT_USER\\Software]\r\n\r\n"
-              "[HKEY_CURRENT_USER\\Software\\Tarnwick]\r\n"
-              "@=\"default\"\r\n"
-              "\"Path\"=\"C:\\\\Games \\\"best\\\"\"\r\n"
-              "\"Quote\\\"Back\\\\slash\"=\"\"\r\n"
-              "\"Count\"=dword:ab00001c\r\n"
-              "\"Blob\"=hex:1c,00,ff\r\n"
-              "\"Expand\"=hex(2):25,00\r\n\r\n"
-              "[HKEY_LOCAL_MACHINE]\r\n\r\n"
-              "[HKEY_LOCAL_MACHINE\\Empty]\r\n\r\n");
+    EXPECT_EQ(SerializeRegFile(model), "REGEDIT4\r\n\r\n"
+                                       "[HKEY_CLASSES_ROOT]\r\n\r\n"
+                                       "[HKEY_CLASSES_ROOT\\.twk]\r\n\r\n"
+                                       "[HKEY_CURRENT_USER]\r\n\r\n"
+                                       "[HKEY_CURRENT_USER\\Software]\r\n\r\n"
+                                       "[HKEY_CURRENT_USER\\Software\\Tarnwick]\r\n"
+                                       "@=\"default\"\r\n"
+                                       "\"Path\"=\"C:\\\\Games \\\"best\\\"\"\r\n"
+                                       "\"Quote\\\"Back\\\\slash\"=\"\"\r\n"
+                                       "\"Count\"=dword:ab00001c\r\n"
+                                       "\"Blob\"=hex:1c,00,ff\r\n"
+                                       "\"Expand\"=hex(2):25,00\r\n\r\n"
+                                       "[HKEY_LOCAL_MACHINE]\r\n\r\n"
+                                       "[HKEY_LOCAL_MACHINE\\Empty]\r\n\r\n");
     EXPECT_EQ(SerializeRegFile(RegModel()), "REGEDIT4\r\n\r\n");
 }
 
-TEST(RegFileWrite, KeysInInsertionOrderParentsFirst) {
+TEST(RegFileWrite, KeysInInsertionOrderParentsFirst)
+{
     RegModel model;
     Key(model, HKEY_CURRENT_USER_VALUE, {"Zeta", "Inner"});
     Key(model, HKEY_CURRENT_USER_VALUE, {"Alpha"});
@@ -98,7 +106,8 @@ TEST(RegFileWrite, KeysInInsertionOrderParentsFirst) {
     Key(model, HKEY_CURRENT_CONFIG_VALUE, {"Last"});
     std::vector<std::string> sections;
     for (const std::string& line : Lines(SerializeRegFile(model))) {
-        if (!line.empty() && line.front() == '[') sections.push_back(line);
+        if (!line.empty() && line.front() == '[')
+            sections.push_back(line);
     }
     EXPECT_EQ(sections, (std::vector<std::string>{
                             "[HKEY_CURRENT_USER]", "[HKEY_CURRENT_USER\\Zeta]", "[HKEY_CURRENT_USER\\Zeta\\Inner]",
@@ -106,9 +115,11 @@ TEST(RegFileWrite, KeysInInsertionOrderParentsFirst) {
                             "[HKEY_USERS\\S-1]", "[HKEY_CURRENT_CONFIG]", "[HKEY_CURRENT_CONFIG\\Last]"}));
 }
 
-TEST(RegFileWrite, EveryTypeAndOddDataRoundTrips) {
+TEST(RegFileWrite, EveryTypeAndOddDataRoundTrips)
+{
     std::string all;
-    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    for (int b = 0; b < 256; ++b)
+        all += static_cast<char>(b);
     RegModel model;
     RegKeyNode& key = Key(model, HKEY_CURRENT_USER_VALUE, {"Types"});
     key.SetValue("none-empty", Bytes(kRegNone, ""));
@@ -147,7 +158,8 @@ TEST(RegFileWrite, EveryTypeAndOddDataRoundTrips) {
     EXPECT_NE(text.find("@=hex:01\r\n"), std::string::npos);
 }
 
-TEST(RegFileWrite, LongHexWrapsLikeRegedit) {
+TEST(RegFileWrite, LongHexWrapsLikeRegedit)
+{
     RegModel model;
     RegKeyNode& key = Key(model, HKEY_CURRENT_USER_VALUE, {"Wrap"});
     key.SetValue("Data", Bytes(kRegBinary, std::string(100, '\xab')));
@@ -156,14 +168,17 @@ TEST(RegFileWrite, LongHexWrapsLikeRegedit) {
 
     const std::vector<std::string> lines = Lines(SerializeRegFile(model));
     std::size_t dataLine = 0;
-    while (dataLine < lines.size() && lines[dataLine].rfind("\"Data\"=hex:", 0) != 0) ++dataLine;
+    while (dataLine < lines.size() && lines[dataLine].rfind("\"Data\"=hex:", 0) != 0)
+        ++dataLine;
     ASSERT_LT(dataLine + 4, lines.size());
     // 22 bytes on the first line, 25 on each full continuation line, all within 80 columns.
-    EXPECT_EQ(lines[dataLine], "\"Data\"=hex:" + [] {
-        std::string s;
-        for (int i = 0; i < 22; ++i) s += "ab,";
-        return s + "\\";
-    }());
+    EXPECT_EQ(
+        lines[dataLine], "\"Data\"=hex:" + [] {
+            std::string s;
+            for (int i = 0; i < 22; ++i)
+                s += "ab,";
+            return s + "\\";
+        }());
     std::size_t bytes = 22;
     std::size_t i = dataLine + 1;
     for (; lines[i - 1].back() == '\\'; ++i) {
@@ -184,7 +199,8 @@ TEST(RegFileWrite, LongHexWrapsLikeRegedit) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), longLine), lines.end());
 }
 
-TEST(RegFileNames, CaseInsensitiveAndCasePreserving) {
+TEST(RegFileNames, CaseInsensitiveAndCasePreserving)
+{
     RegModel model;
     RegKeyNode& key = Key(model, HKEY_CURRENT_USER_VALUE, {"Software", "MixedCase"});
     EXPECT_EQ(model.CreateKey(HKEY_CURRENT_USER_VALUE, {"SOFTWARE", "mixedcase"}).first, &key);
@@ -221,7 +237,8 @@ TEST(RegFileNames, CaseInsensitiveAndCasePreserving) {
 }
 
 // The tree refuses what the file could not hold, so whatever it holds can be written and read back.
-TEST(RegFileNames, TreeRefusesNamesTheFileCannotHold) {
+TEST(RegFileNames, TreeRefusesNamesTheFileCannotHold)
+{
     RegModel model;
     RegKeyNode& root = *model.Root(HKEY_CURRENT_USER_VALUE);
     for (const std::string& bad : {std::string(), std::string("a\\b"), std::string("a\rb"), std::string("a\nb"),
@@ -239,23 +256,23 @@ TEST(RegFileNames, TreeRefusesNamesTheFileCannotHold) {
     EXPECT_EQ(model.CreateKey(0x80000004u, {"x"}).first, nullptr);
 }
 
-TEST(RegFileRead, AcceptsWhatPeopleWrite) {
-    const std::string input =
-        "REGEDIT4\n"
-        "; a comment\n"
-        "\n"
-        "  [HKEY_LOCAL_MACHINE\\Software\\Mine]   \n"
-        "\"Small\"=dword:1c\n"
-        "\"Upper\"=DWORD:ABCDEF01\n"
-        "\"Hex\" = hex:0A,b,\\\n"
-        "    FF\n"
-        "\"Typed\"=hex(B):\\\n"
-        "  01,02\n"
-        "\"\"=\"default via empty name\"\n"
-        "\"Dup\"=\"first\"\n"
-        "\"Dup\"=\"second\"\n"
-        "[HKEY_USERS\\.DEFAULT]\r\n"
-        "@=\"crlf\"\r\n";
+TEST(RegFileRead, AcceptsWhatPeopleWrite)
+{
+    const std::string input = "REGEDIT4\n"
+                              "; a comment\n"
+                              "\n"
+                              "  [HKEY_LOCAL_MACHINE\\Software\\Mine]   \n"
+                              "\"Small\"=dword:1c\n"
+                              "\"Upper\"=DWORD:ABCDEF01\n"
+                              "\"Hex\" = hex:0A,b,\\\n"
+                              "    FF\n"
+                              "\"Typed\"=hex(B):\\\n"
+                              "  01,02\n"
+                              "\"\"=\"default via empty name\"\n"
+                              "\"Dup\"=\"first\"\n"
+                              "\"Dup\"=\"second\"\n"
+                              "[HKEY_USERS\\.DEFAULT]\r\n"
+                              "@=\"crlf\"\r\n";
     const RegModel model = ParseRegFile(input);
     const RegKeyNode* mine = model.FindKey(HKEY_LOCAL_MACHINE_VALUE, {"Software", "Mine"});
     ASSERT_NE(mine, nullptr);
@@ -274,7 +291,8 @@ TEST(RegFileRead, AcceptsWhatPeopleWrite) {
     EXPECT_EQ(SerializeRegFile(ParseRegFile(once)), once);
 }
 
-TEST(RegFileRead, RejectsWhatItDoesNotUnderstand) {
+TEST(RegFileRead, RejectsWhatItDoesNotUnderstand)
+{
     const std::string head = "REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n";  // a bad 4th line follows
     struct Case {
         std::string text;
@@ -344,9 +362,11 @@ TEST(RegFileRead, RejectsWhatItDoesNotUnderstand) {
     }
 }
 
-TEST(RegFileRead, NestingLimit) {
+TEST(RegFileRead, NestingLimit)
+{
     std::string path = "HKEY_CURRENT_USER";
-    for (std::size_t i = 0; i < kMaxKeyDepth; ++i) path += "\\k";
+    for (std::size_t i = 0; i < kMaxKeyDepth; ++i)
+        path += "\\k";
     const RegModel deepest = ParseRegFile("REGEDIT4\n\n[" + path + "]\n");
     EXPECT_NE(deepest.FindKey(HKEY_CURRENT_USER_VALUE, std::vector<std::string>(kMaxKeyDepth, "K")), nullptr);
     ExpectRoundTrip(deepest);
@@ -357,7 +377,8 @@ TEST(RegFileRead, NestingLimit) {
 
 // Random trees survive writing and reading; random damage to a written file is either rejected
 // with RegFileError or read into a tree that is then a fixed point.
-TEST(RegFileRead, RandomTreesAndDamagedText) {
+TEST(RegFileRead, RandomTreesAndDamagedText)
+{
     std::mt19937 random(20240611);
     auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
     const std::string alphabet = "aAbB\xe9\xc9\\\"[]@=;,: \t-\x01\x7f\xff";
@@ -366,23 +387,27 @@ TEST(RegFileRead, RandomTreesAndDamagedText) {
         const int length = (key ? 1 : 0) + pick(6);
         for (int i = 0; i < length; ++i) {
             char c = alphabet[static_cast<std::size_t>(pick(static_cast<int>(alphabet.size())))];
-            if (key && c == '\\') c = '_';
+            if (key && c == '\\')
+                c = '_';
             s += c;
         }
         return s;
     };
-    const std::vector<uint32_t> types = {kRegNone, kRegSz, kRegSz, kRegExpandSz, kRegBinary, kRegDword, kRegMultiSz, 11};
+    const std::vector<uint32_t> types = {kRegNone,   kRegSz,    kRegSz,      kRegExpandSz,
+                                         kRegBinary, kRegDword, kRegMultiSz, 11};
     for (int round = 0; round < 200; ++round) {
         RegModel model;
         for (int k = 0; k < 6; ++k) {
             std::vector<std::string> path;
-            for (int depth = pick(4); depth >= 0; --depth) path.push_back(name(true));
+            for (int depth = pick(4); depth >= 0; --depth)
+                path.push_back(name(true));
             RegKeyNode& key = Key(model, RegModel::kRoots[static_cast<std::size_t>(pick(5))], path);
             for (int v = pick(5); v > 0; --v) {
                 StoredValue value{types[static_cast<std::size_t>(pick(static_cast<int>(types.size())))], {}};
                 for (int b = pick(3) == 0 ? pick(90) : pick(6); b > 0; --b)
                     value.data.push_back(static_cast<uint8_t>(pick(3) == 0 ? 0 : pick(256)));
-                if (value.type == kRegSz && pick(2) == 0) value.data.push_back(0);
+                if (value.type == kRegSz && pick(2) == 0)
+                    value.data.push_back(0);
                 key.SetValue(name(false), value);
             }
         }
@@ -392,9 +417,15 @@ TEST(RegFileRead, RandomTreesAndDamagedText) {
         for (int edits = 1 + pick(3); edits > 0; --edits) {
             const std::size_t at = static_cast<std::size_t>(pick(static_cast<int>(damaged.size())));
             switch (pick(3)) {
-                case 0: damaged.erase(at, 1); break;
-                case 1: damaged.insert(at, 1, alphabet[static_cast<std::size_t>(pick(static_cast<int>(alphabet.size())))]); break;
-                default: damaged.resize(at); break;
+            case 0:
+                damaged.erase(at, 1);
+                break;
+            case 1:
+                damaged.insert(at, 1, alphabet[static_cast<std::size_t>(pick(static_cast<int>(alphabet.size())))]);
+                break;
+            default:
+                damaged.resize(at);
+                break;
             }
         }
         try {

@@ -48,15 +48,15 @@ struct Step {
     uint32_t reserved = 0;
     uint32_t sam = kKeyAccess;
     bool nullDisposition = false;
-    std::string slot;     // Create/Open: where the new handle goes; Set/Delete/Close: the handle used
-    std::string path;     // Create/Open: the new key's path below the test key, as read back
+    std::string slot;               // Create/Open: where the new handle goes; Set/Delete/Close: the handle used
+    std::string path;               // Create/Open: the new key's path below the test key, as read back
     std::optional<RegKey> literal;  // Set/Delete/Close with this handle value instead of a slot
 
     // Set/Delete.
     std::string name;
     std::string readName;  // the name as read back, when it differs
     uint32_t type = kRegNone;
-    std::string buffer;    // the bytes handed over; cbData may count fewer
+    std::string buffer;  // the bytes handed over; cbData may count fewer
     std::optional<uint32_t> cbData;
     bool nullData = false;
 
@@ -72,17 +72,62 @@ struct Step {
     bool storedDiffers = false;
     std::optional<StoredValue> systemStored, storeStored;
 
-    Step&& Expect(int32_t status) && { expect = status; return std::move(*this); }
-    Step&& As(std::string s, std::string p) && { slot = std::move(s); path = std::move(p); return std::move(*this); }
-    Step&& Root(uint32_t r) && { root = r; return std::move(*this); }
-    Step&& Reserved(uint32_t r) && { reserved = r; return std::move(*this); }
-    Step&& Sam(uint32_t s) && { sam = s; return std::move(*this); }
-    Step&& NullDisposition() && { nullDisposition = true; return std::move(*this); }
-    Step&& NullData() && { nullData = true; return std::move(*this); }
-    Step&& Count(uint32_t n) && { cbData = n; return std::move(*this); }
-    Step&& ReadAs(std::string n) && { readName = std::move(n); return std::move(*this); }
-    Step&& Keys(std::vector<std::string> k) && { keys = std::move(k); return std::move(*this); }
-    Step&& Literal(RegKey k) && { literal = k; return std::move(*this); }
+    Step&& Expect(int32_t status) &&
+    {
+        expect = status;
+        return std::move(*this);
+    }
+    Step&& As(std::string s, std::string p) &&
+    {
+        slot = std::move(s);
+        path = std::move(p);
+        return std::move(*this);
+    }
+    Step&& Root(uint32_t r) &&
+    {
+        root = r;
+        return std::move(*this);
+    }
+    Step&& Reserved(uint32_t r) &&
+    {
+        reserved = r;
+        return std::move(*this);
+    }
+    Step&& Sam(uint32_t s) &&
+    {
+        sam = s;
+        return std::move(*this);
+    }
+    Step&& NullDisposition() &&
+    {
+        nullDisposition = true;
+        return std::move(*this);
+    }
+    Step&& NullData() &&
+    {
+        nullData = true;
+        return std::move(*this);
+    }
+    Step&& Count(uint32_t n) &&
+    {
+        cbData = n;
+        return std::move(*this);
+    }
+    Step&& ReadAs(std::string n) &&
+    {
+        readName = std::move(n);
+        return std::move(*this);
+    }
+    Step&& Keys(std::vector<std::string> k) &&
+    {
+        keys = std::move(k);
+        return std::move(*this);
+    }
+    Step&& Literal(RegKey k) &&
+    {
+        literal = k;
+        return std::move(*this);
+    }
     Step&& DispositionDiffers(uint32_t system, uint32_t store, const char* reason) &&
     {
         dispositions = {system, store};
@@ -167,7 +212,10 @@ Step Close(std::string what, std::string slot)
     return s;
 }
 
-std::string B(const char* bytes, std::size_t n) { return std::string(bytes, n); }
+std::string B(const char* bytes, std::size_t n)
+{
+    return std::string(bytes, n);
+}
 
 StoredValue Stored(uint32_t type, std::string bytes)
 {
@@ -229,8 +277,8 @@ std::vector<Step> Table()
     // An empty sub key opens the parent itself. Wine reports it as created; Windows documents
     // REG_CREATED_NEW_KEY as "the key did not exist and was created", so the store answers
     // REG_OPENED_EXISTING_KEY.
-    t.push_back(CreateUnder("empty sub key below an opened key", "T", "").As("E", "")
-                    .DispositionDiffers(1, 2, kCreatedWhy));
+    t.push_back(
+        CreateUnder("empty sub key below an opened key", "T", "").As("E", "").DispositionDiffers(1, 2, kCreatedWhy));
     t.push_back(Create("empty sub key below a root", "").DispositionDiffers(1, 2, kCreatedWhy));
     t.push_back(OpenUnder("open an empty sub key below an opened key", "T", "").As("E2", ""));
     t.push_back(Create("trailing backslash", "$\\Trail\\").As("TR", "Trail"));
@@ -239,9 +287,8 @@ std::vector<Step> Table()
     t.push_back(Open("open through doubled backslashes", "$\\\\Sub").As("D2", "Sub"));
     t.push_back(Create("leading backslash", "\\$\\Lead").Expect(kErrorBadPathname).Keys({"Lead"}));
     t.push_back(Open("open with a leading backslash", "\\$\\Sub").Expect(kErrorBadPathname));
-    t.push_back(CreateUnder("leading backslash below an opened key", "T", "\\Lead2")
-                    .Expect(kErrorBadPathname)
-                    .Keys({"Lead2"}));
+    t.push_back(
+        CreateUnder("leading backslash below an opened key", "T", "\\Lead2").Expect(kErrorBadPathname).Keys({"Lead2"}));
     t.push_back(Create("spaces and dots", "$\\With Spaces . and.dots").As("SP", "With Spaces . and.dots"));
     t.push_back(Create("a dot as a key name", "$\\.").As("DOT", "."));
     t.push_back(Create("two dots as a key name", "$\\..").As("DOTS", ".."));
@@ -255,7 +302,8 @@ std::vector<Step> Table()
     t.push_back(OpenUnder("open a 256-byte name", "T", k256).StoreAnswers(kErrorInvalidParameter, k256Why));
     // Wine converts an ANSI sub key into a buffer of 260 characters and answers ERROR_MORE_DATA
     // for a longer one; Windows documents no limit on the path, only on each name.
-    t.push_back(Create("a sub key path over 260 bytes", "$\\" + k255).Expect(234)
+    t.push_back(Create("a sub key path over 260 bytes", "$\\" + k255)
+                    .Expect(234)
                     .StoreAnswers(0, "Wine's 260-character limit on ANSI sub key paths"));
     // Windows documents that one call creates "up to 32 levels" but not what a deeper call
     // answers; Wine creates them all, and so does the store rather than guess a status.
@@ -277,14 +325,15 @@ std::vector<Step> Table()
     t.push_back(Open("open from HKEY_PERFORMANCE_DATA", "$\\Sub").Root(0x80000004u).Expect(kErrorInvalidHandle));
     // Wine still serves HKEY_DYN_DATA, which Windows lists for 95/98/Me only; the store knows the
     // five roots of the NT family. Opened, not created, so nothing is left there.
-    t.push_back(Open("open from HKEY_DYN_DATA", "$\\Sub").Root(0x80000006u).Expect(kErrorFileNotFound)
+    t.push_back(Open("open from HKEY_DYN_DATA", "$\\Sub")
+                    .Root(0x80000006u)
+                    .Expect(kErrorFileNotFound)
                     .StoreAnswers(kErrorInvalidHandle, "HKEY_DYN_DATA is a Windows 95/98/Me root"));
     t.push_back(Create("create below an unknown handle", "Child").Root(kUnknown).Expect(kErrorInvalidHandle));
     t.push_back(Create("reserved not 0", "$\\Reserved").Reserved(1).Expect(kErrorInvalidParameter).Keys({"Reserved"}));
     // Which fault wins when a call has two.
     t.push_back(Create("reserved and root 0", "$\\Reserved").Root(0).Reserved(1).Expect(kErrorInvalidParameter));
-    t.push_back(Create("reserved and a leading backslash", "\\$\\Reserved").Reserved(1)
-                    .Expect(kErrorInvalidParameter));
+    t.push_back(Create("reserved and a leading backslash", "\\$\\Reserved").Reserved(1).Expect(kErrorInvalidParameter));
     t.push_back(Create("root 0 and a leading backslash", "\\$\\Bad").Root(0).Expect(kErrorInvalidHandle));
     t.push_back(CreateUnder("a leading backslash and a 256-byte name", "T", "\\" + k256).Expect(kErrorBadPathname));
 
@@ -294,7 +343,8 @@ std::vector<Step> Table()
     // Wine takes a NUL that follows the data as the missing terminator (reading one byte past
     // cbData); Windows documents that cbData must count the terminator and says nothing of that
     // byte. The store keeps exactly cbData bytes and never reads past them.
-    t.push_back(Set("REG_SZ without terminator, next byte NUL", "S", "sz-open0", kRegSz, B("abc\0", 4)).Count(3)
+    t.push_back(Set("REG_SZ without terminator, next byte NUL", "S", "sz-open0", kRegSz, B("abc\0", 4))
+                    .Count(3)
                     .StoredDiffers(Stored(kRegSz, B("abc\0", 4)), Stored(kRegSz, "abc"),
                                    "Wine adds a terminator it finds past cbData"));
     t.push_back(Set("REG_SZ zero-length", "S", "sz-empty", kRegSz, ""));
@@ -305,8 +355,8 @@ std::vector<Step> Table()
     t.push_back(Set("REG_EXPAND_SZ without terminator", "S", "expand-open", kRegExpandSz, "%T%X").Count(3));
     t.push_back(Set("REG_EXPAND_SZ zero-length", "S", "expand-empty", kRegExpandSz, ""));
     t.push_back(Set("REG_MULTI_SZ with terminators", "S", "multi", kRegMultiSz, B("a\0bc\0\0", 6)));
-    t.push_back(Set("REG_MULTI_SZ without the final terminator", "S", "multi-open", kRegMultiSz, B("a\0bcX", 5))
-                    .Count(4));
+    t.push_back(
+        Set("REG_MULTI_SZ without the final terminator", "S", "multi-open", kRegMultiSz, B("a\0bcX", 5)).Count(4));
     t.push_back(Set("REG_MULTI_SZ without any terminator", "S", "multi-bare", kRegMultiSz, "abX").Count(2));
     t.push_back(Set("REG_MULTI_SZ zero-length", "S", "multi-empty", kRegMultiSz, ""));
     t.push_back(Set("REG_DWORD of 4 bytes", "S", "dword", kRegDword, B("\x1c\0\0\x80", 4)));
@@ -336,13 +386,19 @@ std::vector<Step> Table()
     t.push_back(Set("value name of 16384 bytes", "S", w16384, kRegSz, B("long\0", 5)).Expect(kErrorInvalidParameter));
     // Windows documents null data with a size as invalid without naming a status: Wine answers
     // ERROR_NOACCESS from reading through the pointer, the store refuses before reading.
-    t.push_back(Set("null data with a size", "S", "null", kRegBinary, "").NullData().Count(4).Expect(998)
+    t.push_back(Set("null data with a size", "S", "null", kRegBinary, "")
+                    .NullData()
+                    .Count(4)
+                    .Expect(998)
                     .StoreAnswers(kErrorInvalidParameter, "null data with a size: Windows names no status"));
     // Wine ignores a nonzero reserved argument and stores the value; the store refuses the call.
-    t.push_back(Set("reserved not 0", "S", "reserved", kRegBinary, "r").Reserved(1)
+    t.push_back(Set("reserved not 0", "S", "reserved", kRegBinary, "r")
+                    .Reserved(1)
                     .StoreAnswers(kErrorInvalidParameter, kReservedWhy)
                     .StoredDiffers(Stored(kRegBinary, "r"), std::nullopt, kReservedWhy));
-    t.push_back(Set("unknown handle and reserved not 0", "", "v", kRegSz, text).Literal(kUnknown).Reserved(1)
+    t.push_back(Set("unknown handle and reserved not 0", "", "v", kRegSz, text)
+                    .Literal(kUnknown)
+                    .Reserved(1)
                     .Expect(kErrorInvalidHandle));
 
     // ---- deleting ----
@@ -360,9 +416,10 @@ std::vector<Step> Table()
     t.push_back(Set("set through a read-only handle", "R", "denied", kRegSz, text).Expect(kErrorAccessDenied));
     t.push_back(Delete("delete through a read-only handle", "R", "dword").Expect(kErrorAccessDenied));
     t.push_back(Delete("delete a missing value through a read-only handle", "R", "never").Expect(kErrorAccessDenied));
-    t.push_back(Set("read-only handle and a 16384-byte name", "R", w16384, kRegSz, text)
-                    .Expect(kErrorInvalidParameter));
-    t.push_back(Set("read-only handle and reserved not 0", "R", "reserved2", kRegSz, text).Reserved(1)
+    t.push_back(
+        Set("read-only handle and a 16384-byte name", "R", w16384, kRegSz, text).Expect(kErrorInvalidParameter));
+    t.push_back(Set("read-only handle and reserved not 0", "R", "reserved2", kRegSz, text)
+                    .Reserved(1)
                     .Expect(kErrorAccessDenied)
                     .StoreAnswers(kErrorInvalidParameter, kReservedWhy));
     t.push_back(Create("create with no rights", "$\\Sub").Sam(0).As("Z", "Sub"));
@@ -379,8 +436,8 @@ std::vector<Step> Table()
     // ---- handles ----
     t.push_back(Set("set through handle 0", "", "v", kRegSz, text).Literal(0).Expect(kErrorInvalidHandle));
     t.push_back(Delete("delete through handle 0", "", "v").Literal(0).Expect(kErrorInvalidHandle));
-    t.push_back(Set("set through an unknown handle", "", "v", kRegSz, text).Literal(kUnknown)
-                    .Expect(kErrorInvalidHandle));
+    t.push_back(
+        Set("set through an unknown handle", "", "v", kRegSz, text).Literal(kUnknown).Expect(kErrorInvalidHandle));
     t.push_back(Close("close an unknown handle", "").Literal(kUnknown).Expect(kErrorInvalidHandle));
     t.push_back(Close("close the predefined root", "").Literal(RootAsHandle(HKCU)));
     t.push_back(Close("close a handle", "S2"));
@@ -388,8 +445,8 @@ std::vector<Step> Table()
     t.push_back(Set("set through the closed handle", "S2", "v", kRegSz, text).Expect(kErrorInvalidHandle));
     t.push_back(Delete("delete through the closed handle", "S2", "dword").Expect(kErrorInvalidHandle));
     t.push_back(Close("close it again", "S2").Expect(kErrorInvalidHandle));
-    t.push_back(CreateUnder("create below the closed handle", "S2", "Child").Expect(kErrorInvalidHandle)
-                    .Keys({"Sub\\Child"}));
+    t.push_back(
+        CreateUnder("create below the closed handle", "S2", "Child").Expect(kErrorInvalidHandle).Keys({"Sub\\Child"}));
     t.push_back(OpenUnder("open below the closed handle", "S2", "").Expect(kErrorInvalidHandle));
     t.push_back(Set("the other handles of that key still work", "S3", "after", kRegDword, B("\2\0\0\0", 4)));
     return t;

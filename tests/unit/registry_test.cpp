@@ -213,7 +213,8 @@ TEST_P(RegistryClass, TextKeepsItsBytesAndItsTerminatorAndTheFlagPicksTheType)
 TEST_P(RegistryClass, ByteArraysAreWrittenWholeAsBinary)
 {
     Bytes shellState{0x1C, 0, 0, 0, 0x63, 0x08, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x01, 0, 0, 0, 0x0A, 0, 0, 0};
-    EXPECT_TRUE(registry->SetRegistryValue(HKEY_CURRENT_USER_VALUE, wkey, u"ShellState", TypedValue::Bytes(shellState)));
+    EXPECT_TRUE(
+        registry->SetRegistryValue(HKEY_CURRENT_USER_VALUE, wkey, u"ShellState", TypedValue::Bytes(shellState)));
     EXPECT_EQ(Stored("ShellState"), (StoredValue{kRegBinary, shellState}));
     EXPECT_EQ(counting->lastCount, 28u);
 
@@ -223,9 +224,9 @@ TEST_P(RegistryClass, ByteArraysAreWrittenWholeAsBinary)
 
 TEST_P(RegistryClass, OtherTypesWriteNothingCreateNothingAndAnswerFalse)
 {
-    for (const TypedValue& value : {TypedValue(), TypedValue::Null(), TypedValue::Boolean(true),
-                                    TypedValue::Single(1.5f), TypedValue::Double(2.5), TypedValue::Date(45000.0),
-                                    TypedValue::Currency(10000), TypedValue::Object()}) {
+    for (const TypedValue& value :
+         {TypedValue(), TypedValue::Null(), TypedValue::Boolean(true), TypedValue::Single(1.5f),
+          TypedValue::Double(2.5), TypedValue::Date(45000.0), TypedValue::Currency(10000), TypedValue::Object()}) {
         EXPECT_FALSE(registry->SetRegistryValue(HKEY_CURRENT_USER_VALUE, wkey, u"v", value));
     }
     EXPECT_EQ(counting->creates, 0);
@@ -272,11 +273,11 @@ TEST_P(RegistryClass, AFailedCloseFailsTheDeleteButNotTheWrite)
 TEST_P(RegistryClass, DeleteAnswersForMissingKeysMissingValuesAndPresentValues)
 {
     EXPECT_FALSE(registry->DeleteRegistryValueOrKey(HKEY_CURRENT_USER_VALUE, wkey, u"v"));  // missing key
-    EXPECT_FALSE(backend->KeyExists(key));                                                 // and not created
+    EXPECT_FALSE(backend->KeyExists(key));                                                  // and not created
 
     ASSERT_TRUE(registry->SetRegistryValue(HKEY_CURRENT_USER_VALUE, wkey, u"v", TypedValue::Long(1)));
     EXPECT_FALSE(registry->DeleteRegistryValueOrKey(HKEY_CURRENT_USER_VALUE, wkey, u"other"));  // missing value
-    EXPECT_EQ(counting->open, 0);                                                              // key was closed
+    EXPECT_EQ(counting->open, 0);                                                               // key was closed
 
     EXPECT_TRUE(registry->DeleteRegistryValueOrKey(HKEY_CURRENT_USER_VALUE, wkey, u"V"));  // names ignore case
     EXPECT_FALSE(backend->Query(key, "v"));

@@ -40,13 +40,17 @@ private:
 struct RunFixture {
     explicit RunFixture(std::optional<VersionRecord> version, int width = 1024, int height = 768, int dpi = 96)
         : versionQuery(version), screen(width, height, dpi), registry(folder / "registry.reg"), recording(registry),
-          shell(folder / "2.htm", registry),
-          platform{versionQuery, screen, recording, shell, messageBox, end, folder.Path()}, form(platform)
+          shell(folder / "2.htm", registry), platform{versionQuery, screen, recording,    shell,
+                                                      messageBox,   end,    folder.Path()},
+          form(platform)
     {
         form.Load();
     }
 
-    std::optional<StoredValue> ShellState() { return registry.QueryValue(HKEY_CURRENT_USER_VALUE, kExplorer, "ShellState"); }
+    std::optional<StoredValue> ShellState()
+    {
+        return registry.QueryValue(HKEY_CURRENT_USER_VALUE, kExplorer, "ShellState");
+    }
 
     std::string WallpaperPath() const { return (folder.Path() / "2.htm").string(); }
 
@@ -89,10 +93,9 @@ TEST(RunCommand, OnTheWindows95FamilyThePageThenShellStateThenTheWallpaper)
         EXPECT_EQ(run.shell.pageAtCreate, page);  // the page existed before the shell was asked
         ASSERT_TRUE(run.shell.shellStateAtCreate);
         EXPECT_EQ(*run.shell.shellStateAtCreate, (StoredValue{kRegBinary, kShellState}));
-        EXPECT_EQ(run.shell.calls,
-                  (std::vector<std::string>{"Create", "SetWallpaperOptions size=8 style=2 reserved=0",
-                                            "SetWallpaper path=" + run.WallpaperPath() + " reserved=0",
-                                            "ApplyChanges flags=7", "Release"}));
+        EXPECT_EQ(run.shell.calls, (std::vector<std::string>{"Create", "SetWallpaperOptions size=8 style=2 reserved=0",
+                                                             "SetWallpaper path=" + run.WallpaperPath() + " reserved=0",
+                                                             "ApplyChanges flags=7", "Release"}));
         EXPECT_EQ(run.end.ends, 1);
         EXPECT_TRUE(run.form.Registry);
     }
@@ -125,9 +128,9 @@ TEST(RunCommand, ShellStateIsDeletedThenWrittenEachThroughAKeyOfItsOwn)
 
 TEST(RunCommand, OtherSystemsLeaveTheRegistryAlone)
 {
-    for (std::optional<VersionRecord> version : {std::optional<VersionRecord>{VersionRecord{5, 1, 2}},
-                                                 std::optional<VersionRecord>{VersionRecord{4, 0, 2}},
-                                                 std::optional<VersionRecord>{}}) {
+    for (std::optional<VersionRecord> version :
+         {std::optional<VersionRecord>{VersionRecord{5, 1, 2}}, std::optional<VersionRecord>{VersionRecord{4, 0, 2}},
+          std::optional<VersionRecord>{}}) {
         RunFixture run(version);
         test::WriteBytes(run.folder / "1.htm", "x=800\r\n");
         run.form.RunCommand();

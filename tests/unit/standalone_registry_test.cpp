@@ -38,39 +38,46 @@ constexpr uint32_t HKCU = HKEY_CURRENT_USER_VALUE;
 constexpr uint32_t kKeyRead = 0x20019;
 constexpr uint32_t kKeyWrite = 0x20006;
 
-std::string ReadFile(const fs::path& path) {
+std::string ReadFile(const fs::path& path)
+{
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void WriteFile(const fs::path& path, const std::string& bytes) {
+void WriteFile(const fs::path& path, const std::string& bytes)
+{
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
 }
 
-std::vector<std::string> Entries(const fs::path& folder) {
+std::vector<std::string> Entries(const fs::path& folder)
+{
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
 
-StoredValue Bytes(uint32_t type, std::string_view bytes) {
+StoredValue Bytes(uint32_t type, std::string_view bytes)
+{
     return StoredValue{type, std::vector<uint8_t>(bytes.begin(), bytes.end())};
 }
 
 class StandaloneRegistryTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         static std::atomic<int> counter{0};
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = fs::temp_directory_path() /
-                  ("tarnwick-registry-" + std::string(info->name()) + "-" + std::to_string(std::random_device{}()) +
-                   "-" + std::to_string(counter++));
+        folder_ =
+            fs::temp_directory_path() / ("tarnwick-registry-" + std::string(info->name()) + "-" +
+                                         std::to_string(std::random_device{}()) + "-" + std::to_string(counter++));
         fs::remove_all(folder_);
         store_ = folder_ / "config" / "registry.reg";
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         std::error_code ec;
 #ifndef _WIN32
         if (fs::exists(folder_ / "config", ec))
@@ -80,28 +87,34 @@ protected:
     }
 
     // Writes the store directly (creating its folder).
-    void WriteStore(const std::string& text) {
+    void WriteStore(const std::string& text)
+    {
         fs::create_directories(store_.parent_path());
         WriteFile(store_, text);
     }
 
     static int32_t Create(StandaloneRegistry& reg, uint32_t root, const std::string& path, RegKey* key,
-                          uint32_t* disposition = nullptr, uint32_t sam = kKeyAccess) {
+                          uint32_t* disposition = nullptr, uint32_t sam = kKeyAccess)
+    {
         return reg.RegCreateKeyExA(root, path, 0, nullptr, 0, sam, nullptr, key, disposition);
     }
     static int32_t Open(StandaloneRegistry& reg, uint32_t root, const std::string& path, RegKey* key,
-                        uint32_t sam = kKeyAccess) {
+                        uint32_t sam = kKeyAccess)
+    {
         return reg.RegOpenKeyExA(root, path, 0, sam, key);
     }
-    static int32_t Set(StandaloneRegistry& reg, RegKey key, const std::string& name, const StoredValue& value) {
+    static int32_t Set(StandaloneRegistry& reg, RegKey key, const std::string& name, const StoredValue& value)
+    {
         return reg.RegSetValueExA(key, name, 0, value.type, value.data.data(),
                                   static_cast<uint32_t>(value.data.size()));
     }
-    static int32_t SetText(StandaloneRegistry& reg, RegKey key, const std::string& name, const std::string& text) {
+    static int32_t SetText(StandaloneRegistry& reg, RegKey key, const std::string& name, const std::string& text)
+    {
         return reg.RegSetValueExA(key, name, 0, kRegSz, reinterpret_cast<const uint8_t*>(text.c_str()),
                                   static_cast<uint32_t>(text.size() + 1));
     }
-    static StoredValue Text(const std::string& text) {
+    static StoredValue Text(const std::string& text)
+    {
         StoredValue v = Bytes(kRegSz, text);
         v.data.push_back(0);
         return v;
@@ -111,7 +124,8 @@ protected:
     fs::path store_;
 };
 
-TEST_F(StandaloneRegistryTest, CreateOpenAndDisposition) {
+TEST_F(StandaloneRegistryTest, CreateOpenAndDisposition)
+{
     StandaloneRegistry reg(store_);
     RegKey key = 0;
     uint32_t disposition = 0;
@@ -155,10 +169,12 @@ TEST_F(StandaloneRegistryTest, CreateOpenAndDisposition) {
     EXPECT_TRUE(reg.KeyExists(HKCU, "Cut"));
     EXPECT_FALSE(reg.KeyExists(HKCU, "Cut\\Away"));
 
-    for (RegKey k : {key, again, parent, child, reopened}) EXPECT_EQ(reg.RegCloseKey(k), 0);
+    for (RegKey k : {key, again, parent, child, reopened})
+        EXPECT_EQ(reg.RegCloseKey(k), 0);
 }
 
-TEST_F(StandaloneRegistryTest, ParameterAndHandleStatuses) {
+TEST_F(StandaloneRegistryTest, ParameterAndHandleStatuses)
+{
     StandaloneRegistry reg(store_);
     RegKey key = 0;
     uint32_t disposition = 0;
@@ -182,7 +198,8 @@ TEST_F(StandaloneRegistryTest, ParameterAndHandleStatuses) {
     EXPECT_EQ(Create(reg, HKCU, std::string(256, 'k'), &other), kErrorInvalidParameter);
     EXPECT_EQ(Create(reg, HKCU, std::string(255, 'k'), &other), 0);
     std::string deep;
-    for (std::size_t i = 0; i < kMaxKeyDepth; ++i) deep += "d\\";
+    for (std::size_t i = 0; i < kMaxKeyDepth; ++i)
+        deep += "d\\";
     EXPECT_EQ(Create(reg, HKCU, deep + "d", &other), kErrorInvalidParameter);
     EXPECT_FALSE(reg.KeyExists(HKCU, "Bad\rName"));
 
@@ -213,7 +230,8 @@ TEST_F(StandaloneRegistryTest, ParameterAndHandleStatuses) {
     EXPECT_EQ(reg.RegDeleteValueA(key, "never set"), kErrorFileNotFound);
 }
 
-TEST_F(StandaloneRegistryTest, AccessRightsOfTheHandle) {
+TEST_F(StandaloneRegistryTest, AccessRightsOfTheHandle)
+{
     StandaloneRegistry reg(store_);
     RegKey full = 0, readOnly = 0, writeOnly = 0, created = 0;
     ASSERT_EQ(Create(reg, HKCU, "Rights", &full), 0);
@@ -228,12 +246,14 @@ TEST_F(StandaloneRegistryTest, AccessRightsOfTheHandle) {
     EXPECT_EQ(reg.QueryValue(HKCU, "Rights", "v"), Text("z"));
 }
 
-TEST_F(StandaloneRegistryTest, ValuesKeepTypeBytesAndNameSpelling) {
+TEST_F(StandaloneRegistryTest, ValuesKeepTypeBytesAndNameSpelling)
+{
     StandaloneRegistry reg(store_);
     RegKey key = 0;
     ASSERT_EQ(Create(reg, HKCU, "Software\\Values", &key), 0);
     std::string all;
-    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    for (int b = 0; b < 256; ++b)
+        all += static_cast<char>(b);
     const std::vector<std::pair<std::string, StoredValue>> values = {
         {"", Text("default")},
         {"Text", Text("C:\\Path \"quoted\"")},
@@ -247,9 +267,11 @@ TEST_F(StandaloneRegistryTest, ValuesKeepTypeBytesAndNameSpelling) {
         {"None", Bytes(kRegNone, "")},
         {"Qword", Bytes(11, std::string("\1\0\0\0\0\0\0\0", 8))},
     };
-    for (const auto& [name, value] : values) ASSERT_EQ(Set(reg, key, name, value), 0) << name;
+    for (const auto& [name, value] : values)
+        ASSERT_EQ(Set(reg, key, name, value), 0) << name;
     StandaloneRegistry fresh(store_);
-    for (const auto& [name, value] : values) EXPECT_EQ(fresh.QueryValue(HKCU, "software\\values", name), value) << name;
+    for (const auto& [name, value] : values)
+        EXPECT_EQ(fresh.QueryValue(HKCU, "software\\values", name), value) << name;
 
     // Case-insensitive names keep the first spelling.
     ASSERT_EQ(SetText(reg, key, "TEXT", "replaced"), 0);
@@ -269,7 +291,8 @@ TEST_F(StandaloneRegistryTest, ValuesKeepTypeBytesAndNameSpelling) {
     EXPECT_EQ(reg.QueryValue(0x12345u, "Software\\Values", "Text"), std::nullopt);
 }
 
-TEST_F(StandaloneRegistryTest, PersistsAcrossObjectsAndReadsOtherWriters) {
+TEST_F(StandaloneRegistryTest, PersistsAcrossObjectsAndReadsOtherWriters)
+{
     {
         StandaloneRegistry first(store_);
         RegKey key = 0;
@@ -306,7 +329,8 @@ TEST_F(StandaloneRegistryTest, PersistsAcrossObjectsAndReadsOtherWriters) {
     EXPECT_EQ(second.RegCloseKey(secondKey), 0);
 }
 
-TEST_F(StandaloneRegistryTest, WritesNothingWhenNothingChanges) {
+TEST_F(StandaloneRegistryTest, WritesNothingWhenNothingChanges)
+{
     StandaloneRegistry reg(store_);
     RegKey key = 0;
     // No store yet: operations that change nothing do not even create the folder.
@@ -339,7 +363,8 @@ TEST_F(StandaloneRegistryTest, WritesNothingWhenNothingChanges) {
     EXPECT_EQ(Entries(store_.parent_path()), (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
 }
 
-TEST_F(StandaloneRegistryTest, DamagedStoreIsReportedAndNeverOverwritten) {
+TEST_F(StandaloneRegistryTest, DamagedStoreIsReportedAndNeverOverwritten)
+{
     std::string valid;
     {
         StandaloneRegistry writer(store_);
@@ -389,7 +414,8 @@ TEST_F(StandaloneRegistryTest, DamagedStoreIsReportedAndNeverOverwritten) {
     EXPECT_EQ(reg.QueryValue(HKCU, "Software\\Kept", "Blob"), Bytes(kRegBinary, std::string(200, '\x5a')));
 }
 
-TEST_F(StandaloneRegistryTest, UnwritableStoreReportsAndLeavesNoTemporaryFile) {
+TEST_F(StandaloneRegistryTest, UnwritableStoreReportsAndLeavesNoTemporaryFile)
+{
     // The store's folder cannot be made because a file is in the way.
     fs::create_directories(folder_);
     WriteFile(folder_ / "config", "not a folder");
@@ -418,7 +444,8 @@ TEST_F(StandaloneRegistryTest, UnwritableStoreReportsAndLeavesNoTemporaryFile) {
         setrlimit(RLIMIT_FSIZE, &limit);
         StandaloneRegistry limited(store_);
         RegKey k = 0;
-        if (Create(limited, HKCU, "Software", &k) != 0) _exit(2);
+        if (Create(limited, HKCU, "Software", &k) != 0)
+            _exit(2);
         const int32_t result = Set(limited, k, "big", Bytes(kRegBinary, std::string(5000, 'x')));
         _exit(result == 223 ? 0 : 1);  // ERROR_FILE_TOO_LARGE
     }
@@ -442,7 +469,8 @@ TEST_F(StandaloneRegistryTest, UnwritableStoreReportsAndLeavesNoTemporaryFile) {
 #endif
 }
 
-TEST_F(StandaloneRegistryTest, ASaveRemovesKilledWritersFilesAndKeepsTheStoresPermissions) {
+TEST_F(StandaloneRegistryTest, ASaveRemovesKilledWritersFilesAndKeepsTheStoresPermissions)
+{
     StandaloneRegistry reg(store_);
     RegKey key = 0;
     ASSERT_EQ(Create(reg, HKCU, "Software", &key), 0);
@@ -484,14 +512,17 @@ TEST(StandaloneRegistryPath, AFolderNamedInAnotherEncodingServes)
 
 // The 32-bit Windows build's thread model has no std::thread.
 #ifdef _GLIBCXX_HAS_GTHREADS
-TEST_F(StandaloneRegistryTest, ObjectsInThreadsLoseNoUpdate) {
+TEST_F(StandaloneRegistryTest, ObjectsInThreadsLoseNoUpdate)
+{
     constexpr int kRounds = 25;
     auto work = [this](const std::string& prefix, int32_t& failures) {
         StandaloneRegistry reg(store_);
         RegKey key = 0;
-        if (Create(reg, HKCU, "Software\\Busy", &key) != 0) ++failures;
+        if (Create(reg, HKCU, "Software\\Busy", &key) != 0)
+            ++failures;
         for (int i = 0; i < kRounds; ++i) {
-            if (SetText(reg, key, prefix + std::to_string(i), prefix) != 0) ++failures;
+            if (SetText(reg, key, prefix + std::to_string(i), prefix) != 0)
+                ++failures;
         }
     };
     int32_t failuresA = 0, failuresB = 0;
@@ -509,24 +540,29 @@ TEST_F(StandaloneRegistryTest, ObjectsInThreadsLoseNoUpdate) {
 #endif
 
 #ifndef _WIN32
-TEST_F(StandaloneRegistryTest, TwoProcessesLoseNoUpdate) {
+TEST_F(StandaloneRegistryTest, TwoProcessesLoseNoUpdate)
+{
     constexpr int kRounds = 50;
     // Each process sets its values 0..kRounds-1 and deletes every even one after setting the
     // next: what must remain is every odd value of both.
     auto work = [this](const std::string& prefix) -> int {
         StandaloneRegistry reg(store_);
         RegKey key = 0;
-        if (Create(reg, HKCU, "Software\\Race", &key) != 0) return 1;
+        if (Create(reg, HKCU, "Software\\Race", &key) != 0)
+            return 1;
         for (int i = 0; i < kRounds; ++i) {
             const std::string value = std::to_string(i);
-            if (SetText(reg, key, prefix + value, value) != 0) return 2;
-            if (i % 2 == 1 && reg.RegDeleteValueA(key, prefix + std::to_string(i - 1)) != 0) return 3;
+            if (SetText(reg, key, prefix + value, value) != 0)
+                return 2;
+            if (i % 2 == 1 && reg.RegDeleteValueA(key, prefix + std::to_string(i - 1)) != 0)
+                return 3;
         }
         return 0;
     };
     const pid_t child = fork();
     ASSERT_GE(child, 0);
-    if (child == 0) _exit(work("child"));
+    if (child == 0)
+        _exit(work("child"));
     const int parentResult = work("parent");
     int wstatus = 0;
     ASSERT_EQ(waitpid(child, &wstatus, 0), child);
@@ -552,7 +588,8 @@ TEST_F(StandaloneRegistryTest, TwoProcessesLoseNoUpdate) {
     EXPECT_EQ(Entries(store_.parent_path()), (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
 }
 
-TEST(StandaloneRegistryPath, DefaultStorePathFollowsXdg) {
+TEST(StandaloneRegistryPath, DefaultStorePathFollowsXdg)
+{
     const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
     const char* oldHome = std::getenv("HOME");
     const std::string savedConfig = oldConfig ? oldConfig : "";
@@ -569,12 +606,15 @@ TEST(StandaloneRegistryPath, DefaultStorePathFollowsXdg) {
     unsetenv("HOME");
     EXPECT_EQ(StandaloneRegistry::DefaultStorePath(), fs::path());
 
-    if (oldConfig) setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
-    if (oldHome) setenv("HOME", savedHome.c_str(), 1);
+    if (oldConfig)
+        setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
+    if (oldHome)
+        setenv("HOME", savedHome.c_str(), 1);
 }
 #endif
 
-TEST(StandaloneRegistryPath, EmptyStorePathIsRefused) {
+TEST(StandaloneRegistryPath, EmptyStorePathIsRefused)
+{
     EXPECT_THROW({ StandaloneRegistry reg{fs::path()}; }, std::invalid_argument);
 }
 

@@ -228,5 +228,4 @@ __declspec(dllexport) HRESULT WINAPI DllCanUnloadNow()
 {
     return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE;
 }
-
 }

@@ -26,8 +26,8 @@ constexpr int kMessageIconId = 0x0440;  // the icon of a message box
 
 std::string Utf8(const std::wstring& text)
 {
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                    nullptr);
+    int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string result(static_cast<size_t>(bytes), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), result.data(), bytes, nullptr,
                         nullptr);
@@ -142,9 +142,9 @@ int Box(int seconds)
     bool hasIcon = icon != nullptr && IsWindowVisible(icon) && SendMessageW(icon, STM_GETICON, 0, 0) != 0;
     std::printf("icon=%s\n", hasIcon ? "yes" : "no");
     std::printf("buttons=%s\n", OneLine(labels).c_str());
-    std::printf("owner=%s\n", owner == nullptr                                             ? "none"
-                              : found.mains.size() == 1 && owner == found.mains[0]           ? "main"
-                                                                                             : "other");
+    std::printf("owner=%s\n", owner == nullptr                                     ? "none"
+                              : found.mains.size() == 1 && owner == found.mains[0] ? "main"
+                                                                                   : "other");
     std::printf("mainenabled=%d\n", found.mains.size() == 1 && IsWindowEnabled(found.mains[0]));
     return 0;
 }
