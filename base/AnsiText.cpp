@@ -67,17 +67,6 @@ bool FitsAnsi(std::u16string_view text)
     return bytes > 0 && !usedDefault;
 }
 #else
-std::u16string FromAnsi(std::string_view text)
-{
-    std::u16string result;
-    result.reserve(text.size());
-    for (char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        result.push_back(b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : static_cast<char16_t>(b));
-    }
-    return result;
-}
-
 std::string ToAnsi(std::u16string_view text)
 {
     std::string result;

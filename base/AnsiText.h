@@ -9,7 +9,10 @@
 namespace tarnwick {
 
 std::string ToAnsi(std::u16string_view text);
+#ifdef _WIN32
+// The ANSI code page's text as UTF-16, for what 95, 98 and ME hand back in ANSI only.
 std::u16string FromAnsi(std::string_view text);
+#endif
 
 // Whether ToAnsi keeps every character of text as itself: nothing becomes '?' or a look-alike.
 bool FitsAnsi(std::u16string_view text);

@@ -53,11 +53,7 @@ size_t Utf8SequenceLength(std::string_view text, size_t i)
 
 FilePath FilePath::operator/(std::string_view name) const
 {
-    String joined = native_;
-    if (!joined.empty() && !IsSeparator(joined.back()))
-        joined.push_back(kSeparator);
-    joined.append(name.begin(), name.end());
-    return FilePath(std::move(joined));
+    return *this / FilePath(String(name.begin(), name.end()));
 }
 
 FilePath FilePath::operator/(const FilePath& name) const
