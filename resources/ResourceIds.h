@@ -5,6 +5,6 @@
 
 #define IDI_TARNWICK 1       // the program's icon (16, 32 and 48 pixels)
 #define IDC_HAND_CURSOR 101  // pointing hand over the clickable lines
-#define IDR_PICTURE 102      // RCDATA: the JPEG shown in the panel
+#define IDB_PICTURE 102      // the 180 x 135 picture shown in the panel (a 24-bit DIB)
 
 #endif

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Regenerates the program's pictures in resources/: picture.jpg, tarnwick.ico and hand.cur.
-# Builds tools/render_resources.cpp, runs it, turns its picture into a baseline JPEG with
-# ImageMagick and lists the icon and cursor with icotool.
+# Regenerates the program's pictures in resources/: picture.jpg, picture.bmp, tarnwick.ico and
+# hand.cur. Builds tools/render_resources.cpp, runs it, turns its picture into a baseline JPEG with
+# ImageMagick, decodes that JPEG into the 24-bit bitmap the Windows program draws (so both programs
+# show the same pixels) and lists the icon and cursor with icotool.
 # Needs g++ (C++20), ImageMagick's convert and identify, and icotool (icoutils).
 set -euo pipefail
 
@@ -17,7 +18,9 @@ trap 'rm -rf "$work"' EXIT
 # Baseline (not progressive), 8-bit YCbCr, 4:2:0, no metadata beyond the JFIF header.
 convert "$work/picture.ppm" -strip -type TrueColor -colorspace sRGB -interlace none \
   -sampling-factor 2x2,1x1,1x1 -quality 92 "JPEG:$out/picture.jpg"
+# A bottom-up BITMAPINFOHEADER DIB, 24 bits per pixel, no colour profile: what every Windows reads.
+convert "$out/picture.jpg" -strip -type TrueColor -define bmp:format=bmp3 -compress none "BMP3:$out/picture.bmp"
 cp "$work/tarnwick.ico" "$work/hand.cur" "$out/"
 
-identify -format 'picture.jpg: %m %wx%h %[colorspace] %[interlace] depth %z\n' "$out/picture.jpg"
+identify -format '%f: %m %wx%h %[colorspace] %[interlace] depth %z\n' "$out/picture.jpg" "$out/picture.bmp"
 icotool -l "$out/tarnwick.ico" "$out/hand.cur"

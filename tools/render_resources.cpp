@@ -1,5 +1,6 @@
 // Draws Tarnwick's pictures from nothing and writes them in the formats the program embeds:
-//   picture.ppm   the 180 x 135 ray-traced scene (make_resources.sh turns it into picture.jpg)
+//   picture.ppm   the 180 x 135 ray-traced scene (make_resources.sh turns it into picture.jpg and
+//                 that JPEG, decoded, into picture.bmp)
 //   tarnwick.ico  16, 32 and 48 pixel icons, each in 256 colours and in 32-bit colour with alpha
 //   hand.cur      a 32 x 32, 16-colour pointing hand cursor with its hot spot on the fingertip
 // Usage: render_resources OUTPUT_DIRECTORY
@@ -513,7 +514,9 @@ std::vector<uint8_t> EncodeDib(const Image& image, int bitsPerPixel, const std::
         for (int x = 0; x < w; ++x) {
             const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
             if (bitsPerPixel == 32) {
-                const Rgba& p = image.At(x, y);
+                // A fully transparent pixel has no colour: where alpha is ignored it is drawn by
+                // the mask alone and must leave the screen as it is.
+                const Rgba p = image.At(x, y).a == 0 ? Rgba{} : image.At(x, y);
                 row[static_cast<size_t>(x) * 4 + 0] = p.b;
                 row[static_cast<size_t>(x) * 4 + 1] = p.g;
                 row[static_cast<size_t>(x) * 4 + 2] = p.r;
@@ -528,10 +531,15 @@ std::vector<uint8_t> EncodeDib(const Image& image, int bitsPerPixel, const std::
         }
         out.insert(out.end(), row.begin(), row.end());
     }
+    // The mask: palette images are transparent below half alpha (their colour there is black).
+    // A 32-bit image is transparent only where alpha is 0, so that systems that ignore alpha
+    // (98, ME, 2000) draw its soft edge in colour rather than mixing that colour into the
+    // screen's (a halo).
+    const int opaqueFrom = bitsPerPixel == 32 ? 1 : 128;
     for (int y = h - 1; y >= 0; --y) {
         std::vector<uint8_t> row(andRow, 0);
         for (int x = 0; x < w; ++x) {
-            if (image.At(x, y).a < 128)
+            if (image.At(x, y).a < opaqueFrom)
                 row[static_cast<size_t>(x) / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
         }
         out.insert(out.end(), row.begin(), row.end());

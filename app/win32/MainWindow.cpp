@@ -1,11 +1,8 @@
 #include "app/win32/MainWindow.h"
 
 #include <windowsx.h>
-#include <ole2.h>
-#include <olectl.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -33,51 +30,6 @@ std::string Ascii(std::u16string_view text)
 COLORREF ColourFromRgb(unsigned rgb)
 {
     return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
-}
-
-constexpr char kPictureContext[] = "Cannot load the program's picture.";
-constexpr char kDecodeContext[] = "Cannot decode the program's picture.";
-
-// OleLoadPicture comes with OLE Automation 2.20 and later; the first Windows 95 may lack it, so
-// it is looked up rather than imported.
-using LoadPictureFunction = HRESULT(WINAPI*)(IStream*, LONG, BOOL, REFIID, void**);
-
-// Decodes an image held in memory with the system's own decoders (OleLoadPicture reads JPEG)
-// and answers a copy of it as a device-independent bitmap.
-win32::GdiObject<HBITMAP> DecodeImage(const void* bytes, DWORD size)
-{
-    win32::GlobalMemory memory(GlobalAlloc(GMEM_MOVEABLE, size));
-    win32::ThrowLastErrorIf(!memory, kPictureContext);
-    std::memcpy(GlobalLock(memory.get()), bytes, size);
-    GlobalUnlock(memory.get());
-
-    win32::ComPtr<IStream> stream;
-    win32::ThrowIfFailed(CreateStreamOnHGlobal(memory.get(), TRUE, stream.put()), kPictureContext);
-    memory.release();  // the stream frees it now
-
-    // Kept loaded while the program runs: OLE Automation is a system library that COM may still
-    // rely on after the picture is gone.
-    static const win32::Module automation(LoadLibraryA("oleaut32.dll"));
-    auto loadPicture = automation ? reinterpret_cast<LoadPictureFunction>(reinterpret_cast<void (*)()>(
-                                        GetProcAddress(automation.get(), "OleLoadPicture")))
-                                  : nullptr;
-    if (loadPicture == nullptr)
-        throw SystemError(ERROR_PROC_NOT_FOUND, "Cannot decode the program's picture: OleLoadPicture is missing.");
-    win32::ComPtr<IPicture> picture;
-    const HRESULT hr = loadPicture(stream.get(), static_cast<LONG>(size), FALSE, IID_IPicture, picture.put_void());
-    stream.reset();
-    // A success without a picture reports its own status, as it came.
-    if (FAILED(hr) || !picture)
-        throw SystemError(static_cast<uint32_t>(hr), kDecodeContext);
-
-    OLE_HANDLE handle = 0;
-    SHORT type = PICTYPE_UNINITIALIZED;
-    win32::GdiObject<HBITMAP> copy;
-    if (SUCCEEDED(picture->get_Type(&type)) && type == PICTYPE_BITMAP && SUCCEEDED(picture->get_Handle(&handle)))
-        copy.reset(static_cast<HBITMAP>(CopyImage(reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(handle)),
-                                                  IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
-    win32::ThrowIfFailed(copy ? S_OK : E_FAIL, "Cannot decode the program's picture: it is not a bitmap image.");
-    return copy;
 }
 
 // The window's outer size for a drawing area of the form's size, centred in the work area.
@@ -111,6 +63,8 @@ void MainWindow::Create()
     CreateHiddenWindow();
 }
 
+// A resource that cannot be had leaves the window as it is without it: the system's application
+// icon, the arrow cursor, no picture (the black panel). The window still opens and works.
 void MainWindow::LoadIconsAndCursors()
 {
     bigIcon_ = static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(IDI_TARNWICK), IMAGE_ICON,
@@ -118,25 +72,29 @@ void MainWindow::LoadIconsAndCursors()
     smallIcon_ =
         static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(IDI_TARNWICK), IMAGE_ICON,
                                       GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-    win32::ThrowLastErrorIf(bigIcon_ == nullptr || smallIcon_ == nullptr, "Cannot load the program's icon.",
-                            ERROR_RESOURCE_DATA_NOT_FOUND);
-    handCursor_ = LoadCursorA(instance_, MAKEINTRESOURCEA(IDC_HAND_CURSOR));
-    win32::ThrowLastErrorIf(handCursor_ == nullptr, "Cannot load the program's hand cursor.",
-                            ERROR_RESOURCE_DATA_NOT_FOUND);
+    if (bigIcon_ == nullptr || smallIcon_ == nullptr) {
+        // The system draws the small one from the large one.
+        bigIcon_ = LoadIconA(nullptr, MAKEINTRESOURCEA(32512));  // IDI_APPLICATION
+        smallIcon_ = nullptr;
+    }
     arrowCursor_ = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    handCursor_ = LoadCursorA(instance_, MAKEINTRESOURCEA(IDC_HAND_CURSOR));
+    if (handCursor_ == nullptr)
+        handCursor_ = arrowCursor_;
 }
 
+// The picture is a device-independent bitmap among the resources, drawn with GDI: every Windows
+// reads it without a decoder.
 void MainWindow::LoadPicture()
 {
-    HRSRC resource = FindResourceA(instance_, MAKEINTRESOURCEA(IDR_PICTURE), MAKEINTRESOURCEA(10));  // RT_RCDATA
-    HGLOBAL loaded = resource != nullptr ? LoadResource(instance_, resource) : nullptr;              // not to be freed
-    const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
-    DWORD size = resource != nullptr ? SizeofResource(instance_, resource) : 0;
-    win32::ThrowLastErrorIf(bytes == nullptr || size == 0, "Cannot find the program's picture among its resources.",
-                            ERROR_RESOURCE_DATA_NOT_FOUND);
-    picture_ = DecodeImage(bytes, size);
+    picture_.reset(static_cast<HBITMAP>(
+        LoadImageA(instance_, MAKEINTRESOURCEA(IDB_PICTURE), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
     BITMAP info{};
-    GetObjectA(picture_.get(), sizeof info, &info);
+    if (!picture_ || GetObjectA(picture_.get(), sizeof info, &info) == 0) {
+        picture_.reset();
+        pictureSize_ = {0, 0};
+        return;
+    }
     pictureSize_ = {info.bmWidth, info.bmHeight};
 }
 
@@ -322,6 +280,8 @@ public:
 
     void Picture(const PixelRect& area) override
     {
+        if (picture_ == nullptr)
+            return;  // the black panel shows through
         const win32::MemoryDc source(CreateCompatibleDC(dc_));
         const win32::SelectedObject bitmap(source.get(), picture_);
         BitBlt(dc_, area.left, area.top, std::min<LONG>(pictureSize_.cx, area.right - area.left),

@@ -18,8 +18,9 @@ public:
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
 
-    // Loads the icons, the cursors and the picture and creates the window, still hidden.
-    // Throws AppError when one of them cannot be had.
+    // Loads the icons, the cursors and the picture and creates the window, still hidden. A
+    // resource that cannot be loaded gives way to the system's icon, the arrow or no picture;
+    // throws AppError when the font, the class or the window cannot be had.
     void Create();
     void Show(int showCommand);
     HWND Handle() const { return window_.get(); }
