@@ -10,6 +10,8 @@ ctest cmake
 clang clang
 i686-w64-mingw32-g++-win32 g++-mingw-w64-i686-win32
 i686-w64-mingw32-objdump binutils-mingw-w64-i686
+g++ g++
+qemu-i386-static qemu-user-static
 wine wine
 wineserver wine
 wineboot wine

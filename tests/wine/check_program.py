@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Checks the shipped Windows program as a file: a 32-bit PE image that Windows 95 and NT 4 load,
-small, importing only functions that Windows 95 and Windows 98's msvcrt.dll export, and using no
-SSE instructions. Usage: check_program.py OBJDUMP tarnwick.exe tarnwick-symbols.exe (the same
-program before its symbols were stripped)"""
+small, importing only functions that Windows 95 and Windows 98's msvcrt.dll export, using no SSE
+instructions, loading no library of its own and no trace of OLE Automation, and starting at its own
+entry point, whose code (with everything it calls before the C runtime starts) runs on a Pentium.
+Usage: check_program.py OBJDUMP tarnwick.exe tarnwick-symbols.exe (the same program before its
+symbols were stripped)"""
 
 import os
 import re
@@ -21,12 +23,15 @@ MAX_BYTES = 512 * 1024
 # CreateSemaphoreW and LoadLibraryW come from the compiler's runtime, which copes with their
 # failure (LoadLibraryW sits in mingw's rand_s, which nothing of the program calls).
 #
+# LoadLibraryA, GetProcAddress and FreeLibrary come from libgcc's frame registration, which takes
+# its DLL only when that is loaded already (GetModuleHandleA first); LoadLibraryW from mingw's
+# rand_s. The program's own code loads no library (checked below).
+#
 # USER32, GDI32, ADVAPI32, OLE32: the Win32 functions that Windows 95 implements (the ANSI entry
 # points; MessageBoxW is one of the few wide ones it implements itself). CoInitialize rather than
 # CoInitializeEx, which needs DCOM on Windows 95.
 #
-# OLEAUT32 is not imported at all: OleLoadPicture, which the first Windows 95 may lack, is looked
-# up when the picture is loaded.
+# OLE Automation (OLEAUT32) is neither imported nor loaded: the picture is a bitmap resource.
 #
 # MSVCRT: the C runtime entry points that msvcrt.dll has exported since Visual C++ 4.2, which
 # Windows 98 (and 95 OSR2) ship; not the 64-bit stat/find/time family or ___lc_codepage_func,
@@ -35,32 +40,85 @@ ALLOWED = {
     "KERNEL32.DLL": """
         CloseHandle CreateFileA CreateFileW CreateSemaphoreW DeleteCriticalSection DeleteFileA
         DeleteFileW EnterCriticalSection ExitProcess FindClose FindFirstFileA FindFirstFileW
-        FindNextFileA FindNextFileW FindResourceA FlushFileBuffers FormatMessageA FreeLibrary
+        FindNextFileA FindNextFileW FlushFileBuffers FormatMessageA FreeLibrary
         GetACP GetCurrentProcessId GetCurrentThreadId GetExitCodeProcess GetLastError GetModuleFileNameA
         GetModuleFileNameW GetModuleHandleA GetModuleHandleW GetProcAddress GetStartupInfoA
-        GetStartupInfoW GetVersion GetVersionExA GlobalAlloc GlobalFree GlobalLock GlobalUnlock
-        InitializeCriticalSection IsDBCSLeadByteEx LeaveCriticalSection LoadLibraryA LoadLibraryW
-        LoadResource LocalFree LockResource MoveFileA MoveFileExW MulDiv MultiByteToWideChar
-        OpenProcess ReadFile ReleaseSemaphore SetLastError SetUnhandledExceptionFilter
-        SizeofResource Sleep TlsAlloc TlsFree TlsGetValue TlsSetValue VirtualProtect VirtualQuery
+        GetStartupInfoW GetVersion GetVersionExA InitializeCriticalSection IsDBCSLeadByteEx
+        LeaveCriticalSection LoadLibraryA LoadLibraryW LocalFree MoveFileA MoveFileExW MulDiv
+        MultiByteToWideChar OpenProcess ReadFile ReleaseSemaphore SetLastError
+        SetUnhandledExceptionFilter Sleep TlsAlloc TlsFree TlsGetValue TlsSetValue VirtualProtect VirtualQuery
         WaitForSingleObject WideCharToMultiByte WriteFile""",
     "USER32.DLL": """
-        AdjustWindowRectEx BeginPaint CopyImage CreateWindowExA DefWindowProcA DestroyWindow
+        AdjustWindowRectEx BeginPaint CreateWindowExA DefWindowProcA DestroyWindow
         DispatchMessageA DrawTextA EndPaint FillRect GetCursorPos GetDC GetMessageA
-        GetSysColorBrush GetSystemMetrics GetWindowLongA LoadCursorA LoadImageA MessageBoxW
+        GetSysColorBrush GetSystemMetrics GetWindowLongA LoadCursorA LoadIconA LoadImageA MessageBoxA MessageBoxW
         GetCapture PostQuitMessage RegisterClassExA ReleaseCapture ReleaseDC ScreenToClient SetCapture
         SetCursor SetWindowLongA ShowWindow SystemParametersInfoA TranslateMessage UpdateWindow""",
     "GDI32.DLL": """
         BitBlt CreateCompatibleDC CreateFontA DeleteDC DeleteObject GetDeviceCaps GetObjectA
         GetStockObject SelectObject SetBkMode SetTextColor""",
     "ADVAPI32.DLL": "RegCloseKey RegCreateKeyExA RegDeleteValueA RegOpenKeyExA RegSetValueExA",
-    "OLE32.DLL": "CoCreateInstance CoInitialize CoUninitialize CreateStreamOnHGlobal",
+    "OLE32.DLL": "CoCreateInstance CoInitialize CoUninitialize",
     "MSVCRT.DLL": """
         __getmainargs __initenv __mb_cur_max __p__acmdln __p__commode __p__fmode __set_app_type
         __setusermatherr _amsg_exit _cexit _close _errno _initterm _iob _onexit _read abort atoi
         calloc exit fprintf fputc fputs free fwrite localeconv malloc memchr memcmp memcpy memmove
         memset realloc setlocale signal strchr strcmp strerror strlen strncmp vfprintf wcslen""",
 }
+
+
+# The entry point of the program's own, and the runtime's, which it hands over to.
+ENTRY = "_TarnwickEntry@0"
+RUNTIME_ENTRY = "_WinMainCRTStartup"
+# What runs before the entry: the runtime's thread-local storage callbacks (NT calls them first).
+BEFORE_ENTRY = ["___dyn_tls_init@12"]
+# The Pentium's instructions that a compiler emits for integer code (AT&T names, any size
+# suffix) and the x87's. Anything else in the code that runs before the C runtime fails the check.
+PENTIUM = re.compile(r"""(mov|movz[bw][wl]?|movs[bw][wl]?|movs[bwl]?|lea|push[lw]?|pop[lw]?|pushf[lw]?|popf[lw]?|
+    xor|and|or|not|neg|add|adc|sub|sbb|inc|dec|cmp|test|sh[lr]|sa[lr]|ro[lr]|rc[lr]|sh[lr]d|imul|mul|div|idiv|
+    cltd|cwtl|cbtw|cwtd|cdq|j[a-z]+|call|ret|leave|enter|nop|xchg|set[a-z]+|cpuid|bt[src]?|bs[fr]|bswap|
+    cmpxchg(8b)?|xadd|int3|lock|rep[a-z]*|stos[bwl]?|lods[bwl]?|cld|std|sahf|lahf|f[a-z0-9]+)[bwlq]?""", re.X)
+# Named for a clear report: the Pentium Pro's and later processors' instructions.
+NEWER = re.compile(r"^(f?cmov|fu?comip?|ud2|sysenter|sysexit|rdpmc|fxsave|fxrstor|[lsm]fence|prefetch|clflush|"
+                   r"movnt|pause|endbr|nop[lw]|fisttp)")
+
+
+def disassembly_by_function(listing):
+    """{name: (address, [(mnemonic, operands)])} from objdump's disassembly."""
+    result, name = {}, None
+    for line in listing.splitlines():
+        match = re.match(r"([0-9a-f]+) <(.*)>:$", line)
+        if match:
+            name = match.group(2)
+            result[name] = (int(match.group(1), 16), [])
+            continue
+        match = re.match(r"\s+[0-9a-f]+:\t(\S+)\s*(.*)$", line)
+        if name and match:
+            result[name][1].append((match.group(1), match.group(2)))
+    return result
+
+
+def older_than_pentium_pro(code, roots, stop):
+    """Failures for the code reachable from roots by direct calls and jumps (not into stop)."""
+    failures, seen, todo = [], set(), list(roots)
+    while todo:
+        name = todo.pop()
+        if name in seen:
+            continue
+        seen.add(name)
+        if name not in code:
+            failures.append(f"no code for {name}")
+            continue
+        for mnemonic, operands in code[name][1]:
+            target = re.search(r"<([^+>]+)(\+0x[0-9a-f]+)?>", operands)
+            if mnemonic.startswith(("call", "j")) and target and target.group(1) not in (name, stop):
+                todo.append(target.group(1))
+            registers = re.search(r"%x?mm\d", operands)
+            if NEWER.match(mnemonic) or registers or (mnemonic == "nop" and operands):
+                failures.append(f"{name}: {mnemonic} {operands} needs a Pentium Pro or later")
+            elif not PENTIUM.fullmatch(mnemonic):
+                failures.append(f"{name}: {mnemonic} {operands} is not among the Pentium's instructions")
+    return failures, sorted(seen)
 
 
 def main():
@@ -130,6 +188,42 @@ def main():
         failures.append(f"{len(sse)} SSE instructions, the first: {sse[0]}")
     else:
         print("ok: no SSE instructions")
+
+    # The program starts at its own entry point, and that and everything it calls before the C
+    # runtime (and the runtime's thread-local storage callbacks, which run even earlier) runs on a
+    # Pentium: the runtime itself is built for the Pentium Pro.
+    listing = disassembly_by_function(code)
+    start = int(header("AddressOfEntryPoint") or "0", 16) + int(header("ImageBase") or "0", 16)
+    if ENTRY not in listing:
+        failures.append(f"the symbols copy has no {ENTRY}")
+    else:
+        expect("entry point", f"{start:#x}", f"{listing[ENTRY][0]:#x}")
+    problems, reached = older_than_pentium_pro(listing, [ENTRY] + BEFORE_ENTRY, RUNTIME_ENTRY)
+    if problems:
+        failures += problems
+    else:
+        print(f"ok: {', '.join(reached)} use no instruction newer than the Pentium")
+    if not any(RUNTIME_ENTRY in operands for mnemonic, operands in listing.get(ENTRY, (0, []))[1]
+               if mnemonic == "call"):
+        failures.append(f"{ENTRY} does not hand over to {RUNTIME_ENTRY}")
+
+    # The program's own code loads no library: the only calls of LoadLibrary are the runtime's.
+    # Calls of imported functions go through their import address slots ("call *0x4533c4").
+    sections = {int(m.group(1)) + 1: int(m.group(2), 16) for m in re.finditer(
+        r"^\s+(\d+) \S+\s+[0-9a-f]+\s+([0-9a-f]+)", subprocess.run(
+            [objdump, "-h", unstripped], check=True, capture_output=True, text=True).stdout, re.MULTILINE)}
+    symbols = subprocess.run([objdump, "-t", unstripped], check=True, capture_output=True, text=True).stdout
+    imports_by_address = {f"{sections[int(m.group(1))] + int(m.group(2), 16):#x}": m.group(3) for m in re.finditer(
+        r"\(sec\s+(\d+)\).*\s0x([0-9a-f]+) __imp_(\S+)$", symbols, re.MULTILINE) if int(m.group(1)) in sections}
+    loaders = sorted(name for name, (_, instructions) in listing.items()
+                     if any(mnemonic == "call" and re.search(r"LoadLibrary[AW]", operands + imports_by_address.get(
+                         operands.lstrip("*"), "")) for mnemonic, operands in instructions))
+    expect("functions that call LoadLibrary", " ".join(loaders) or "none", "___gcc_register_frame _init_rand_s")
+    data = open(program, "rb").read().lower()
+    for trace in (b"oleaut32", b"oleloadpicture"):
+        if trace in data:
+            failures.append(f"the program holds \"{trace.decode()}\": OLE Automation is still used")
+    print("ok: no trace of OLE Automation" if not any(t in data for t in (b"oleaut32", b"oleloadpicture")) else "")
 
     for failure in failures:
         print(f"FAIL: {failure}")

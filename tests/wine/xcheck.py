@@ -4,8 +4,8 @@
   xcheck.py layout SHOT LEFT TOP DPI "R G B" PICTURE
       The window whose drawing area starts at LEFT,TOP in the screenshot SHOT against the layout
       table at DPI dots per inch: black background, the five lines in the caption colour R G B,
-      PICTURE at its natural size, light grey text inside each label and nowhere else, and the
-      screen's own colour right around the window.
+      PICTURE at its natural size (or, for "none", black where the picture goes), light grey text
+      inside each label and nowhere else, and the screen's own colour right around the window.
   xcheck.py cursor
       The pointer's X cursor: "WxH hot=X,Y mask=HASH" (HASH of the opaque pixels).
   xcheck.py cursor-file FILE
@@ -104,7 +104,10 @@ def is_text(rgb):
 
 def check_layout(shot_path, left, top, dpi, caption, picture_path):
     shot = read_image(shot_path)
-    picture = read_image(picture_path)
+    if picture_path == "none":
+        picture = Image(*PICTURE_PIXELS, bytes(3 * PICTURE_PIXELS[0] * PICTURE_PIXELS[1]))
+    else:
+        picture = read_image(picture_path)
     failures = []
     width, height = pixels(FORM_TWIPS[0], dpi), pixels(FORM_TWIPS[1], dpi)
     if left < 1 or top < 1 or left + width >= shot.width or top + height >= shot.height:
@@ -161,7 +164,9 @@ def check_layout(shot_path, left, top, dpi, caption, picture_path):
     if (picture.width, picture.height) != PICTURE_PIXELS:
         failures.append(f"the picture file is {picture.width}x{picture.height}, not {PICTURE_PIXELS}")
     mean = picture_diff / (PICTURE_PIXELS[0] * PICTURE_PIXELS[1])
-    if mean > 2 or picture_worst > 24:
+    if picture_path == "none" and picture_worst > 0:
+        failures.append(f"the picture's place is not black: mean {mean:.1f}, worst {picture_worst}")
+    elif mean > 2 or picture_worst > 24:
         failures.append(f"the picture differs from {picture_path}: mean {mean:.1f}, worst {picture_worst}")
 
     for control in CONTROLS:
