@@ -145,11 +145,16 @@ private:
     QDBusError callError_;
 };
 
-std::string Minutes(std::chrono::milliseconds bound)
+std::string Duration(std::chrono::milliseconds bound)
 {
-    if (bound >= std::chrono::minutes(1) && bound % std::chrono::minutes(1) == std::chrono::milliseconds(0)) {
+    using std::chrono::milliseconds;
+    if (bound >= std::chrono::minutes(1) && bound % std::chrono::minutes(1) == milliseconds(0)) {
         const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(bound).count();
         return std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes");
+    }
+    if (bound >= std::chrono::seconds(1) && bound % std::chrono::seconds(1) == milliseconds(0)) {
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(bound).count();
+        return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
     }
     return std::to_string(bound.count()) + " ms";
 }
@@ -266,7 +271,7 @@ void PortalBackground::SetWallpaper(const FilePath& picture, const std::string& 
     case RequestWaiter::End::PortalGone:
         throw AppError(ENOLINK, "The portal left the session bus without answering", context);
     case RequestWaiter::End::Silence:
-        throw AppError(ETIMEDOUT, "The portal gave no answer within " + Minutes(silenceBound_), context);
+        throw AppError(ETIMEDOUT, "The portal gave no answer within " + Duration(silenceBound_), context);
     }
     switch (waiter.Answer()) {
     case 0:
