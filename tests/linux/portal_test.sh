@@ -1,0 +1,143 @@
+#!/bin/bash
+# The desktop portal road end to end: a private session bus with the recording portal on it, the
+# program under Xvfb. Run hands the portal one file:// URI of a PNG at the screen's size that
+# shows the page; Close hands it a plain picture; a portal that answers "cancelled" ends Run in
+# the error report, status 1, with the wallpaper record as it was.
+source "$(dirname "$0")/lib.sh"
+
+RUN_X=98 RUN_Y=208
+CLOSE_X=92 CLOSE_Y=240
+# The template's block: 800x600 becomes the screen's size, so the colour fills the screen.
+BLOCK_RGB='srgb(30,144,200)'
+BUS_PID=""
+PORTAL_PID=""
+
+for var in TARNWICK_RECORDING_PORTAL TARNWICK_BUS_CONFIG; do
+    if [[ ! -f ${!var:-} ]]; then
+        echo "$var must name an existing file (ctest sets it)" >&2
+        exit 2
+    fi
+done
+if ! command -v dbus-daemon >/dev/null; then
+    echo "SKIP: dbus-daemon is not installed"
+    exit 77
+fi
+# Chromium refuses its sandbox as root; the page is our own.
+export QTWEBENGINE_DISABLE_SANDBOX=1
+
+stop_portal_and_bus() {
+    local pid
+    for pid in "$PORTAL_PID" "$BUS_PID"; do
+        [[ -n $pid ]] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    done
+    PORTAL_PID=""
+    BUS_PID=""
+}
+
+# start_portal ANSWERS: a bus of the case's own (nothing to start on demand) and the recording
+# portal on it, answering each request in turn as ANSWERS says; the program is started on it.
+start_portal() {
+    trap 'status=$?; stop_portal_and_bus; (exit $status); cleanup_case' EXIT
+    PORTAL_LOG="$CASE_DIR/portal.log"
+    COPIES="$CASE_DIR/copies"
+    mkdir -p "$COPIES"
+    dbus-daemon --config-file="$TARNWICK_BUS_CONFIG" --nofork --print-address=3 3>"$CASE_DIR/bus" 2>"$CASE_DIR/bus.err" &
+    BUS_PID=$!
+    local tenths=100
+    until [[ -s $CASE_DIR/bus ]]; do
+        ((tenths-- > 0)) || fail "the private bus did not start"
+        sleep 0.1
+    done
+    export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$CASE_DIR/bus")
+    "$TARNWICK_RECORDING_PORTAL" --log "$PORTAL_LOG" --copies "$COPIES" --answers "$1" >"$CASE_DIR/portal.out" &
+    PORTAL_PID=$!
+    tenths=100
+    until grep -qx ready "$CASE_DIR/portal.out" 2>/dev/null; do
+        ((tenths-- > 0)) || fail "the recording portal did not start"
+        sleep 0.1
+    done
+    # The program's pictures go to a data folder of the case's own.
+    export XDG_DATA_HOME="$CASE_DIR/data"
+}
+
+prepare_block_page() {
+    prepare_case none
+    # No commas or double quotes: the template reader would split the page there.
+    printf '<html><body style=margin:0;background:#000>\n<div style=width:800px;height:600px;background:#1e90c8></div>\n</body></html>\n' \
+        >"$PROG_DIR/1.htm"
+}
+
+# expect_request N OPTIONS-ANSWER: the portal's Nth request names one of our pictures in the data
+# folder and was handed the options for the background; its copy is COPY.
+expect_request() {
+    local line
+    line=$(sed -n "$1p" "$PORTAL_LOG")
+    [[ -n $line ]] || fail "the portal had no request $1: $(cat "$PORTAL_LOG" 2>/dev/null)"
+    local picture="$CASE_DIR/data/tarnwick/tarnwick-[0-9a-f]{16}[.]png"
+    local options='option handle_token=s:"[A-Za-z0-9_]+" option set-on=s:"background" option show-preview=b:false'
+    local re="^SetWallpaperURI parent_window=s:\"\" uri=s:\"file://$picture\" $options copy ([^ ]+) answer $2\$"
+    [[ $line =~ $re ]] || fail "request $1 is not as expected: $line"
+    COPY=${BASH_REMATCH[1]}
+    [[ -f $COPY ]] || fail "the portal could not read the picture of request $1"
+}
+
+# The picture is at the screen's size and shows colour RGB at every corner and in the middle.
+expect_picture() { # FILE RGB
+    local size
+    size=$(identify -format '%wx%h' "$1") || fail "$1 is no picture"
+    [[ $size == 1024x768 ]] || fail "the picture is $size, not the screen's 1024x768"
+    local at colour
+    for at in 0,0 1023,0 0,767 1023,767 512,384; do
+        colour=$(convert "$1" -format "%[pixel:p{$at}]" info:)
+        [[ $colour == "$2" ]] || fail "the picture is $colour at $at, expected $2"
+    done
+}
+
+case_portal_run_and_close() {
+    prepare_block_page
+    start_portal 0
+    start_program
+    click "$RUN_X" "$RUN_Y"
+    expect_exit 0
+    expect_quiet
+    [[ $(wc -l <"$PORTAL_LOG") -eq 1 ]] || fail "Run made $(wc -l <"$PORTAL_LOG") requests, not one"
+    expect_request 1 0
+    expect_picture "$COPY" "$BLOCK_RGB"
+    note "Run handed the portal the page's picture at 1024 x 768 with the background's options"
+
+    start_program
+    click "$CLOSE_X" "$CLOSE_Y"
+    expect_exit 0
+    expect_quiet
+    [[ $(wc -l <"$PORTAL_LOG") -eq 2 ]] || fail "Close made no request of its own"
+    expect_request 2 0
+    local colours
+    colours=$(convert "$COPY" -format '%k' info:)
+    [[ $colours == 1 ]] || fail "Close's picture has $colours colours, not one"
+    [[ $(convert "$COPY" -format '%[pixel:p{512,384}]' info:) != "$BLOCK_RGB" ]] || fail "Close's picture is the page's colour"
+    expect_picture "$COPY" "$(convert "$COPY" -format '%[pixel:p{0,0}]' info:)"
+    note "Close handed the portal a plain picture of one colour"
+}
+
+case_portal_cancelled() {
+    prepare_block_page
+    seed_record
+    snapshot_files
+    start_portal 1
+    start_program
+    click "$RUN_X" "$RUN_Y"
+    wait_box
+    local fragment
+    for fragment in "through the desktop portal" \
+        "Error 125: Cancelled: the desktop did not allow the program to change the background"; do
+        grep -qF -- "$fragment" "$CASE_DIR/err" || fail "the report lacks: $fragment"
+    done
+    dismiss_box
+    expect_exit 1
+    expect_request 1 1
+    cmp -s "$STORE" "$CASE_DIR/before/registry.reg" || fail "the wallpaper record changed"
+    [[ -z $(find "$CASE_DIR/data" -name '*.png' 2>/dev/null) ]] || fail "a picture the desktop refused was kept"
+    note "cancelled: the report, status 1, the record as it was, no picture left"
+}
+
+run_cases 1024x768:case_portal_run_and_close 1024x768:case_portal_cancelled
