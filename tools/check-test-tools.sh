@@ -34,6 +34,13 @@ strace strace
 cmp diffutils
 timeout coreutils
 dbus-daemon dbus-daemon
+gdbus libglib2.0-bin
+gsettings libglib2.0-bin
+mountpoint util-linux
+/usr/libexec/xdg-desktop-portal xdg-desktop-portal
+/usr/libexec/xdg-permission-store xdg-desktop-portal
+/usr/libexec/xdg-desktop-portal-gnome xdg-desktop-portal-gnome
+/usr/libexec/dconf-service dconf-service
 '
 
 missing=()
