@@ -51,7 +51,14 @@ class RequestWaiter : public QObject {
 public:
     enum class End { Answered, CallFailed, PortalGone, Silence };
 
-    RequestWaiter(QDBusConnection bus, QString portal) : bus_(std::move(bus)), portal_(std::move(portal)) {}
+    // Watches the portal from here on: made before the call, it sees the portal leave at any time.
+    RequestWaiter(QDBusConnection bus, QString portal)
+        : bus_(std::move(bus)), portal_(std::move(portal)),
+          portalWatcher_(portal_, bus_, QDBusServiceWatcher::WatchForUnregistration)
+    {
+        QObject::connect(&portalWatcher_, &QDBusServiceWatcher::serviceUnregistered, this,
+                         [this] { Finish(End::PortalGone); });
+    }
     ~RequestWaiter() override { Unfollow(); }
 
     // Subscribes to the Response of the request object at path (and only there).
@@ -65,10 +72,9 @@ public:
         return true;
     }
 
-    const QString& Path() const { return path_; }
-
     // Runs a nested event loop until the request ends: answered, the call failed, the portal
-    // left the bus, or silence for the bound.
+    // left the bus, or silence for the bound. Input to the windows waits meanwhile, so no click
+    // starts a second command; they keep repainting.
     End Wait(const QDBusPendingCall& call, std::chrono::milliseconds silenceBound)
     {
         QEventLoop loop;
@@ -89,10 +95,6 @@ public:
                 Finish(End::CallFailed);
             }
         });
-
-        QDBusServiceWatcher portalWatcher(portal_, bus_, QDBusServiceWatcher::WatchForUnregistration);
-        QObject::connect(&portalWatcher, &QDBusServiceWatcher::serviceUnregistered, this,
-                         [this] { Finish(End::PortalGone); });
 
         QTimer silence;
         silence.setSingleShot(true);
@@ -139,6 +141,7 @@ private:
     QDBusConnection bus_;
     QString portal_;
     QString path_;
+    QDBusServiceWatcher portalWatcher_;
     QEventLoop* loop_ = nullptr;
     std::optional<End> end_;
     std::optional<uint> answer_;
