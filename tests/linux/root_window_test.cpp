@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -190,7 +191,7 @@ int main(int argc, char** argv)
     Expect(OpenRootWindowBackground() == nullptr, "a Wayland session gets no root window road");
 
     XCloseDisplay(desktop);
-    std::system(("rm -rf '" + folder + "'").c_str());
+    std::filesystem::remove_all(folder);
     std::printf("%d passed, %d failed\n", g_passed, g_failed);
     return g_failed == 0 ? 0 : 1;
 }
