@@ -33,6 +33,7 @@ mount mount
 strace strace
 cmp diffutils
 timeout coreutils
+dbus-daemon dbus-daemon
 '
 
 missing=()
