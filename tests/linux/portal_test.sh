@@ -126,12 +126,17 @@ case_portal_cancelled() {
     start_portal 1
     start_program
     click "$RUN_X" "$RUN_Y"
-    wait_box
-    local fragment
+    # The report goes to stderr just before the error box shows.
+    local tenths=300 fragment
+    until grep -qF "Error 125" "$CASE_DIR/err"; do
+        ((tenths-- > 0)) || fail "no report"
+        sleep 0.1
+    done
     for fragment in "through the desktop portal" \
         "Error 125: Cancelled: the desktop did not allow the program to change the background"; do
         grep -qF -- "$fragment" "$CASE_DIR/err" || fail "the report lacks: $fragment"
     done
+    wait_box
     dismiss_box
     expect_exit 1
     expect_request 1 1
