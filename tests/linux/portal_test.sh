@@ -12,16 +12,18 @@ BLOCK_RGB='srgb(30,144,200)'
 BUS_PID=""
 PORTAL_PID=""
 
-for var in TARNWICK_RECORDING_PORTAL TARNWICK_BUS_CONFIG; do
+for var in TARNWICK_RECORDING_PORTAL TARNWICK_BUS_CONFIG TARNWICK_GNOME_BUS_CONFIG; do
     if [[ ! -f ${!var:-} ]]; then
         echo "$var must name an existing file (ctest sets it)" >&2
         exit 2
     fi
 done
-if ! command -v dbus-daemon >/dev/null; then
-    echo "SKIP: dbus-daemon is not installed"
-    exit 77
-fi
+for tool in dbus-daemon gdbus gsettings mountpoint /usr/libexec/xdg-desktop-portal /usr/libexec/xdg-desktop-portal-gnome; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "SKIP: $tool is not installed"
+        exit 77
+    fi
+done
 # Chromium refuses its sandbox as root; the page is our own.
 export QTWEBENGINE_DISABLE_SANDBOX=1
 
@@ -32,16 +34,20 @@ stop_portal_and_bus() {
     done
     PORTAL_PID=""
     BUS_PID=""
+    # Services the bus started end with it; the document portal's file system goes with them.
+    local tenths=50
+    while mountpoint -q "$CASE_DIR/runtime/doc" 2>/dev/null && ((tenths-- > 0)); do
+        sleep 0.1
+    done
 }
 
-# start_portal ANSWERS: a bus of the case's own (nothing to start on demand) and the recording
-# portal on it, answering each request in turn as ANSWERS says; the program is started on it.
-start_portal() {
+# start_bus CONFIG: a session bus of the case's own, which the program is started on. The
+# program's pictures go to a data folder of the case's own.
+start_bus() {
     trap 'status=$?; stop_portal_and_bus; (exit $status); cleanup_case' EXIT
-    PORTAL_LOG="$CASE_DIR/portal.log"
-    COPIES="$CASE_DIR/copies"
-    mkdir -p "$COPIES"
-    dbus-daemon --config-file="$TARNWICK_BUS_CONFIG" --nofork --print-address=3 3>"$CASE_DIR/bus" 2>"$CASE_DIR/bus.err" &
+    export XDG_DATA_HOME="$CASE_DIR/data"
+    mkdir -p -m 700 "$CASE_DIR/runtime"
+    dbus-daemon --config-file="$1" --nofork --print-address=3 3>"$CASE_DIR/bus" 2>"$CASE_DIR/bus.err" &
     BUS_PID=$!
     local tenths=100
     until [[ -s $CASE_DIR/bus ]]; do
@@ -49,15 +55,50 @@ start_portal() {
         sleep 0.1
     done
     export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$CASE_DIR/bus")
+}
+
+# start_portal ANSWERS: a bus with nothing to start on demand and the recording portal on it,
+# answering each request in turn as ANSWERS says.
+start_portal() {
+    start_bus "$TARNWICK_BUS_CONFIG"
+    PORTAL_LOG="$CASE_DIR/portal.log"
+    COPIES="$CASE_DIR/copies"
+    mkdir -p "$COPIES"
     "$TARNWICK_RECORDING_PORTAL" --log "$PORTAL_LOG" --copies "$COPIES" --answers "$1" >"$CASE_DIR/portal.out" &
     PORTAL_PID=$!
-    tenths=100
+    local tenths=100
     until grep -qx ready "$CASE_DIR/portal.out" 2>/dev/null; do
         ((tenths-- > 0)) || fail "the recording portal did not start"
         sleep 0.1
     done
-    # The program's pictures go to a data folder of the case's own.
-    export XDG_DATA_HOME="$CASE_DIR/data"
+}
+
+# GNOME's own portal (xdg-desktop-portal with its GNOME backend), started on demand by a bus whose
+# services see the case's home as the program does, with the wallpaper permission granted for
+# programs outside a sandbox (app id "").
+start_gnome_portal() {
+    export HOME="$HOME_DIR" XDG_CONFIG_HOME="$HOME_DIR/.config" XDG_RUNTIME_DIR="$CASE_DIR/runtime" \
+        XDG_CURRENT_DESKTOP=GNOME NO_AT_BRIDGE=1
+    start_bus "$TARNWICK_GNOME_BUS_CONFIG"
+    timeout 20 gdbus call --session --dest org.freedesktop.impl.portal.PermissionStore \
+        --object-path /org/freedesktop/impl/portal/PermissionStore \
+        --method org.freedesktop.impl.portal.PermissionStore.SetPermission wallpaper true wallpaper '' "['yes']" \
+        >/dev/null || fail "cannot grant the wallpaper permission"
+}
+
+# The picture GNOME's settings name for the background, once it is FILE (dconf writes the
+# settings a moment after the portal answers).
+gnome_background() { # FILE
+    local tenths=50 uri
+    while :; do
+        uri=$(gsettings get org.gnome.desktop.background picture-uri) || fail "cannot read GNOME's settings"
+        uri=${uri#\'}
+        uri=${uri%\'}
+        uri=${uri#file://}
+        [[ $uri == "$1" ]] && return 0
+        ((tenths-- > 0)) || fail "GNOME's background is $uri, not $1"
+        sleep 0.1
+    done
 }
 
 prepare_block_page() {
@@ -145,4 +186,30 @@ case_portal_cancelled() {
     note "cancelled: the report, status 1, the record as it was, no picture left"
 }
 
-run_cases 1024x768:case_portal_run_and_close 1024x768:case_portal_cancelled
+# Run and Close against GNOME's own portal: its settings name its copy of the page's picture, then
+# of a plain one.
+case_gnome_portal() {
+    prepare_block_page
+    start_gnome_portal
+    local copy="$HOME_DIR/.config/background"
+    start_program
+    click "$RUN_X" "$RUN_Y"
+    expect_exit 0
+    expect_quiet
+    gnome_background "$copy"
+    expect_picture "$copy" "$BLOCK_RGB"
+    note "GNOME shows the page's picture at 1024 x 768"
+    start_program
+    click "$CLOSE_X" "$CLOSE_Y"
+    expect_exit 0
+    expect_quiet
+    local tenths=50
+    until [[ $(convert "$copy" -format '%k' info:) == 1 ]]; do
+        ((tenths-- > 0)) || fail "GNOME's background is not plain after Close"
+        sleep 0.1
+    done
+    gnome_background "$copy"
+    note "and a plain picture after Close"
+}
+
+run_cases 1024x768:case_portal_run_and_close 1024x768:case_portal_cancelled 1024x768:case_gnome_portal
