@@ -1,5 +1,6 @@
 #include "desktop/linux/PortalBackground.h"
 
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
@@ -12,6 +13,7 @@
 #include <QTimer>
 #include <QVariantMap>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <limits>

@@ -19,7 +19,7 @@ namespace tarnwick {
 
 class PortalBackground : public IDesktopBackground {
 public:
-    // How long the probe waits for the portal's answer: the bus may have to start it first.
+    // How long the probe waits for the portal's answer (blocking): the bus may have to start it.
     static constexpr std::chrono::milliseconds kProbeTimeout{5000};
     // How long a request may go unanswered. GNOME asks the person once whether the program may
     // set the background, and a person may take long to answer; a portal that goes away ends
