@@ -9,6 +9,7 @@
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QEventLoop>
+#include <QHash>
 #include <QObject>
 #include <QTimer>
 #include <QVariantMap>
@@ -45,34 +46,34 @@ bool HasSessionBus()
     return stat((std::string(runtime) + "/bus").c_str(), &status) == 0 && S_ISSOCK(status.st_mode);
 }
 
-// Waits for the answer to one request: the Response signal on the request object's path, which
-// the method's reply may move, or the end of the wait for another reason.
+// Waits for the answer to one request: the Response signal of its request object, or the end of
+// the wait for another reason. It listens to all of the portal's request objects from before the
+// call, because the reply may name another path than the one our token gives (portals before
+// 0.9 chose their own) and the answer may arrive before the reply has been read.
 class RequestWaiter : public QObject {
     Q_OBJECT
 
 public:
     enum class End { Answered, CallFailed, PortalGone, Silence };
 
-    // Watches the portal from here on: made before the call, it sees the portal leave at any time.
-    RequestWaiter(QDBusConnection bus, QString portal)
-        : bus_(std::move(bus)), portal_(std::move(portal)),
+    // Listens, and watches the portal: made before the call, it sees the portal leave at any time.
+    RequestWaiter(QDBusConnection bus, QString portal, QString expectedPath)
+        : bus_(std::move(bus)), portal_(std::move(portal)), handle_(std::move(expectedPath)),
           portalWatcher_(portal_, bus_, QDBusServiceWatcher::WatchForUnregistration)
     {
         QObject::connect(&portalWatcher_, &QDBusServiceWatcher::serviceUnregistered, this,
                          [this] { Finish(End::PortalGone); });
+        listening_ = bus_.connect(portal_, QString(), kRequest, QStringLiteral("Response"), this,
+                                  SLOT(OnResponse(uint, QVariantMap, QDBusMessage)));
     }
-    ~RequestWaiter() override { Unfollow(); }
-
-    // Subscribes to the Response of the request object at path (and only there).
-    bool Follow(const QString& path)
+    ~RequestWaiter() override
     {
-        Unfollow();
-        if (!bus_.connect(portal_, path, kRequest, QStringLiteral("Response"), this,
-                          SLOT(OnResponse(uint, QVariantMap))))
-            return false;
-        path_ = path;
-        return true;
+        if (listening_)
+            bus_.disconnect(portal_, QString(), kRequest, QStringLiteral("Response"), this,
+                            SLOT(OnResponse(uint, QVariantMap, QDBusMessage)));
     }
+
+    bool Listening() const { return listening_; }
 
     // Runs a nested event loop until the request ends: answered, the call failed, the portal
     // left the bus, or silence for the bound. Input to the windows waits meanwhile, so no click
@@ -90,12 +91,8 @@ public:
                 Finish(End::CallFailed);
                 return;
             }
-            // Older portals name a request path of their own: follow it.
-            const QString handle = reply.value().path();
-            if (handle != path_ && !answer_ && !Follow(handle)) {
-                callError_ = QDBusError(QDBusError::Failed, QStringLiteral("cannot subscribe to ") + handle);
-                Finish(End::CallFailed);
-            }
+            handle_ = reply.value().path();
+            TakeAnswer();
         });
 
         QTimer silence;
@@ -113,15 +110,23 @@ public:
     const QDBusError& CallError() const { return callError_; }
 
 private slots:
-    void OnResponse(uint response, const QVariantMap&)
+    void OnResponse(uint response, const QVariantMap&, const QDBusMessage& message)
     {
-        if (end_)
-            return;
-        answer_ = response;
-        Finish(End::Answered);
+        answers_.insert(message.path(), response);
+        TakeAnswer();
     }
 
 private:
+    // The answer on the request's path, once there is one.
+    void TakeAnswer()
+    {
+        const auto answer = answers_.constFind(handle_);
+        if (answer == answers_.constEnd() || end_)
+            return;
+        answer_ = *answer;
+        Finish(End::Answered);
+    }
+
     void Finish(End end)
     {
         if (end_)
@@ -131,19 +136,12 @@ private:
             loop_->quit();
     }
 
-    void Unfollow()
-    {
-        if (path_.isEmpty())
-            return;
-        bus_.disconnect(portal_, path_, kRequest, QStringLiteral("Response"), this,
-                        SLOT(OnResponse(uint, QVariantMap)));
-        path_.clear();
-    }
-
     QDBusConnection bus_;
     QString portal_;
-    QString path_;
+    QString handle_;  // the request's path: the expected one until the reply names it
     QDBusServiceWatcher portalWatcher_;
+    bool listening_ = false;
+    QHash<QString, uint> answers_;
     QEventLoop* loop_ = nullptr;
     std::optional<End> end_;
     std::optional<uint> answer_;
@@ -243,15 +241,15 @@ void PortalBackground::SetWallpaper(const FilePath& picture, const std::string& 
 {
     const std::string uri = FileUri(picture);
 
-    // The request object's path is known before the call, so the answer cannot come before we
-    // listen for it: .../request/SENDER/TOKEN, SENDER the unique name without ':' and '.' as '_'.
+    // The request object's path the portal derives from our token: .../request/SENDER/TOKEN,
+    // SENDER our unique name without ':' and with '.' as '_'.
     const QString token = QStringLiteral("tarnwick_%1_%2").arg(getpid()).arg(++requests_);
     QString sender = bus_.baseService();
     sender.remove(0, 1).replace(QLatin1Char('.'), QLatin1Char('_'));
     const QString expected = kObject + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
 
-    RequestWaiter waiter(bus_, portal_);
-    if (!waiter.Follow(expected))
+    RequestWaiter waiter(bus_, portal_, expected);
+    if (!waiter.Listening())
         throw AppError(ECOMM, "Cannot listen for the portal's answer: " + bus_.lastError().message().toStdString(),
                        context);
 

@@ -187,16 +187,18 @@ TEST(Portal, HandsThePictureWithTheOptions)
     EXPECT_EQ("plain", ReadFile(recorder.Copy(2)));
 }
 
-// Portals before version 0.9 answer on a request path of their own: the reply's handle is followed.
+// Portals before version 0.9 answer on a request path of their own, which only the reply names,
+// and answer at once: the answer is not lost however soon after the reply it comes, every time.
 TEST(Portal, FollowsTheHandleOfAnOlderPortal)
 {
     Folder folder;
-    RecordingPortal recorder(folder.Path(), {"--handle", "own", "--delay", "300"});
+    RecordingPortal recorder(folder.Path(), {"--handle", "own"});
     std::ofstream(folder.Path() / "page.png") << "page";
     auto portal = OpenPortal();
     ASSERT_NE(nullptr, portal);
-    portal->ShowPicture(FilePath(folder.Path() / "page.png"));
-    EXPECT_EQ(1u, recorder.Log().size());
+    for (int i = 0; i < 20; ++i)
+        portal->ShowPicture(FilePath(folder.Path() / "page.png"));
+    EXPECT_EQ(20u, recorder.Log().size());
 }
 
 // Each way a request can end badly is its own clear error: cancelled by the person, failed by
