@@ -72,13 +72,22 @@ std::string PathOfUri(const QString& uri)
     if (text.rfind("file:///", 0) != 0)
         return {};
     std::string path;
+    const auto hex = [](char c) {
+        return c >= '0' && c <= '9'   ? c - '0'
+               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                      : -1;
+    };
     for (size_t i = 7; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            path += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
+        if (text[i] != '%') {
             path += text[i];
+            continue;
         }
+        // A '%' not followed by two hex digits makes no URI.
+        if (i + 2 >= text.size() || hex(text[i + 1]) < 0 || hex(text[i + 2]) < 0)
+            return {};
+        path += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
+        i += 2;
     }
     return path;
 }
