@@ -137,10 +137,16 @@ std::string WebPageDrawer::DrawPage(const FilePath& page, PixelSize size)
     QWebEngineView view;
     auto* drawing = new DrawingPage(&profile, &view);
     view.setPage(drawing);
+    // WebEngine maps its window even with WA_DontShowOnScreen, so it goes far off the screen,
+    // past the window manager, and takes neither focus nor input.
+    view.setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
+                        Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput);
     view.setAttribute(Qt::WA_DontShowOnScreen);
+    view.setWindowTitle(QStringLiteral("Tarnwick: drawing the page"));
     const qreal ratio = view.devicePixelRatioF();
     view.resize(QSize(static_cast<int>(std::lround(size.width / ratio)),
                       static_cast<int>(std::lround(size.height / ratio))));
+    view.move(-4 * view.width() - 10000, -4 * view.height() - 10000);
     view.show();
 
     enum class Load { Running, Done, Failed } load = Load::Running;
