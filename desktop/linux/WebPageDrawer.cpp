@@ -137,15 +137,14 @@ std::string WebPageDrawer::DrawPage(const FilePath& page, PixelSize size)
     view.setAttribute(Qt::WA_DontShowOnScreen);
     view.setWindowTitle(QStringLiteral("Tarnwick: drawing the page"));
     const qreal ratio = view.devicePixelRatioF();
-    view.resize(QSize(static_cast<int>(std::lround(size.width / ratio)),
-                      static_cast<int>(std::lround(size.height / ratio))));
+    view.resize(
+        QSize(static_cast<int>(std::lround(size.width / ratio)), static_cast<int>(std::lround(size.height / ratio))));
     view.move(-4 * view.width() - 10000, -4 * view.height() - 10000);
     view.show();
 
     enum class Load { Running, Done, Failed } load = Load::Running;
     std::string rendererGone;
-    QObject::connect(drawing, &QWebEnginePage::loadFinished,
-                     [&](bool ok) { load = ok ? Load::Done : Load::Failed; });
+    QObject::connect(drawing, &QWebEnginePage::loadFinished, [&](bool ok) { load = ok ? Load::Done : Load::Failed; });
     QObject::connect(drawing, &QWebEnginePage::renderProcessTerminated,
                      [&](QWebEnginePage::RenderProcessTerminationStatus, int code) {
                          rendererGone = "its renderer process ended (status " + std::to_string(code) + ").";

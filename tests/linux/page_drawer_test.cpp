@@ -57,23 +57,30 @@ TEST(PageDrawer, DrawsTheLocalPageAtTheGivenSizeAndNeverReachesTheNetwork)
     QBuffer buffer(&bluePng);
     ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && blue.save(&buffer, "PNG"));
     Write(folder / "blue.png", bluePng.toStdString());
-    Write(folder / "page.htm",
-          "<html><head><style>body { margin: 0; background: rgb(200, 30, 30); }"
-          " #left { position: fixed; left: 0; top: 0; width: 150px; height: 200px; background: rgb(30, 160, 40); }"
-          " #pic { position: fixed; left: 200px; top: 100px; }"
-          " #remote { position: fixed; left: 200px; top: 10px; width: 40px; height: 40px; }</style></head><body>"
-          "<div id=left></div><img id=pic src=\"blue.png\">"
-          "<img id=remote src=\"" + remote + "/picture.png\">"
-          "<link rel=stylesheet href=\"" + remote + "/style.css\">"
-          "<iframe style=\"position: fixed; left: 250px; top: 150px; width: 10px; height: 10px; border: 0\" src=\"" +
-          remote + "/frame.htm\"></iframe>"
-          "<script>document.body.style.background = 'rgb(250, 250, 0)';"
-          " fetch('" + remote + "/data').catch(() => {});</script></body></html>");
+    Write(
+        folder / "page.htm",
+        "<html><head><style>body { margin: 0; background: rgb(200, 30, 30); }"
+        " #left { position: fixed; left: 0; top: 0; width: 150px; height: 200px; background: rgb(30, 160, 40); }"
+        " #pic { position: fixed; left: 200px; top: 100px; }"
+        " #remote { position: fixed; left: 200px; top: 10px; width: 40px; height: 40px; }</style></head><body>"
+        "<div id=left></div><img id=pic src=\"blue.png\">"
+        "<img id=remote src=\"" +
+            remote +
+            "/picture.png\">"
+            "<link rel=stylesheet href=\"" +
+            remote +
+            "/style.css\">"
+            "<iframe style=\"position: fixed; left: 250px; top: 150px; width: 10px; height: 10px; border: 0\" src=\"" +
+            remote +
+            "/frame.htm\"></iframe>"
+            "<script>document.body.style.background = 'rgb(250, 250, 0)';"
+            " fetch('" +
+            remote + "/data').catch(() => {});</script></body></html>");
 
     WebPageDrawer drawer;
     const QImage image = Decode(drawer.DrawPage(FilePath((folder / "page.htm").string()), PixelSize{300, 200}));
     ASSERT_EQ(image.size(), QSize(300, 200));
-    EXPECT_EQ(image.pixelColor(0, 0), QColor(30, 160, 40));      // the style
+    EXPECT_EQ(image.pixelColor(0, 0), QColor(30, 160, 40));  // the style
     EXPECT_EQ(image.pixelColor(149, 199), QColor(30, 160, 40));
     EXPECT_EQ(image.pixelColor(299, 199), QColor(250, 250, 0));  // the script's colour
     EXPECT_EQ(image.pixelColor(220, 120), QColor(0, 0, 255));    // the local picture
