@@ -128,17 +128,41 @@ case_page_never_finishes() {
     printf '<html><body><script>while (true) {}</script></body></html>' >"$PROG_DIR/1.htm"
     snapshot_files
     start_program
+    # While it works: the busy cursor (neither the arrow nor the hand); a close request and
+    # further clicks are ignored, so there is one report, once the bound has run out.
+    xdotool mousemove "$((WIN_X + 2))" "$((WIN_Y + 2))"
+    sleep 0.3
+    local arrow hand cursor tenths=50
+    arrow=$("$TARNWICK_XPROBE" cursor)
+    xdotool mousemove "$((WIN_X + RUN_X))" "$((WIN_Y + RUN_Y))"
+    until hand=$("$TARNWICK_XPROBE" cursor) && [[ $hand != "$arrow" ]]; do
+        ((tenths-- > 0)) || fail "no hand over Run"
+        sleep 0.1
+    done
     click "$RUN_X" "$RUN_Y"
+    tenths=50
+    until cursor=$("$TARNWICK_XPROBE" cursor) && [[ $cursor != "$arrow" && $cursor != "$hand" ]]; do
+        ((tenths-- > 0)) || fail "no busy cursor while the page is drawn (still $cursor)"
+        sleep 0.1
+    done
+    close_request
+    click "$RUN_X" "$RUN_Y"
+    click "$CLOSE_X" "$CLOSE_Y"
+    sleep 1
+    is_running || fail "the program ended on a close request while it worked"
     wait_report
     grep -qF "could not be drawn for the desktop: it did not finish loading within 15.0 s." "$CASE_DIR/err" ||
         fail "the report does not name the bound: $(cat "$CASE_DIR/err")"
+    sleep 0.5
+    [[ $(grep -c "could not be drawn" "$CASE_DIR/err") -eq 1 && $(boxes | wc -l) -eq 1 ]] ||
+        fail "more than one report: $(cat "$CASE_DIR/err")"
     dismiss_box
     expect_exit 1
     # 2.htm is written before the wallpaper is set, as on Windows; the record is not touched.
     rm -f "$CASE_DIR/before/2.htm"
     cp -p "$PAGE" "$CASE_DIR/before/2.htm"
     expect_nothing_changed "$before" "$CASE_DIR/picture-before"
-    note "a page that never finishes: reported after 15 s, nothing changed"
+    note "a page that never finishes: busy cursor, clicks and close ignored, reported after 15 s, nothing changed"
 }
 
 # The picture folder read-only for the user who runs the program (CI runs as root, who may
