@@ -21,6 +21,7 @@ xsetroot x11-xserver-utils
 xprop x11-utils
 import imagemagick
 convert imagemagick
+identify imagemagick
 compare imagemagick
 icotool icoutils
 wrestool icoutils

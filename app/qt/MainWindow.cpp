@@ -169,7 +169,6 @@ void MainWindow::ForwardMouse(QMouseEvent* event, bool press)
         failure_ = std::current_exception();
         QCoreApplication::exit(1);
     }
-
 }
 
 void MainWindow::mousePressEvent(QMouseEvent* event)

@@ -40,19 +40,12 @@ AppError DrawFailure(uint32_t number, const FilePath& page, const std::string& w
 
 class LocalOnly : public QWebEngineUrlRequestInterceptor {
 public:
-    explicit LocalOnly(int& denied) : denied_(denied) {}
-
     void interceptRequest(QWebEngineUrlRequestInfo& info) override
     {
         const QString scheme = info.requestUrl().scheme();
-        if (scheme != QLatin1String("file") && scheme != QLatin1String("data") && scheme != QLatin1String("qrc")) {
+        if (scheme != QLatin1String("file") && scheme != QLatin1String("data") && scheme != QLatin1String("qrc"))
             info.block(true);
-            ++denied_;
-        }
     }
-
-private:
-    int& denied_;
 };
 
 // Tells when the page has drawn a frame: the script it is handed logs the token from the
@@ -116,14 +109,14 @@ PixelSize WebPageDrawer::ScreenSize()
 
 std::string WebPageDrawer::DrawPage(const FilePath& page, PixelSize size)
 {
-    denied_ = 0;
     const QDeadlineTimer deadline(bound_.count());
     char boundText[32];
     std::snprintf(boundText, sizeof boundText, "%.1f s", static_cast<double>(bound_.count()) / 1000.0);
 
     // Off the record: nothing of the page is kept on disk. Destroyed after the view and its page.
     QWebEngineProfile profile;
-    LocalOnly interceptor(denied_);
+    // Local content may not reach remote addresses; whatever still asks for one is denied here.
+    LocalOnly interceptor;
     profile.setUrlRequestInterceptor(&interceptor);
     QWebEngineSettings* settings = profile.settings();
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
@@ -137,16 +130,21 @@ std::string WebPageDrawer::DrawPage(const FilePath& page, PixelSize size)
     QWebEngineView view;
     auto* drawing = new DrawingPage(&profile, &view);
     view.setPage(drawing);
+    // WebEngine maps its window even with WA_DontShowOnScreen, so it goes far off the screen,
+    // past the window manager, and takes neither focus nor input.
+    view.setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
+                        Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput);
     view.setAttribute(Qt::WA_DontShowOnScreen);
+    view.setWindowTitle(QStringLiteral("Tarnwick: drawing the page"));
     const qreal ratio = view.devicePixelRatioF();
-    view.resize(QSize(static_cast<int>(std::lround(size.width / ratio)),
-                      static_cast<int>(std::lround(size.height / ratio))));
+    view.resize(
+        QSize(static_cast<int>(std::lround(size.width / ratio)), static_cast<int>(std::lround(size.height / ratio))));
+    view.move(-4 * view.width() - 10000, -4 * view.height() - 10000);
     view.show();
 
     enum class Load { Running, Done, Failed } load = Load::Running;
     std::string rendererGone;
-    QObject::connect(drawing, &QWebEnginePage::loadFinished,
-                     [&](bool ok) { load = ok ? Load::Done : Load::Failed; });
+    QObject::connect(drawing, &QWebEnginePage::loadFinished, [&](bool ok) { load = ok ? Load::Done : Load::Failed; });
     QObject::connect(drawing, &QWebEnginePage::renderProcessTerminated,
                      [&](QWebEnginePage::RenderProcessTerminationStatus, int code) {
                          rendererGone = "its renderer process ended (status " + std::to_string(code) + ").";

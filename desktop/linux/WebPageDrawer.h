@@ -24,12 +24,8 @@ public:
     std::string DrawPage(const FilePath& page, PixelSize size) override;
     std::string PlainPicture(PixelSize size) override;
 
-    // How many requests the last page made that were denied.
-    int DeniedRequests() const { return denied_; }
-
 private:
     std::chrono::milliseconds bound_;
-    int denied_ = 0;
 };
 
 // Before QApplication: what WebEngine needs to draw here. Chromium refuses its sandbox as root,

@@ -452,8 +452,9 @@ TEST(StandaloneDesktop, APathBeyondTheStoresCodePageIsNeverRecordedFalsely)
     // Greek letters, a character beyond the BMP, a byte that is not UTF-8 (as FilePath hands it
     // on): each is taken, the earlier path is no longer recorded, no '?' stands in for a letter,
     // and the style is still saved.
-    for (const std::u16string& path : {std::u16string(u"/opt/\u0395\u03BB\u03BB\u03B7\u03BD\u03B9\u03BA\u03AC/2.htm"),
-                                      std::u16string(u"/opt/\U0001F600/2.htm"), std::u16string(u"/opt/caf\xDCE9/2.htm")}) {
+    for (const std::u16string& path :
+         {std::u16string(u"/opt/\u0395\u03BB\u03BB\u03B7\u03BD\u03B9\u03BA\u03AC/2.htm"),
+          std::u16string(u"/opt/\U0001F600/2.htm"), std::u16string(u"/opt/caf\xDCE9/2.htm")}) {
         ASSERT_EQ(first->ApplyChanges(kApplyAll), 0);
         ASSERT_TRUE(wallpaper().has_value());
         auto object = desktop.CreateActiveDesktop();

@@ -195,16 +195,14 @@ TEST(LinuxDesktop, EveryFailureIsReportedAndChangesNothing)
         std::function<void()> undo;
     };
     const std::vector<Failure> failures = {
-        {"no desktop",
-         [&] { desk.rootWindow = false; },
+        {"no desktop", [&] { desk.rootWindow = false; },
          "Neither does a desktop portal offer the wallpaper interface (org.freedesktop.portal.Wallpaper)",
          [&] { desk.rootWindow = true; }},
         {"the page does not load", [&] { desk.drawer.fail = true; }, "it did not finish loading",
          [&] { desk.drawer.fail = false; }},
         {"the desktop refuses", [&] { desk.failShow = true; }, "The desktop refused the picture.",
          [&] { desk.failShow = false; }},
-        {"the picture folder cannot be written",
-         [&] { chmod(desk.pictures.c_str(), 0500); },
+        {"the picture folder cannot be written", [&] { chmod(desk.pictures.c_str(), 0500); },
          "Cannot write the desktop picture " + desk.pictures.string() + "/tarnwick-",
          [&] { chmod(desk.pictures.c_str(), 0700); }},
         {"the record cannot be written", [&] { desk.registry.failCall = "RegSetValueExA"; },
