@@ -133,6 +133,17 @@ public:
             return Reply(connection, message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"),
                                                               QStringLiteral("No such property")));
         }
+        if (message.interface() == QStringLiteral("org.freedesktop.DBus.Introspectable") &&
+            message.member() == QStringLiteral("Introspect"))
+            return Reply(connection, message.createReply(QStringLiteral("<node>") + introspect(message.path()) +
+                                                         QStringLiteral("</node>")));
+        if (message.path() == kObject && message.interface() == kProperties &&
+            message.member() == QStringLiteral("GetAll") && args.size() == 1) {
+            QVariantMap properties;
+            if (args[0].toString() == kWallpaper)
+                properties.insert(QStringLiteral("version"), kVersion);
+            return Reply(connection, message.createReply(properties));
+        }
         if (message.path() == kObject && message.interface() == kWallpaper &&
             message.member() == QStringLiteral("SetWallpaperURI") && message.signature() == QStringLiteral("ssa{sv}"))
             return SetWallpaperUri(message, connection);
