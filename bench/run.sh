@@ -160,10 +160,12 @@ if [[ -x $linux_program && -n $have_x ]]; then
     fi
     # Run -> the page on the root window (no session bus, so no portal), the sample page.
     cp "$root/resources/1.htm" "$work/linux/program/1.htm"
-    env -u DBUS_SESSION_BUS_ADDRESS HOME=$work/linux/home XDG_CONFIG_HOME=$work/linux/home/.config \
-        XDG_DATA_HOME=$work/linux/home/data XDG_RUNTIME_DIR=$work/linux/runtime \
-        TARNWICK_BENCH_LOG=$work/linux/run-stderr TARNWICK_BENCH_STARTS=$starts with_xvfb \
-        "$0" --inside-x "$work/linux/runs" run "$work/linux/program/tarnwick" || true
+    (
+        unset DBUS_SESSION_BUS_ADDRESS
+        HOME=$work/linux/home XDG_CONFIG_HOME=$work/linux/home/.config XDG_DATA_HOME=$work/linux/home/data \
+            XDG_RUNTIME_DIR=$work/linux/runtime TARNWICK_BENCH_LOG=$work/linux/run-stderr \
+            TARNWICK_BENCH_STARTS=$starts with_xvfb "$0" --inside-x "$work/linux/runs" run "$work/linux/program/tarnwick"
+    ) || true
     figure=$( [[ -f $work/linux/runs ]] && median <"$work/linux/runs" )
     n=$( [[ -f $work/linux/runs ]] && wc -l <"$work/linux/runs" || echo 0 )
     if [[ -n $figure ]]; then
