@@ -12,7 +12,7 @@ namespace {
 
 class StandaloneActiveDesktop : public IActiveDesktopObject {
 public:
-    explicit StandaloneActiveDesktop(IRegistryOps& registry) : registry_(registry) {}
+    explicit StandaloneActiveDesktop(IRegistryOps& registry) : record_(registry) {}
 
     int32_t SetWallpaperOptions(const WallpaperOptions& options, uint32_t reserved) override
     {
@@ -26,8 +26,6 @@ public:
     {
         if (reserved != 0)
             return kEInvalidArg;
-        if (!FitsAnsi(path))
-            return kENoUnicodeTranslation;
         path_ = path;
         return kSOk;
     }
@@ -36,35 +34,58 @@ public:
     {
         if ((flags & kApplySave) == 0)
             return kSOk;  // nothing is kept without the save flag
-        RegKey opened = 0;
-        RegSecurityAttributes security{sizeof(RegSecurityAttributes), nullptr, 0};
-        int32_t status = registry_.RegCreateKeyExA(HKEY_CURRENT_USER_VALUE, kDesktopKey, 0, nullptr, 0, kKeyAccess,
-                                                   &security, &opened, nullptr);
-        if (status != kErrorSuccess)
-            return HResultFromWin32(status);
-        ScopedRegKey key(registry_, opened);
-        if (path_)
-            status = SetText(key.Get(), kWallpaperValue, ToAnsi(*path_));
-        if (status == kErrorSuccess && style_)
-            status = SetText(key.Get(), kWallpaperStyleValue, std::to_string(*style_));
-        return HResultFromWin32(status);
+        return record_.Write(path_, style_);
     }
 
 private:
-    int32_t SetText(RegKey key, const char* name, const std::string& text)
-    {
-        std::string data = text;
-        data.push_back('\0');
-        return registry_.RegSetValueExA(key, name, 0, kRegSz, reinterpret_cast<const uint8_t*>(data.data()),
-                                        static_cast<uint32_t>(data.size()));
-    }
-
-    IRegistryOps& registry_;
+    WallpaperRecord record_;
     std::optional<uint32_t> style_;
     std::optional<std::u16string> path_;
 };
 
 }  // namespace
+
+int32_t WallpaperRecord::Check()
+{
+    RegKey opened = 0;
+    const int32_t status = registry_.RegOpenKeyExA(HKEY_CURRENT_USER_VALUE, kDesktopKey, 0, kKeyAccess, &opened);
+    if (status == kErrorFileNotFound)
+        return kSOk;  // no record yet: Write makes it
+    if (status != kErrorSuccess)
+        return HResultFromWin32(status);
+    ScopedRegKey key(registry_, opened);
+    return kSOk;
+}
+
+int32_t WallpaperRecord::Write(const std::optional<std::u16string>& path, std::optional<uint32_t> style)
+{
+    RegKey opened = 0;
+    RegSecurityAttributes security{sizeof(RegSecurityAttributes), nullptr, 0};
+    int32_t status = registry_.RegCreateKeyExA(HKEY_CURRENT_USER_VALUE, kDesktopKey, 0, nullptr, 0, kKeyAccess,
+                                               &security, &opened, nullptr);
+    if (status != kErrorSuccess)
+        return HResultFromWin32(status);
+    ScopedRegKey key(registry_, opened);
+    if (path && FitsAnsi(*path)) {
+        status = SetText(key.Get(), kWallpaperValue, ToAnsi(*path));
+    } else if (path) {
+        // Written in the code page it would name another file; no record is truer than that.
+        status = registry_.RegDeleteValueA(key.Get(), kWallpaperValue);
+        if (status == kErrorFileNotFound)
+            status = kErrorSuccess;
+    }
+    if (status == kErrorSuccess && style)
+        status = SetText(key.Get(), kWallpaperStyleValue, std::to_string(*style));
+    return HResultFromWin32(status);
+}
+
+int32_t WallpaperRecord::SetText(RegKey key, const char* name, const std::string& text)
+{
+    std::string data = text;
+    data.push_back('\0');
+    return registry_.RegSetValueExA(key, name, 0, kRegSz, reinterpret_cast<const uint8_t*>(data.data()),
+                                    static_cast<uint32_t>(data.size()));
+}
 
 std::unique_ptr<IActiveDesktopObject> StandaloneDesktop::CreateActiveDesktop()
 {
@@ -72,6 +93,11 @@ std::unique_ptr<IActiveDesktopObject> StandaloneDesktop::CreateActiveDesktop()
 }
 
 std::string StandaloneDesktop::DescribeStatus(int32_t hr)
+{
+    return DescribeDesktopStatus(hr);
+}
+
+std::string DescribeDesktopStatus(int32_t hr)
 {
     switch (static_cast<uint32_t>(hr)) {
     case 0x80070057u:
@@ -84,9 +110,6 @@ std::string StandaloneDesktop::DescribeStatus(int32_t hr)
         return "The handle is invalid";
     case 0x800703F1u:
         return "The configuration registry database is corrupt";
-    case 0x80070459u:
-        return "No mapping for the Unicode character exists in the target multi-byte code page: the path of the "
-               "page has characters that the registry store (Windows-1252 text) cannot hold";
     case 0x800703FAu:
         return "Illegal operation attempted on a registry key that has been marked for deletion";
     default:

@@ -1,9 +1,14 @@
 // The desktop where there is no Windows shell: the wallpaper setting is kept where Windows'
 // shell keeps it, in the per-user registry (HKEY_CURRENT_USER\Control Panel\Desktop, text values
 // Wallpaper and WallpaperStyle), written through the registry operations when the changes are
-// applied with the save flag. The store keeps text in the ANSI code page, so a wallpaper path
-// with characters beyond it is refused when it is set: written, it would name another file.
+// applied with the save flag. The store keeps text in the ANSI code page: a wallpaper path with
+// characters beyond it (or bytes that are not UTF-8) is not written, since it would name another
+// file; the Wallpaper value is removed instead, so the record says that none is recorded. The
+// wallpaper itself is still set.
 #pragma once
+
+#include <optional>
+#include <string>
 
 #include "desktop/WallpaperShell.h"
 #include "registry/RegistryOps.h"
@@ -17,12 +22,31 @@ inline constexpr char kWallpaperStyleValue[] = "WallpaperStyle";
 // HRESULTs the stand-alone desktop answers with.
 inline constexpr int32_t kSOk = 0;
 inline constexpr int32_t kEInvalidArg = static_cast<int32_t>(0x80070057u);
-// HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION): a path the store's code page cannot hold.
-inline constexpr int32_t kENoUnicodeTranslation = static_cast<int32_t>(0x80070459u);
 inline constexpr int32_t HResultFromWin32(int32_t status)
 {
     return status <= 0 ? status : static_cast<int32_t>((static_cast<uint32_t>(status) & 0xFFFFu) | 0x80070000u);
 }
+
+// The wallpaper record in the per-user registry, as the stand-alone desktops keep it. Every
+// call answers an HRESULT.
+class WallpaperRecord {
+public:
+    explicit WallpaperRecord(IRegistryOps& registry) : registry_(registry) {}
+
+    // Reads the store without changing it: a store that cannot be read fails here, before
+    // anything else is changed.
+    int32_t Check();
+    // Writes what is given: the path (removed where the store cannot spell it) and the style.
+    int32_t Write(const std::optional<std::u16string>& path, std::optional<uint32_t> style);
+
+private:
+    int32_t SetText(RegKey key, const char* name, const std::string& text);
+
+    IRegistryOps& registry_;
+};
+
+// The description of the HRESULTs the stand-alone desktops answer with.
+std::string DescribeDesktopStatus(int32_t hr);
 
 class StandaloneDesktop : public IWallpaperShell {
 public:

@@ -23,6 +23,7 @@ xsetroot x11-xserver-utils
 xprop x11-utils
 import imagemagick
 convert imagemagick
+identify imagemagick
 compare imagemagick
 icotool icoutils
 wrestool icoutils
@@ -35,6 +36,14 @@ mount mount
 strace strace
 cmp diffutils
 timeout coreutils
+dbus-daemon dbus-daemon
+gdbus libglib2.0-bin
+gsettings libglib2.0-bin
+mountpoint util-linux
+/usr/libexec/xdg-desktop-portal xdg-desktop-portal
+/usr/libexec/xdg-permission-store xdg-desktop-portal
+/usr/libexec/xdg-desktop-portal-gnome xdg-desktop-portal-gnome
+/usr/libexec/dconf-service dconf-service
 '
 
 missing=()

@@ -19,6 +19,7 @@
 
 #include "app/Layout.h"
 #include "app/Painter.h"
+#include "app/qt/QtPlatform.h"
 #include "base/AppError.h"
 #include "resources/CursorFile.h"
 
@@ -151,7 +152,9 @@ void MainWindow::paintEvent(QPaintEvent*)
 void MainWindow::ForwardMouse(QMouseEvent* event, bool press)
 {
     event->accept();
-    if (failure_)
+    // A command waits in nested event loops (the page being drawn, the desktop answering):
+    // clicks meanwhile must not enter the core again.
+    if (failure_ || BusyWallpaperShell::Busy())
         return;
     const MouseButton button = ToMouseButton(event->button());
     const int x = PixelOf(event->position().x());
@@ -213,7 +216,12 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event)
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     // Closed from outside: the program ends with nothing changed. A Support box still open has
-    // its own event loop, which this ends as well.
+    // its own event loop, which this ends as well. While a command runs, the request is refused:
+    // the command ends the program itself.
+    if (BusyWallpaperShell::Busy()) {
+        event->ignore();
+        return;
+    }
     event->accept();
     if (!failure_)
         QCoreApplication::exit(0);

@@ -1,5 +1,6 @@
 #include "app/qt/QtPlatform.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
 #include <QGuiApplication>
@@ -64,6 +65,53 @@ void QtMessageBox::Show(const std::u16string& text, const std::u16string& captio
                     QMessageBox::Ok, parent_);
     box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+namespace {
+bool applying = false;
+
+class BusyActiveDesktop : public IActiveDesktopObject {
+public:
+    explicit BusyActiveDesktop(std::unique_ptr<IActiveDesktopObject> inner) : inner_(std::move(inner)) {}
+
+    int32_t SetWallpaperOptions(const WallpaperOptions& options, uint32_t reserved) override
+    {
+        return inner_->SetWallpaperOptions(options, reserved);
+    }
+    int32_t SetWallpaper(const std::u16string& path, uint32_t reserved) override
+    {
+        return inner_->SetWallpaper(path, reserved);
+    }
+    int32_t ApplyChanges(uint32_t flags) override
+    {
+        struct Scope {
+            Scope()
+            {
+                applying = true;
+                QApplication::setOverrideCursor(Qt::WaitCursor);
+            }
+            ~Scope()
+            {
+                QApplication::restoreOverrideCursor();
+                applying = false;
+            }
+        } scope;
+        return inner_->ApplyChanges(flags);
+    }
+
+private:
+    std::unique_ptr<IActiveDesktopObject> inner_;
+};
+}  // namespace
+
+std::unique_ptr<IActiveDesktopObject> BusyWallpaperShell::CreateActiveDesktop()
+{
+    return std::make_unique<BusyActiveDesktop>(inner_.CreateActiveDesktop());
+}
+
+bool BusyWallpaperShell::Busy()
+{
+    return applying;
 }
 
 void QtProgramEnd::EndProgram()

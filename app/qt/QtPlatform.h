@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "app/Platform.h"
+#include "desktop/WallpaperShell.h"
 
 class QWidget;
 
@@ -38,6 +39,22 @@ private:
 class QtProgramEnd : public IProgramEnd {
 public:
     [[noreturn]] void EndProgram() override;
+};
+
+// The wallpaper shell as the window uses it: while the changes are applied (a page drawn, the
+// desktop answering: a second or more, in nested event loops that keep the window painted) the
+// busy cursor shows, and the window takes no clicks or close requests.
+class BusyWallpaperShell : public IWallpaperShell {
+public:
+    explicit BusyWallpaperShell(IWallpaperShell& inner) : inner_(inner) {}
+    std::unique_ptr<IActiveDesktopObject> CreateActiveDesktop() override;
+    std::string DescribeStatus(int32_t hr) override { return inner_.DescribeStatus(hr); }
+
+    // Whether changes are being applied now.
+    static bool Busy();
+
+private:
+    IWallpaperShell& inner_;
 };
 
 // The folder of the running executable. Throws AppError when it cannot be found.

@@ -1,4 +1,5 @@
-// The Linux program: frmMain in a Qt window, the wallpaper record in the stand-alone registry.
+// The Linux program: frmMain in a Qt window; the page drawn by Qt WebEngine and shown by the
+// desktop portal or on the X root window; the wallpaper record in the stand-alone registry.
 #include <QApplication>
 #include <QIcon>
 #include <QScreen>
@@ -9,7 +10,9 @@
 #include "app/qt/Display.h"
 #include "app/qt/MainWindow.h"
 #include "app/qt/QtPlatform.h"
-#include "desktop/StandaloneDesktop.h"
+#include "desktop/LinuxDesktop.h"
+#include "desktop/linux/DesktopBackground.h"
+#include "desktop/linux/WebPageDrawer.h"
 #include "registry/StandaloneRegistry.h"
 
 namespace {
@@ -26,8 +29,11 @@ int RunProgram(QApplication& app, const char* programName)
     // launcher state, then the window is shown.
     try {
         StandaloneRegistry registry(RegistryStorePath());
-        StandaloneDesktop desktop(registry);
-        Platform platform{versionQuery, screen, registry, desktop, messageBox, programEnd, RunningProgramFolder()};
+        WebPageDrawer drawer;
+        LinuxDesktop desktop(registry, drawer, BackgroundOpeners{OpenPortalBackground, OpenRootWindowBackground},
+                             LinuxDesktop::DefaultPictureFolder());
+        BusyWallpaperShell wallpaper(desktop);
+        Platform platform{versionQuery, screen, registry, wallpaper, messageBox, programEnd, RunningProgramFolder()};
         frmMain form(platform);
         MainWindow window(form, screen.DotsPerInch());
         messageBox.SetParent(&window);
@@ -57,6 +63,7 @@ int main(int argc, char** argv)
     // Checked before Qt starts, which would otherwise abort with a message of its own.
     if (!DisplayIsNamed(programName))
         return 1;
+    PrepareWebEngine();
     HoldQtMessages(programName);
     QApplication app(argc, argv);
     ReleaseQtMessages();

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include "TestSupport.h"
 #include "base/AppError.h"
@@ -431,26 +433,39 @@ TEST(StandaloneDesktop, KeepsTheWallpaperInTheRegistryWhenSaved)
     EXPECT_EQ(second->SetWallpaper(u"x", 1), kEInvalidArg);
 }
 
-TEST(StandaloneDesktop, APathBeyondTheStoresCodePageIsRefusedAndNothingIsRecorded)
+TEST(StandaloneDesktop, APathBeyondTheStoresCodePageIsNeverRecordedFalsely)
 {
     test::TempFolder folder;
     StandaloneRegistry registry(folder / "registry.reg");
     StandaloneDesktop desktop(registry);
+    auto wallpaper = [&]() -> std::optional<std::vector<uint8_t>> {
+        auto value = registry.QueryValue(HKEY_CURRENT_USER_VALUE, kDesktopKey, kWallpaperValue);
+        return value ? std::optional(value->data) : std::nullopt;
+    };
     auto first = desktop.CreateActiveDesktop();
+    ASSERT_EQ(first->SetWallpaperOptions({8, 0}, 0), 0);
     ASSERT_EQ(first->SetWallpaper(u"/opt/Caf\u00E9 ?/2.htm", 0), 0);  // in the code page, '?' included
     ASSERT_EQ(first->ApplyChanges(kApplyAll), 0);
-    EXPECT_EQ(registry.QueryValue(HKEY_CURRENT_USER_VALUE, kDesktopKey, kWallpaperValue)->data,
-              (std::vector<uint8_t>{'/', 'o', 'p', 't', '/', 'C', 'a', 'f', 0xE9, ' ', '?', '/', '2', '.', 'h', 't',
-                                    'm', 0}));
-    const std::string before = test::ReadBytes(folder / "registry.reg");
+    EXPECT_EQ(wallpaper(), (std::vector<uint8_t>{'/', 'o', 'p', 't', '/', 'C', 'a', 'f', 0xE9, ' ', '?', '/', '2', '.',
+                                                 'h', 't', 'm', 0}));
 
-    auto object = desktop.CreateActiveDesktop();
-    const int32_t hr = object->SetWallpaper(u"/opt/\u0395\u03BB\u03BB\u03B7\u03BD\u03B9\u03BA\u03AC/2.htm", 0);
-    EXPECT_EQ(static_cast<uint32_t>(hr), 0x80070459u);
-    EXPECT_NE(desktop.DescribeStatus(hr).find("cannot hold"), std::string::npos);
-    EXPECT_EQ(object->SetWallpaper(u"/opt/\U0001F600/2.htm", 0), hr);  // beyond the BMP as well
-    EXPECT_EQ(object->ApplyChanges(kApplyAll), 0);
-    EXPECT_EQ(test::ReadBytes(folder / "registry.reg"), before);
+    // Greek letters, a character beyond the BMP, a byte that is not UTF-8 (as FilePath hands it
+    // on): each is taken, the earlier path is no longer recorded, no '?' stands in for a letter,
+    // and the style is still saved.
+    for (const std::u16string& path :
+         {std::u16string(u"/opt/\u0395\u03BB\u03BB\u03B7\u03BD\u03B9\u03BA\u03AC/2.htm"),
+          std::u16string(u"/opt/\U0001F600/2.htm"), std::u16string(u"/opt/caf\xDCE9/2.htm")}) {
+        ASSERT_EQ(first->ApplyChanges(kApplyAll), 0);
+        ASSERT_TRUE(wallpaper().has_value());
+        auto object = desktop.CreateActiveDesktop();
+        ASSERT_EQ(object->SetWallpaperOptions({8, 2}, 0), 0);
+        EXPECT_EQ(object->SetWallpaper(path, 0), 0);
+        EXPECT_EQ(object->ApplyChanges(kApplyAll), 0);
+        EXPECT_EQ(wallpaper(), std::nullopt);
+        EXPECT_EQ(registry.QueryValue(HKEY_CURRENT_USER_VALUE, kDesktopKey, kWallpaperStyleValue)->data,
+                  (std::vector<uint8_t>{'2', 0}));
+        EXPECT_EQ(object->ApplyChanges(kApplyAll), 0);  // nothing to remove the second time
+    }
 }
 
 TEST(StandaloneDesktop, AnUnreadableStoreFailsTheApplyAndStaysAsItWas)

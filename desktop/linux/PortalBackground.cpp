@@ -1,0 +1,299 @@
+#include "desktop/linux/PortalBackground.h"
+
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QEventLoop>
+#include <QHash>
+#include <QObject>
+#include <QTimer>
+#include <QVariantMap>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "base/AppError.h"
+
+namespace tarnwick {
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString kObject = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString kWallpaper = QStringLiteral("org.freedesktop.portal.Wallpaper");
+const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
+
+bool HasSessionBus()
+{
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address != nullptr && *address != '\0')
+        return true;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || *runtime == '\0')
+        return false;
+    struct stat status {};
+    return stat((std::string(runtime) + "/bus").c_str(), &status) == 0 && S_ISSOCK(status.st_mode);
+}
+
+// Waits for the answer to one request: the Response signal of its request object, or the end of
+// the wait for another reason. It listens to all of the portal's request objects from before the
+// call, because the reply may name another path than the one our token gives (portals before
+// 0.9 chose their own) and the answer may arrive before the reply has been read.
+class RequestWaiter : public QObject {
+    Q_OBJECT
+
+public:
+    enum class End { Answered, CallFailed, PortalGone, Silence };
+
+    // Listens, and watches the portal: made before the call, it sees the portal leave at any time.
+    RequestWaiter(QDBusConnection bus, QString portal, QString expectedPath)
+        : bus_(std::move(bus)), portal_(std::move(portal)), handle_(std::move(expectedPath)),
+          portalWatcher_(portal_, bus_, QDBusServiceWatcher::WatchForUnregistration)
+    {
+        QObject::connect(&portalWatcher_, &QDBusServiceWatcher::serviceUnregistered, this,
+                         [this] { Finish(End::PortalGone); });
+        listening_ = bus_.connect(portal_, QString(), kRequest, QStringLiteral("Response"), this,
+                                  SLOT(OnResponse(uint, QVariantMap, QDBusMessage)));
+    }
+    ~RequestWaiter() override
+    {
+        if (listening_)
+            bus_.disconnect(portal_, QString(), kRequest, QStringLiteral("Response"), this,
+                            SLOT(OnResponse(uint, QVariantMap, QDBusMessage)));
+    }
+
+    bool Listening() const { return listening_; }
+
+    // Runs a nested event loop until the request ends: answered, the call failed, the portal
+    // left the bus, or silence for the bound. Input to the windows waits meanwhile, so no click
+    // starts a second command; they keep repainting.
+    End Wait(const QDBusPendingCall& call, std::chrono::milliseconds silenceBound)
+    {
+        QEventLoop loop;
+        loop_ = &loop;
+
+        QDBusPendingCallWatcher callWatcher(call);
+        QObject::connect(&callWatcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+            QDBusPendingReply<QDBusObjectPath> reply = *w;
+            if (reply.isError()) {
+                callError_ = reply.error();
+                Finish(End::CallFailed);
+                return;
+            }
+            handle_ = reply.value().path();
+            TakeAnswer();
+        });
+
+        QTimer silence;
+        silence.setSingleShot(true);
+        QObject::connect(&silence, &QTimer::timeout, this, [this] { Finish(End::Silence); });
+        silence.start(silenceBound);
+
+        if (!end_)
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+        loop_ = nullptr;
+        return *end_;
+    }
+
+    uint Answer() const { return answer_.value_or(std::numeric_limits<uint>::max()); }
+    const QDBusError& CallError() const { return callError_; }
+
+private slots:
+    void OnResponse(uint response, const QVariantMap&, const QDBusMessage& message)
+    {
+        answers_.insert(message.path(), response);
+        TakeAnswer();
+    }
+
+private:
+    // The answer on the request's path, once there is one.
+    void TakeAnswer()
+    {
+        const auto answer = answers_.constFind(handle_);
+        if (answer == answers_.constEnd() || end_)
+            return;
+        answer_ = *answer;
+        Finish(End::Answered);
+    }
+
+    void Finish(End end)
+    {
+        if (end_)
+            return;
+        end_ = end;
+        if (loop_ != nullptr)
+            loop_->quit();
+    }
+
+    QDBusConnection bus_;
+    QString portal_;
+    QString handle_;  // the request's path: the expected one until the reply names it
+    QDBusServiceWatcher portalWatcher_;
+    bool listening_ = false;
+    QHash<QString, uint> answers_;
+    QEventLoop* loop_ = nullptr;
+    std::optional<End> end_;
+    std::optional<uint> answer_;
+    QDBusError callError_;
+};
+
+std::string Duration(std::chrono::milliseconds bound)
+{
+    using std::chrono::milliseconds;
+    if (bound >= std::chrono::minutes(1) && bound % std::chrono::minutes(1) == milliseconds(0)) {
+        const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(bound).count();
+        return std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes");
+    }
+    if (bound >= std::chrono::seconds(1) && bound % std::chrono::seconds(1) == milliseconds(0)) {
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(bound).count();
+        return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
+    }
+    return std::to_string(bound.count()) + " ms";
+}
+
+}  // namespace
+
+std::string FileUri(const FilePath& path)
+{
+    std::string absolute = path.Native();
+    if (absolute.empty() || absolute.front() != '/') {
+        std::string folder(256, '\0');
+        while (getcwd(folder.data(), folder.size()) == nullptr) {
+            if (errno != ERANGE)
+                throw SystemError(static_cast<uint32_t>(errno),
+                                  "Cannot find the working folder for " + path.ToUtf8() + ".");
+            folder.resize(folder.size() * 2);
+        }
+        folder.resize(folder.find('\0'));
+        absolute = (FilePath(folder) / FilePath(absolute)).Native();
+    }
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string uri = "file://";
+    for (const char c : absolute) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
+            byte == '-' || byte == '.' || byte == '_' || byte == '~' || byte == '/') {
+            uri += c;
+        } else {
+            uri += '%';
+            uri += kHex[byte >> 4];
+            uri += kHex[byte & 0x0F];
+        }
+    }
+    return uri;
+}
+
+std::unique_ptr<PortalBackground> PortalBackground::Open(std::chrono::milliseconds probeTimeout)
+{
+    if (!HasSessionBus())
+        return nullptr;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return nullptr;
+    // Reading the interface's version also starts a portal the bus can activate.
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kService, kObject, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << kWallpaper << QStringLiteral("version");
+    const QDBusMessage reply = bus.call(get, QDBus::Block, static_cast<int>(probeTimeout.count()));
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1 || reply.service().isEmpty())
+        return nullptr;
+    bool isNumber = false;
+    const uint version = reply.arguments().front().value<QDBusVariant>().variant().toUInt(&isNumber);
+    if (!isNumber)
+        return nullptr;
+    return std::unique_ptr<PortalBackground>(new PortalBackground(bus, reply.service(), version));
+}
+
+PortalBackground::PortalBackground(QDBusConnection bus, QString portal, uint32_t version)
+    : bus_(std::move(bus)), portal_(std::move(portal)), version_(version)
+{
+}
+
+std::string PortalBackground::Name() const
+{
+    return "the desktop portal";
+}
+
+void PortalBackground::ShowPicture(const FilePath& picture)
+{
+    SetWallpaper(picture,
+                 "Cannot make the picture " + picture.ToUtf8() + " the desktop background through " + Name() + ".");
+}
+
+void PortalBackground::ShowPlain(const FilePath& plainPicture)
+{
+    SetWallpaper(plainPicture, "Cannot take the page off the desktop through " + Name() + " (the plain picture " +
+                                   plainPicture.ToUtf8() + ").");
+}
+
+void PortalBackground::SetWallpaper(const FilePath& picture, const std::string& context)
+{
+    const std::string uri = FileUri(picture);
+
+    // The request object's path the portal derives from our token: .../request/SENDER/TOKEN,
+    // SENDER our unique name without ':' and with '.' as '_'.
+    const QString token = QStringLiteral("tarnwick_%1_%2").arg(getpid()).arg(++requests_);
+    QString sender = bus_.baseService();
+    sender.remove(0, 1).replace(QLatin1Char('.'), QLatin1Char('_'));
+    const QString expected = kObject + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
+
+    RequestWaiter waiter(bus_, portal_, expected);
+    if (!waiter.Listening())
+        throw AppError(ECOMM, "Cannot listen for the portal's answer: " + bus_.lastError().message().toStdString(),
+                       context);
+
+    QDBusMessage call = QDBusMessage::createMethodCall(portal_, kObject, kWallpaper, QStringLiteral("SetWallpaperURI"));
+    QVariantMap options;
+    options.insert(QStringLiteral("handle_token"), token);
+    options.insert(QStringLiteral("set-on"), QStringLiteral("background"));
+    options.insert(QStringLiteral("show-preview"), false);
+    call << QString() << QString::fromStdString(uri) << options;
+    // The method itself answers at once with the request's path; the person's answer comes later.
+    const auto callTimeout = std::min<long long>(silenceBound_.count(), std::numeric_limits<int>::max());
+    const QDBusPendingCall pending = bus_.asyncCall(call, static_cast<int>(callTimeout));
+
+    switch (waiter.Wait(pending, silenceBound_)) {
+    case RequestWaiter::End::Answered:
+        break;
+    case RequestWaiter::End::CallFailed:
+        throw AppError(ECOMM,
+                       "The portal refused the request: " + waiter.CallError().name().toStdString() + ": " +
+                           waiter.CallError().message().toStdString(),
+                       context);
+    case RequestWaiter::End::PortalGone:
+        throw AppError(ENOLINK, "The portal left the session bus without answering", context);
+    case RequestWaiter::End::Silence:
+        throw AppError(ETIMEDOUT, "The portal gave no answer within " + Duration(silenceBound_), context);
+    }
+    switch (waiter.Answer()) {
+    case 0:
+        return;
+    case 1:
+        throw AppError(ECANCELED, "Cancelled: the desktop did not allow the program to change the background", context);
+    case 2:
+        throw AppError(EIO, "The desktop failed to change the background", context);
+    default:
+        throw AppError(EPROTO, "The portal gave an answer it does not define (" + std::to_string(waiter.Answer()) + ")",
+                       context);
+    }
+}
+
+std::unique_ptr<IDesktopBackground> OpenPortalBackground()
+{
+    return PortalBackground::Open();
+}
+
+}  // namespace tarnwick
+
+#include "PortalBackground.moc"

@@ -1,0 +1,212 @@
+#!/bin/bash
+# The page as the real desktop picture, on the X root window (no session bus, so no portal):
+# Run draws the page at the screen's size and the root window shows it; Close in the same X
+# session takes it away. Failures report, end with status 1 and leave the root window, the
+# older picture and the record as they were.
+source "$(dirname "$0")/lib.sh"
+
+RUN_X=98 RUN_Y=208
+CLOSE_X=92 CLOSE_Y=240
+export QTWEBENGINE_DISABLE_SANDBOX=1
+unset DBUS_SESSION_BUS_ADDRESS XDG_DATA_HOME
+
+# The 800 x 600 block has a colour of its own; the rest of the page is another.
+BLOCK='60,138,81'
+block_template() {
+    printf '%s' '<html><body style="margin:0;background:#c02020"><div style="position:fixed;left:0;top:0;width:800px;height:600px;background:#3c8a51"></div></body></html>' >"$PROG_DIR/1.htm"
+}
+
+PICTURES() { echo "$HOME_DIR/.local/share/tarnwick"; }
+
+# root_colours: the colours of the root window's four corners and middle, one line.
+root_colours() {
+    import -window root "$CASE_DIR/root.png" || fail "no screenshot of the root window"
+    local w h
+    read -r w h < <(identify -format '%w %h' "$CASE_DIR/root.png")
+    local p out=""
+    for p in 0,0 $((w - 1)),0 0,$((h - 1)) $((w - 1)),$((h - 1)) $((w / 2)),$((h / 2)); do
+        out+="$(convert "$CASE_DIR/root.png" -format "%[fx:round(255*p{$p}.r)],%[fx:round(255*p{$p}.g)],%[fx:round(255*p{$p}.b)]" info:) "
+    done
+    echo "${out% }"
+}
+
+expect_root() { # COLOUR
+    local got
+    got=$(root_colours)
+    [[ $got == "$1 $1 $1 $1 $1" ]] || fail "the root window shows $got, expected $1 everywhere"
+}
+
+# The one picture in the picture folder, named after its content, at the screen's size.
+expect_one_picture() { # WIDTHxHEIGHT
+    local files
+    mapfile -t files < <(find "$(PICTURES)" -mindepth 1)
+    [[ ${#files[@]} -eq 1 ]] || fail "the picture folder holds ${#files[@]} entries: ${files[*]}"
+    [[ ${files[0]} =~ /tarnwick-[0-9a-f]{16}\.png$ ]] || fail "unexpected picture name ${files[0]}"
+    [[ $(identify -format '%wx%h' "${files[0]}") == "$1" ]] || fail "the picture is not $1"
+    PICTURE=${files[0]}
+}
+
+run_page() { # WIDTHxHEIGHT
+    start_program
+    click "$RUN_X" "$RUN_Y"
+    expect_exit 0
+    expect_quiet
+    expect_root "$BLOCK"
+    expect_one_picture "$1"
+}
+
+close_page() { # WIDTHxHEIGHT
+    start_program
+    click "$CLOSE_X" "$CLOSE_Y"
+    expect_exit 0
+    expect_quiet
+    expect_root '0,0,0'
+    expect_one_picture "$1"
+    [[ $(convert "$PICTURE" -format '%[fx:maxima.r+maxima.g+maxima.b]' info:) == 0 ]] || fail "the plain picture is not black"
+    expect_section '"Wallpaper"=""' '"WallpaperStyle"="2"'
+}
+
+case_run_then_close_1024() {
+    prepare_case none
+    block_template
+    xsetroot -solid '#202080'
+    run_page 1024x768
+    expect_section "\"Wallpaper\"=\"$PROG_DIR/2.htm\"" '"WallpaperStyle"="2"'
+    close_page 1024x768
+    note "the page filled 1024 x 768 on the root window; Close left it black"
+}
+
+case_run_then_close_1600() {
+    prepare_case none
+    block_template
+    run_page 1600x1200
+    close_page 1600x1200
+    note "the page filled 1600 x 1200 on the root window; Close left it black"
+}
+
+case_greek_folder() {
+    prepare_case none
+    mv "$PROG_DIR" "$CASE_DIR/Ελληνικά" && PROG_DIR="$CASE_DIR/Ελληνικά" && PAGE="$PROG_DIR/2.htm"
+    block_template
+    seed_record
+    run_page 1024x768
+    # The store cannot spell the folder: no path is recorded rather than a wrong one.
+    expect_section '"WallpaperStyle"="2"' '"TileWallpaper"="0"'
+    note "shown from a folder named Ελληνικά; the record names no path"
+}
+
+# The report on stderr, then its box. Until then the page's drawing window (off the screen) is
+# one of the program's windows, which is not the box.
+wait_report() {
+    local tenths=300
+    until [[ -s $CASE_DIR/err ]]; do
+        ((tenths-- > 0)) || fail "no report"
+        sleep 0.1
+    done
+    wait_box
+}
+
+# After one good Run, a failing one: the report, status 1, the same root window, the same
+# picture file, the same page record, nothing left over.
+expect_nothing_changed() { # ROOT-BEFORE PICTURE-COPY
+    [[ $(root_colours) == "$1" ]] || fail "the root window changed"
+    expect_one_picture 1024x768
+    cmp -s "$PICTURE" "$2" || fail "the older picture was changed"
+    expect_files_unchanged
+    local stray
+    stray=$(find "$(PICTURES)" -name '*.tmp' | head -n1)
+    [[ -z $stray ]] || fail "left behind: $stray"
+}
+
+case_page_never_finishes() {
+    prepare_case none
+    block_template
+    run_page 1024x768
+    cp -p "$PICTURE" "$CASE_DIR/picture-before"
+    local before
+    before=$(root_colours)
+    printf '<html><body><script>while (true) {}</script></body></html>' >"$PROG_DIR/1.htm"
+    snapshot_files
+    start_program
+    # While it works: the busy cursor (neither the arrow nor the hand); a close request and
+    # further clicks are ignored, so there is one report, once the bound has run out.
+    xdotool mousemove "$((WIN_X + 2))" "$((WIN_Y + 2))"
+    sleep 0.3
+    local arrow hand cursor tenths=50
+    arrow=$("$TARNWICK_XPROBE" cursor)
+    xdotool mousemove "$((WIN_X + RUN_X))" "$((WIN_Y + RUN_Y))"
+    until hand=$("$TARNWICK_XPROBE" cursor) && [[ $hand != "$arrow" ]]; do
+        ((tenths-- > 0)) || fail "no hand over Run"
+        sleep 0.1
+    done
+    click "$RUN_X" "$RUN_Y"
+    tenths=50
+    until cursor=$("$TARNWICK_XPROBE" cursor) && [[ $cursor != "$arrow" && $cursor != "$hand" ]]; do
+        ((tenths-- > 0)) || fail "no busy cursor while the page is drawn (still $cursor)"
+        sleep 0.1
+    done
+    close_request
+    click "$RUN_X" "$RUN_Y"
+    click "$CLOSE_X" "$CLOSE_Y"
+    sleep 1
+    is_running || fail "the program ended on a close request while it worked"
+    wait_report
+    grep -qF "could not be drawn for the desktop: it did not finish loading within 15.0 s." "$CASE_DIR/err" ||
+        fail "the report does not name the bound: $(cat "$CASE_DIR/err")"
+    sleep 0.5
+    [[ $(grep -c "could not be drawn" "$CASE_DIR/err") -eq 1 && $(boxes | wc -l) -eq 1 ]] ||
+        fail "more than one report: $(cat "$CASE_DIR/err")"
+    dismiss_box
+    expect_exit 1
+    # 2.htm is written before the wallpaper is set, as on Windows; the record is not touched.
+    rm -f "$CASE_DIR/before/2.htm"
+    cp -p "$PAGE" "$CASE_DIR/before/2.htm"
+    expect_nothing_changed "$before" "$CASE_DIR/picture-before"
+    note "a page that never finishes: busy cursor, clicks and close ignored, reported after 15 s, nothing changed"
+}
+
+# The picture folder read-only for the user who runs the program (CI runs as root, who may
+# write anywhere, so this runs as nobody).
+case_picture_folder_read_only() {
+    prepare_case none
+    block_template
+    chmod 755 "$CASE_DIR"
+    cp "$XAUTHORITY" "$CASE_DIR/xauthority" && chmod 644 "$CASE_DIR/xauthority"
+    chown -R nobody "$PROG_DIR" "$HOME_DIR"
+    start_as_nobody
+    click "$RUN_X" "$RUN_Y"
+    expect_exit 0
+    expect_root "$BLOCK"
+    expect_one_picture 1024x768
+    cp -p "$PICTURE" "$CASE_DIR/picture-before"
+    local before
+    before=$(root_colours)
+
+    printf '%s' '<html><body style="margin:0;background:#d0d0d0"></body></html>' >"$PROG_DIR/1.htm"
+    chmod 555 "$(PICTURES)"
+    snapshot_files
+    start_as_nobody
+    click "$RUN_X" "$RUN_Y"
+    wait_report
+    grep -qF "Cannot write the desktop picture $(PICTURES)/tarnwick-" "$CASE_DIR/err" ||
+        fail "the report does not name the picture: $(cat "$CASE_DIR/err")"
+    grep -qF "Permission denied" "$CASE_DIR/err" || fail "the report does not say why"
+    dismiss_box
+    expect_exit 1
+    rm -f "$CASE_DIR/before/2.htm"
+    cp -p "$PAGE" "$CASE_DIR/before/2.htm"
+    expect_nothing_changed "$before" "$CASE_DIR/picture-before"
+    note "run as nobody, picture folder read-only: reported, nothing changed"
+}
+
+start_as_nobody() {
+    mkdir -p -m 700 "$CASE_DIR/runtime" && chown nobody "$CASE_DIR/runtime"
+    (cd "$CASE_DIR" && exec setpriv --reuid=nobody --regid=nogroup --clear-groups \
+        env HOME="$HOME_DIR" XDG_CONFIG_HOME="$HOME_DIR/.config" XAUTHORITY="$CASE_DIR/xauthority" \
+        XDG_RUNTIME_DIR="$CASE_DIR/runtime" "$PROG_DIR/tarnwick" >"$CASE_DIR/out" 2>"$CASE_DIR/err") &
+    PID=$!
+    wait_main_window
+}
+
+run_cases 1024x768:case_run_then_close_1024 1600x1200:case_run_then_close_1600 1024x768:case_greek_folder \
+    1024x768:case_page_never_finishes 1024x768:case_picture_folder_read_only

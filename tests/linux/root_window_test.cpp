@@ -1,0 +1,197 @@
+// The X root window road on a server of its own (run under xvfb-run, at any depth): the picture
+// lands on the root and stays after the setter's connection closed, the properties name the
+// kept pixmap, the next picture frees the older one, a pixmap of a running desktop is left
+// alone, a plain background drops both, and a picture that cannot be read changes nothing.
+#include <QColor>
+#include <QGuiApplication>
+#include <QImage>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "base/AppError.h"
+#include "desktop/linux/DesktopBackground.h"
+
+using namespace tarnwick;
+
+namespace {
+
+int g_failed = 0;
+int g_passed = 0;
+
+void Expect(bool condition, const std::string& what)
+{
+    if (condition) {
+        ++g_passed;
+    } else {
+        ++g_failed;
+        std::fprintf(stderr, "FAIL: %s\n", what.c_str());
+    }
+}
+
+bool g_xError = false;
+int IgnoreXError(Display*, XErrorEvent*)
+{
+    g_xError = true;
+    return 0;
+}
+
+// The test's own look at the server, through a connection of its own.
+struct Probe {
+    Display* display = XOpenDisplay(nullptr);
+    Atom rootId = XInternAtom(display, "_XROOTPMAP_ID", False);
+    Atom setrootId = XInternAtom(display, "ESETROOT_PMAP_ID", False);
+
+    ~Probe() { XCloseDisplay(display); }
+    Window Root() const { return DefaultRootWindow(display); }
+
+    std::optional<Pixmap> Property(Atom property) const
+    {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        std::optional<Pixmap> pixmap;
+        if (XGetWindowProperty(display, Root(), property, 0, 1, False, XA_PIXMAP, &type, &format, &count, &after,
+                               &data) == Success &&
+            type == XA_PIXMAP && count == 1)
+            pixmap = *reinterpret_cast<Pixmap*>(data);
+        if (data != nullptr)
+            XFree(data);
+        return pixmap;
+    }
+
+    bool Exists(Pixmap pixmap) const
+    {
+        g_xError = false;
+        XErrorHandler previous = XSetErrorHandler(IgnoreXError);
+        Window root = 0;
+        int x = 0, y = 0;
+        unsigned width = 0, height = 0, border = 0, depth = 0;
+        const Status ok = XGetGeometry(display, pixmap, &root, &x, &y, &width, &height, &border, &depth);
+        XSync(display, False);
+        XSetErrorHandler(previous);
+        return ok != 0 && !g_xError;
+    }
+
+    // The colour the root window shows at a point, 8 bits a channel, from the visual's masks.
+    QColor RootColour(int x, int y) const
+    {
+        XImage* image = XGetImage(display, Root(), x, y, 1, 1, AllPlanes, ZPixmap);
+        if (image == nullptr)
+            return {};
+        const unsigned long pixel = XGetPixel(image, 0, 0);
+        XDestroyImage(image);
+        Visual* visual = DefaultVisual(display, DefaultScreen(display));
+        auto channel = [pixel](unsigned long mask) {
+            int shift = 0;
+            while (((mask >> shift) & 1) == 0)
+                ++shift;
+            const unsigned long max = mask >> shift;
+            return static_cast<int>(((pixel & mask) >> shift) * 255 / max);
+        };
+        return QColor(channel(visual->red_mask), channel(visual->green_mask), channel(visual->blue_mask));
+    }
+};
+
+bool Near(const QColor& a, const QColor& b)
+{
+    return std::abs(a.red() - b.red()) <= 8 && std::abs(a.green() - b.green()) <= 8 &&
+           std::abs(a.blue() - b.blue()) <= 8;
+}
+
+std::string Describe(const QColor& colour)
+{
+    return colour.name().toStdString();
+}
+
+FilePath WritePicture(const std::string& folder, const char* name, const QColor& colour, int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    // A mark in the last corner, so that a picture put there at another size shows.
+    image.setPixelColor(width - 1, height - 1, QColor(Qt::white));
+    const std::string path = folder + "/" + name;
+    image.save(QString::fromStdString(path), "PNG");
+    return FilePath(path);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    unsetenv("WAYLAND_DISPLAY");
+    unsetenv("XDG_SESSION_TYPE");
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QGuiApplication app(argc, argv);
+    char folderTemplate[] = "/tmp/tarnwick-root.XXXXXX";
+    const std::string folder = mkdtemp(folderTemplate);
+    Probe probe;
+    const int width = DisplayWidth(probe.display, DefaultScreen(probe.display));
+    const int height = DisplayHeight(probe.display, DefaultScreen(probe.display));
+    const QColor red(200, 16, 32), green(16, 180, 64);
+
+    std::unique_ptr<IDesktopBackground> background = OpenRootWindowBackground();
+    Expect(background != nullptr && background->Name() == "the X root window", "the root window is offered on X11");
+    if (!background)
+        return 1;
+
+    // A pixmap that a running desktop shows and keeps: named by _XROOTPMAP_ID alone.
+    Display* desktop = XOpenDisplay(nullptr);
+    const Pixmap foreign = XCreatePixmap(desktop, DefaultRootWindow(desktop), 8, 8,
+                                         static_cast<unsigned>(DefaultDepth(desktop, DefaultScreen(desktop))));
+    XChangeProperty(desktop, DefaultRootWindow(desktop), probe.rootId, XA_PIXMAP, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&foreign), 1);
+    XSync(desktop, False);
+
+    background->ShowPicture(WritePicture(folder, "red.png", red, width, height));
+    const std::optional<Pixmap> first = probe.Property(probe.rootId);
+    Expect(first && probe.Property(probe.setrootId) == first, "both properties name the same pixmap");
+    Expect(first && *first != foreign && probe.Exists(*first), "the pixmap outlives the setter's connection");
+    Expect(probe.Exists(foreign), "a running desktop's pixmap is not freed");
+    for (auto [x, y] : {std::pair{0, 0}, {width - 2, 0}, {0, height - 1}, {width / 2, height / 2}})
+        Expect(Near(probe.RootColour(x, y), red), "the root shows the picture at " + std::to_string(x) + "," +
+                                                      std::to_string(y) + ": " + Describe(probe.RootColour(x, y)));
+    Expect(Near(probe.RootColour(width - 1, height - 1), Qt::white), "the picture is shown at its size, unscaled");
+
+    background->ShowPicture(WritePicture(folder, "green.png", green, width, height));
+    const std::optional<Pixmap> second = probe.Property(probe.rootId);
+    Expect(second && second != first && probe.Property(probe.setrootId) == second, "the properties follow");
+    Expect(first && !probe.Exists(*first), "the older kept pixmap is freed");
+    Expect(Near(probe.RootColour(width / 2, height / 2), green), "the root shows the new picture");
+
+    const FilePath broken(folder + "/broken.png");
+    std::FILE* file = std::fopen(broken.Native().c_str(), "wb");
+    std::fputs("\x89PNG but not really", file);
+    std::fclose(file);
+    bool refused = false;
+    try {
+        background->ShowPicture(broken);
+    } catch (const AppError& error) {
+        refused = error.Report().find("not a PNG") != std::string::npos;
+    }
+    Expect(refused, "a picture that cannot be read is reported");
+    Expect(probe.Property(probe.rootId) == second && second && probe.Exists(*second) &&
+               Near(probe.RootColour(width / 2, height / 2), green),
+           "a failed picture leaves the background as it was");
+
+    background->ShowPlain(FilePath(folder + "/plain.png"));
+    Expect(!probe.Property(probe.rootId) && !probe.Property(probe.setrootId), "a plain background drops both");
+    Expect(second && !probe.Exists(*second), "the kept pixmap is freed on clearing");
+    Expect(Near(probe.RootColour(width / 2, height / 2), Qt::black), "the root is plain black");
+
+    setenv("WAYLAND_DISPLAY", "wayland-0", 1);
+    Expect(OpenRootWindowBackground() == nullptr, "a Wayland session gets no root window road");
+
+    XCloseDisplay(desktop);
+    std::filesystem::remove_all(folder);
+    std::printf("%d passed, %d failed\n", g_passed, g_failed);
+    return g_failed == 0 ? 0 : 1;
+}

@@ -1,0 +1,268 @@
+// The Linux Active Desktop through the wallpaper routine, with a drawing engine and desktops
+// that record what they are given.
+#ifndef _WIN32
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "base/AppError.h"
+#include "desktop/LinuxDesktop.h"
+#include "desktop/StandaloneDesktop.h"
+#include "registry/StandaloneRegistry.h"
+
+namespace tarnwick {
+namespace {
+
+// Draws a page as "PNG <size> <the page's bytes>", so every picture names its page and size.
+class FakeDrawer : public IPageDrawer {
+public:
+    PixelSize ScreenSize() override { return size; }
+    std::string DrawPage(const FilePath& page, PixelSize at) override
+    {
+        pages.push_back(page.Native());
+        if (fail)
+            throw AppError(110, "Connection timed out", "The page could not be drawn: it did not finish loading.");
+        return Picture(at) + test::ReadBytes(page.Native());
+    }
+    std::string PlainPicture(PixelSize at) override { return Picture(at) + "plain"; }
+
+    static std::string Picture(PixelSize at)
+    {
+        return "PNG " + std::to_string(at.width) + "x" + std::to_string(at.height) + " ";
+    }
+
+    PixelSize size{1024, 768};
+    bool fail = false;
+    std::vector<std::string> pages;
+};
+
+// Each picture it is handed, as "<name> <bytes read when handed>"; a plain one marked so.
+class FakeBackground : public IDesktopBackground {
+public:
+    explicit FakeBackground(std::vector<std::string>& shown, bool& fail) : shown_(shown), fail_(fail) {}
+    std::string Name() const override { return "the test's desktop"; }
+    void ShowPicture(const FilePath& picture) override { Show("picture ", picture); }
+    void ShowPlain(const FilePath& picture) override { Show("plain ", picture); }
+
+private:
+    void Show(const std::string& kind, const FilePath& picture)
+    {
+        if (fail_)
+            throw AppError(5, "Input/output error", "The desktop refused the picture.");
+        shown_.push_back(kind + std::filesystem::path(picture.Native()).filename().string() + " " +
+                         test::ReadBytes(picture.Native()));
+    }
+    std::vector<std::string>& shown_;
+    bool& fail_;
+};
+
+struct Desk {
+    Desk() : store(folder / "registry.reg"), registry(store), pictures(folder / "data" / "tarnwick")
+    {
+        std::filesystem::create_directories(folder / "program");
+        test::WriteBytes(folder / "program" / "2.htm", "<p>first page</p>");
+    }
+
+    LinuxDesktop Make()
+    {
+        auto open = [this](bool there, const char* name) -> std::unique_ptr<IDesktopBackground> {
+            opened.push_back(name);
+            return there ? std::make_unique<FakeBackground>(shown, failShow) : nullptr;
+        };
+        return LinuxDesktop(registry, drawer,
+                            BackgroundOpeners{[this, open] { return open(portal, "portal"); },
+                                              [this, open] { return open(rootWindow, "root window"); }},
+                            FilePath(pictures.string()));
+    }
+
+    void Set(const std::filesystem::path& page)
+    {
+        LinuxDesktop desktop = Make();
+        SetWallpaper(desktop, FilePath(page.string()).ToUtf16(), kWallpaperStyleStretch);
+    }
+
+    std::optional<std::string> Recorded(const char* name)
+    {
+        auto value = store.QueryValue(HKEY_CURRENT_USER_VALUE, kDesktopKey, name);
+        return value ? std::optional(std::string(value->data.begin(), value->data.end() - 1)) : std::nullopt;
+    }
+
+    std::string Shown(const std::string& kind, const std::string& bytes) const
+    {
+        return kind + " " + LinuxDesktop::PictureName(bytes) + " " + bytes;
+    }
+
+    test::TempFolder folder;
+    StandaloneRegistry store;
+    test::RecordingRegistry registry;
+    std::filesystem::path pictures;
+    FakeDrawer drawer;
+    bool portal = false, rootWindow = true, failShow = false;
+    std::vector<std::string> opened, shown;
+};
+
+TEST(LinuxDesktop, RunDrawsThePageAtTheScreensSizeShowsItRecordsItAndCloseShowsAPlainPicture)
+{
+    Desk desk;
+    const std::filesystem::path page = desk.folder / "program" / "2.htm";
+    desk.Set(page);
+    // Drawn from the page's own path at the screen's size; the picture written whole before the
+    // desktop took it, under the name of its content, in a folder made for it.
+    const std::string first = FakeDrawer::Picture({1024, 768}) + "<p>first page</p>";
+    EXPECT_EQ(desk.drawer.pages, std::vector<std::string>{page.string()});
+    EXPECT_EQ(desk.opened, (std::vector<std::string>{"portal", "root window"}));
+    EXPECT_EQ(desk.shown, std::vector<std::string>{desk.Shown("picture", first)});
+    EXPECT_EQ(test::FolderEntries(desk.pictures), std::vector<std::string>{LinuxDesktop::PictureName(first)});
+    EXPECT_EQ(desk.Recorded(kWallpaperValue), page.string());
+    EXPECT_EQ(desk.Recorded(kWallpaperStyleValue), "2");
+
+    // Another page on a larger screen, through the portal now: a new name, so a desktop that
+    // keeps pictures by name shows it; the older picture is gone once it was taken.
+    test::WriteBytes(page, "<p>second page</p>");
+    desk.drawer.size = {1600, 1200};
+    desk.portal = true;
+    desk.opened.clear();
+    desk.Set(page);
+    const std::string second = FakeDrawer::Picture({1600, 1200}) + "<p>second page</p>";
+    EXPECT_EQ(desk.opened, std::vector<std::string>{"portal"});
+    EXPECT_EQ(desk.shown.back(), desk.Shown("picture", second));
+    EXPECT_EQ(test::FolderEntries(desk.pictures), std::vector<std::string>{LinuxDesktop::PictureName(second)});
+
+    // The same page again: the same file, left as it is.
+    desk.Set(page);
+    EXPECT_EQ(desk.shown.back(), desk.Shown("picture", second));
+    EXPECT_EQ(test::FolderEntries(desk.pictures), std::vector<std::string>{LinuxDesktop::PictureName(second)});
+
+    // Close: a plain picture at the screen's size, the page's picture removed, the record empty.
+    desk.Set("");
+    const std::string plain = FakeDrawer::Picture({1600, 1200}) + "plain";
+    EXPECT_EQ(desk.shown.back(), desk.Shown("plain", plain));
+    EXPECT_EQ(test::FolderEntries(desk.pictures), std::vector<std::string>{LinuxDesktop::PictureName(plain)});
+    EXPECT_EQ(desk.Recorded(kWallpaperValue), "");
+    EXPECT_EQ(desk.drawer.pages.size(), 3u);
+
+    // Without the refresh flag nothing is drawn or shown; the save flag alone keeps the record.
+    LinuxDesktop desktop = desk.Make();
+    auto object = desktop.CreateActiveDesktop();
+    ASSERT_EQ(object->SetWallpaper(FilePath(page.string()).ToUtf16(), 0), 0);
+    EXPECT_EQ(object->ApplyChanges(kApplySave), 0);
+    EXPECT_EQ(desk.Recorded(kWallpaperValue), page.string());
+    EXPECT_EQ(desk.drawer.pages.size(), 3u);
+    EXPECT_EQ(desk.shown.size(), 4u);
+}
+
+TEST(LinuxDesktop, AFolderTheStoreCannotSpellStillShowsThePageAndRecordsNoFalsePath)
+{
+    Desk desk;
+    desk.Set(desk.folder / "program" / "2.htm");
+    for (const std::string name : {"\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC", "caf\xE9"}) {
+        const std::filesystem::path page = desk.folder / name / "2.htm";
+        std::filesystem::create_directories(page.parent_path());
+        test::WriteBytes(page, "<p>" + name + "</p>");
+        desk.Set(page);
+        EXPECT_EQ(desk.drawer.pages.back(), page.string());  // the folder's exact bytes
+        EXPECT_EQ(desk.shown.back(), desk.Shown("picture", FakeDrawer::Picture({1024, 768}) + "<p>" + name + "</p>"));
+        EXPECT_EQ(desk.Recorded(kWallpaperValue), std::nullopt);
+        EXPECT_EQ(desk.Recorded(kWallpaperStyleValue), "2");
+    }
+}
+
+// After one good Run, each failure is reported as an AppError naming it, and the desktop, the
+// picture and the record are as the good Run left them, with no file left over.
+TEST(LinuxDesktop, EveryFailureIsReportedAndChangesNothing)
+{
+    Desk desk;
+    const std::filesystem::path page = desk.folder / "program" / "2.htm";
+    desk.Set(page);
+    const std::vector<std::string> pictures = test::FolderEntries(desk.pictures);
+    const std::string store = test::ReadBytes(desk.folder / "registry.reg");
+    test::WriteBytes(page, "<p>a page that must not be shown</p>");
+
+    struct Failure {
+        const char* what;
+        std::function<void()> arrange;
+        std::string report;
+        std::function<void()> undo;
+    };
+    const std::vector<Failure> failures = {
+        {"no desktop", [&] { desk.rootWindow = false; },
+         "Neither does a desktop portal offer the wallpaper interface (org.freedesktop.portal.Wallpaper)",
+         [&] { desk.rootWindow = true; }},
+        {"the page does not load", [&] { desk.drawer.fail = true; }, "it did not finish loading",
+         [&] { desk.drawer.fail = false; }},
+        {"the desktop refuses", [&] { desk.failShow = true; }, "The desktop refused the picture.",
+         [&] { desk.failShow = false; }},
+        {"the picture folder cannot be written", [&] { chmod(desk.pictures.c_str(), 0500); },
+         "Cannot write the desktop picture " + desk.pictures.string() + "/tarnwick-",
+         [&] { chmod(desk.pictures.c_str(), 0700); }},
+        {"the record cannot be written", [&] { desk.registry.failCall = "RegSetValueExA"; },
+         "IActiveDesktop::ApplyChanges failed", [&] { desk.registry.failCall.clear(); }},
+        {"the store cannot be read", [&] { test::WriteBytes(desk.folder / "registry.reg", "not a store"); },
+         "IActiveDesktop::ApplyChanges failed", [&] { test::WriteBytes(desk.folder / "registry.reg", store); }},
+    };
+    for (const Failure& failure : failures) {
+        SCOPED_TRACE(failure.what);
+        if (std::string(failure.what) == "the picture folder cannot be written" && geteuid() == 0)
+            continue;  // root writes anyway; the end-to-end test runs this as another user
+        failure.arrange();
+        const size_t shownBefore = desk.shown.size();
+        const std::string storeNow = test::ReadBytes(desk.folder / "registry.reg");
+        try {
+            desk.Set(page);
+            ADD_FAILURE() << "no failure reported";
+        } catch (const AppError& error) {
+            EXPECT_NE(error.Report().find(failure.report), std::string::npos) << error.Report();
+            EXPECT_NE(error.Number(), 0u);
+        }
+        // What the desktop was handed after the failure: nothing, or our older picture again.
+        if (desk.shown.size() > shownBefore) {
+            EXPECT_EQ(desk.shown.back(), desk.shown[0]);
+        }
+        EXPECT_EQ(test::FolderEntries(desk.pictures), pictures);
+        EXPECT_EQ(test::ReadBytes(desk.folder / "registry.reg"), storeNow);
+        failure.undo();
+    }
+    EXPECT_EQ(test::ReadBytes(desk.folder / "registry.reg"), store);
+
+    // The store is read before anything is drawn.
+    test::WriteBytes(desk.folder / "registry.reg", "not a store");
+    const size_t drawn = desk.drawer.pages.size();
+    EXPECT_THROW(desk.Set(page), AppError);
+    EXPECT_EQ(desk.drawer.pages.size(), drawn);
+}
+
+TEST(LinuxDesktop, ThePictureFolderIsTheUsersDataFolder)
+{
+    const char* data = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    const std::optional<std::string> savedData = data ? std::optional<std::string>(data) : std::nullopt;
+    const std::optional<std::string> savedHome = home ? std::optional<std::string>(home) : std::nullopt;
+    setenv("XDG_DATA_HOME", "/x/data", 1);
+    setenv("HOME", "/h", 1);
+    EXPECT_EQ(LinuxDesktop::DefaultPictureFolder().Native(), "/x/data/tarnwick");
+    setenv("XDG_DATA_HOME", "relative", 1);  // not absolute: ignored, as the base directory rules say
+    EXPECT_EQ(LinuxDesktop::DefaultPictureFolder().Native(), "/h/.local/share/tarnwick");
+    unsetenv("XDG_DATA_HOME");
+    unsetenv("HOME");
+    EXPECT_TRUE(LinuxDesktop::DefaultPictureFolder().Empty());
+    savedData ? setenv("XDG_DATA_HOME", savedData->c_str(), 1) : unsetenv("XDG_DATA_HOME");
+    savedHome ? setenv("HOME", savedHome->c_str(), 1) : unsetenv("HOME");
+
+    // FNV-1a 64 of "a" is af63dc4c8601ec8c.
+    EXPECT_EQ(LinuxDesktop::PictureName("a"), "tarnwick-af63dc4c8601ec8c.png");
+}
+
+}  // namespace
+}  // namespace tarnwick
+
+#endif  // _WIN32
