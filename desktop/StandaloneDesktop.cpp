@@ -50,6 +50,23 @@ public:
         return HResultFromWin32(status);
     }
 
+    // The options live as long as the object: nothing here shows them, so nothing keeps them.
+    int32_t GetDesktopItemOptions(DesktopItemOptions& options, uint32_t reserved) override
+    {
+        if (options.dwSize != sizeof(DesktopItemOptions) || reserved != 0)
+            return kEInvalidArg;
+        options = items_;
+        return kSOk;
+    }
+
+    int32_t SetDesktopItemOptions(const DesktopItemOptions& options, uint32_t reserved) override
+    {
+        if (options.dwSize != sizeof(DesktopItemOptions) || reserved != 0)
+            return kEInvalidArg;
+        items_ = options;
+        return kSOk;
+    }
+
 private:
     int32_t SetText(RegKey key, const char* name, const std::string& text)
     {
@@ -62,6 +79,8 @@ private:
     IRegistryOps& registry_;
     std::optional<uint32_t> style_;
     std::optional<std::u16string> path_;
+    // Items and web content on: this desktop stands for one that shows its wallpaper page.
+    DesktopItemOptions items_{sizeof(DesktopItemOptions), 1, 1};
 };
 
 }  // namespace
