@@ -285,6 +285,9 @@ case_inert() {
     press_on run
     taken=$(wintool steal-capture) || fail "cannot take the capture from the window: $taken"
     release_on run
+    sleep 1
+    expect_running "after a release whose press lost the capture to another window"
+    expect_no_page
     press_on close 3
     wintool cancel-mode || fail "cannot send WM_CANCELMODE"
     release_on close 3
