@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "base/AnsiText.h"
 #include "base/AppError.h"
@@ -132,7 +134,7 @@ void ForEachEntry(const FilePath& folder, std::string_view pattern, Visit visit)
 // seeded per process, so that two runs rarely try the same names.
 FilePath TemporaryPathFor(const FilePath& path, int)
 {
-    static uint32_t state = (GetCurrentProcessId() * 2654435761u) ^ GetTickCount();
+    static uint32_t state = (GetCurrentProcessId() * 2654435761u) ^ (GetCurrentThreadId() << 7);
     state = state * 1664525u + 1013904223u;
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string name = "~TW";
@@ -156,12 +158,12 @@ bool IsTemporaryName(const FilePath::String& name)
     return true;
 }
 
-// On the Windows 95 family a new file is only removed when it was last written this long ago
-// (in 100 ns units: two minutes).
+// On the Windows 95 family a new file is only removed when it was last written this long before
+// the writer's own new file was made (in 100 ns units: two minutes).
 constexpr uint64_t kStaleAge = 2ull * 60 * 10000000;
 
-// Removes new files that killed runs left in path's folder, never a live writer's. The name
-// tells no owner, so the file itself must:
+// Removes new files that killed runs left in own's folder, never a live writer's; own is the
+// writer's own new file, just made. The name tells no owner, so the file itself must:
 // - On NT a live writer holds its file open from creation until after the rename (sharing only
 //   deletion, which the rename needs). The file is opened here for deletion on close and with no
 //   sharing, which fails while any handle is open: a writer's file is never touched, and a
@@ -169,25 +171,33 @@ constexpr uint64_t kStaleAge = 2ull * 60 * 10000000;
 // - 95, 98 and ME cannot rename an open file, so a writer closes its file before the rename, and
 //   a deletion between the two would lose its page. A deletion fails while the file is open,
 //   and a file closed for its rename was written a moment before: one last written more than
-//   two minutes ago is no live writer's.
-void RemoveStaleTemporaries(const FilePath& path)
+//   two minutes before own was made is no live writer's.
+void RemoveStaleTemporaries(const FilePath& own)
 {
-    const FilePath folder = path.Parent();
-    FILETIME nowTime;
-    GetSystemTimeAsFileTime(&nowTime);
-    const uint64_t now = (uint64_t{nowTime.dwHighDateTime} << 32) | nowTime.dwLowDateTime;
+    struct Entry {
+        FilePath::String name;
+        uint64_t lastWrite;
+    };
+    const FilePath folder = own.Parent();
+    const FilePath::String ownName = own.FileName();
+    std::vector<Entry> candidates;
+    std::optional<uint64_t> now;
     ForEachEntry(folder, "~TW?????.TMP", [&](const FilePath::String& name, bool plain, uint64_t lastWrite) {
-        if (!plain || !IsTemporaryName(name))
-            return;
-        const FilePath file = folder / FilePath(name);
+        if (name == ownName)
+            now = lastWrite;
+        else if (plain && IsTemporaryName(name))
+            candidates.push_back({name, lastWrite});
+    });
+    for (const Entry& entry : candidates) {
+        const FilePath file = folder / FilePath(entry.name);
         if (IsWindows9x()) {
-            if (now >= lastWrite && now - lastWrite >= kStaleAge)
+            if (now && *now >= entry.lastWrite && *now - entry.lastWrite >= kStaleAge)
                 DeleteFileA(AnsiPath(file).c_str());
-            return;
+            continue;
         }
         const win32::FileHandle doomed(CreateFileW(file.Native().c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
                                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-    });
+    }
 }
 #else
 int AsHandle(std::intptr_t handle)
@@ -361,7 +371,9 @@ size_t InputFile::Read(char* buffer, size_t size)
 AtomicFileWriter::AtomicFileWriter(const FilePath& path, std::string context)
     : path_(path), context_(std::move(context))
 {
+#ifndef _WIN32
     RemoveStaleTemporaries(path);
+#endif
     // Exclusive creation: a name that is taken, by a file or by a link planted there, is never
     // opened; the next name is tried instead.
     uint32_t error = 0;
@@ -383,7 +395,10 @@ AtomicFileWriter::AtomicFileWriter(const FilePath& path, std::string context)
     }
     if (!file_)
         throw SystemError(error, context_);
-#ifndef _WIN32
+#ifdef _WIN32
+    // After the own file is made: on 95, 98 and ME its time is the clock the others are read by.
+    RemoveStaleTemporaries(temporary_);
+#else
     struct stat old {};
     if (stat(path.Native().c_str(), &old) == 0 && S_ISREG(old.st_mode))
         (void)fchmod(AsHandle(file_.Get()), old.st_mode & 07777);

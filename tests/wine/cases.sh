@@ -50,6 +50,10 @@ case_run() {
         ;;
     nt40) items=("$ITEMS_ON") ;;
     esac
+    # New files of killed runs: one from ten minutes ago and one from a moment ago, neither open.
+    printf 'half a page' >"$APP/~TW0A1B2.TMP"
+    touch -d '10 minutes ago' "$APP/~TW0A1B2.TMP"
+    printf 'half a page' >"$APP/~TW0C3D4.TMP"
     start_program
     expect_eq "window size" "$WIN_SIZE" 196x300
     click run
@@ -61,6 +65,14 @@ case_run() {
     *) expect_eq ShellState "$(shell_state)" "REG_BINARY $OTHER_STATE" ;;
     esac
     expect_wallpaper_log "$(winpath "$PAGE")" "${items[@]}"
+    # NT removes every one no one holds open; the 95 family only one last written long enough ago
+    # to be no running copy's.
+    local left
+    left=$(cd "$APP" && LC_ALL=C && echo *)
+    case $1 in
+    win95 | win98 | winme) expect_eq "files left" "$left" "1.htm 2.htm tarnwick.exe ~TW0C3D4.TMP" ;;
+    *) expect_eq "files left" "$left" "1.htm 2.htm tarnwick.exe" ;;
+    esac
     note "page, ShellState and wallpaper as expected on $1"
 }
 
