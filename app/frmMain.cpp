@@ -13,17 +13,25 @@ std::u16string SupportMessage()
 
 frmMain::frmMain(Platform& platform) : platform_(platform) {}
 
-std::u16string frmMain::IdentifyOperatingSystem()
+namespace {
+std::optional<VersionRecord> QueryVersion(IVersionQuery& query)
 {
     VersionRecord record;
-    if (!platform_.versionQuery.Query(record))
-        return OperatingSystemNameFor(std::nullopt);
-    return OperatingSystemNameFor(record);
+    if (!query.Query(record))
+        return std::nullopt;
+    return record;
+}
+}  // namespace
+
+std::u16string frmMain::IdentifyOperatingSystem()
+{
+    return OperatingSystemNameFor(QueryVersion(platform_.versionQuery));
 }
 
 void frmMain::Load()
 {
-    OperatingSystemName = IdentifyOperatingSystem();
+    SystemVersion = QueryVersion(platform_.versionQuery);
+    OperatingSystemName = OperatingSystemNameFor(SystemVersion);
     // Each step a float of its own, so that the 32-bit build rounds it to single precision.
     const float widthTwips = platform_.screen.WidthTwips();
     const float width = widthTwips / 15.0f;

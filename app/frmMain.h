@@ -28,7 +28,7 @@ class frmMain {
 public:
     explicit frmMain(Platform& platform);
 
-    // Fills OperatingSystemName, ScreenWidth and ScreenHeightText.
+    // Fills SystemVersion, OperatingSystemName, ScreenWidth and ScreenHeightText.
     void Load();
 
     std::u16string IdentifyOperatingSystem();
@@ -53,6 +53,9 @@ public:
 
     // Launcher state.
     std::u16string OperatingSystemName;
+    // The version record the name came from (none where the system gives none). Run needs the
+    // record itself: the name table calls 6.0 "Windows 2000" and 6.1 "Windows XP".
+    std::optional<VersionRecord> SystemVersion;
     TypedValue ScreenWidth;  // a Single
     std::u16string ScreenHeightText;
     std::unique_ptr<clsRegistry> Registry;
@@ -62,7 +65,7 @@ public:
 
 private:
     void BuildDesktopPage();
-    void SetDesktopWallpaper(const std::u16string& path, int32_t style);
+    void SetDesktopWallpaper(const std::u16string& path, int32_t style, bool turnOnActiveDesktop = false);
     void Click(ControlId control);
 
     Platform& platform_;

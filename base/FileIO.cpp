@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "base/AnsiText.h"
 #include "base/AppError.h"
@@ -46,21 +48,6 @@ uint32_t LastError()
     return GetLastError();
 }
 
-uint32_t CurrentProcessId()
-{
-    return GetCurrentProcessId();
-}
-
-bool ProcessIsRunning(uint32_t pid)
-{
-    // PROCESS_QUERY_INFORMATION: the limited right is unknown before Vista.
-    const win32::KernelHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid));
-    if (!process)
-        return GetLastError() == ERROR_ACCESS_DENIED;
-    DWORD code = 0;
-    return GetExitCodeProcess(process.get(), &code) && code == STILL_ACTIVE;
-}
-
 // The file functions in the system's spelling: UTF-16 on NT, the ANSI code page on 95/98/ME,
 // where the wide entry points fail.
 std::string AnsiPath(const FilePath& path)
@@ -80,9 +67,14 @@ bool DeleteFileAt(const FilePath& path)
     return IsWindows9x() ? DeleteFileA(AnsiPath(path).c_str()) != 0 : DeleteFileW(path.Native().c_str()) != 0;
 }
 
+// A rename that another program's handle on the file blocks for a moment (an indexer, a virus
+// scanner) is tried this often, this far apart, before it is reported.
+constexpr int kReplaceTries = 5;
+constexpr DWORD kReplacePauseMs = 100;
+
 // Puts from in to's place. NT renames over to in one step; 95/98/ME cannot, so there to is
 // deleted first.
-bool ReplaceWith(const FilePath& from, const FilePath& to)
+bool ReplaceOnce(const FilePath& from, const FilePath& to)
 {
     if (!IsWindows9x())
         return MoveFileExW(from.Native().c_str(), to.Native().c_str(),
@@ -93,11 +85,27 @@ bool ReplaceWith(const FilePath& from, const FilePath& to)
     return MoveFileA(AnsiPath(from).c_str(), target.c_str()) != 0;
 }
 
-// Calls visit(name, is a plain file) for each entry of folder matching the pattern.
+bool ReplaceWith(const FilePath& from, const FilePath& to)
+{
+    for (int tried = 1;; ++tried) {
+        if (ReplaceOnce(from, to))
+            return true;
+        const DWORD error = GetLastError();
+        if (tried == kReplaceTries || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)) {
+            SetLastError(error);
+            return false;
+        }
+        Sleep(kReplacePauseMs);
+    }
+}
+
+// Calls visit(name, is a plain file, last write time) for each entry of folder matching the
+// pattern.
 template <class Visit>
 void ForEachEntry(const FilePath& folder, std::string_view pattern, Visit visit)
 {
     const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+    auto time = [](const FILETIME& at) { return (uint64_t{at.dwHighDateTime} << 32) | at.dwLowDateTime; };
     const FilePath search = folder / pattern;
     if (IsWindows9x()) {
         WIN32_FIND_DATAA entry;
@@ -106,7 +114,8 @@ void ForEachEntry(const FilePath& folder, std::string_view pattern, Visit visit)
             return;
         do {
             const std::u16string name = FromAnsi(entry.cFileName);
-            visit(FilePath::FromUtf16(name).Native(), (entry.dwFileAttributes & notPlain) == 0);
+            visit(FilePath::FromUtf16(name).Native(), (entry.dwFileAttributes & notPlain) == 0,
+                  time(entry.ftLastWriteTime));
         } while (FindNextFileA(find.get(), &entry));
     } else {
         WIN32_FIND_DATAW entry;
@@ -114,8 +123,80 @@ void ForEachEntry(const FilePath& folder, std::string_view pattern, Visit visit)
         if (!find)
             return;
         do {
-            visit(FilePath::String(entry.cFileName), (entry.dwFileAttributes & notPlain) == 0);
+            visit(FilePath::String(entry.cFileName), (entry.dwFileAttributes & notPlain) == 0,
+                  time(entry.ftLastWriteTime));
         } while (FindNextFileW(find.get(), &entry));
+    }
+}
+
+// New files are named "~TW" + five hex digits + ".TMP": an 8.3 name, which volumes and shares
+// without long names (FAT, some of Windows 95's) take too. The digits come from a sequence
+// seeded per process, so that two runs rarely try the same names.
+FilePath TemporaryPathFor(const FilePath& path, int)
+{
+    static uint32_t state = (GetCurrentProcessId() * 2654435761u) ^ (GetCurrentThreadId() << 7);
+    state = state * 1664525u + 1013904223u;
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string name = "~TW";
+    for (int shift = 28; shift >= 12; shift -= 4)
+        name += kHex[(state >> shift) & 0xF];
+    name += ".TMP";
+    return path.Parent() / name;
+}
+
+bool IsTemporaryName(const FilePath::String& name)
+{
+    auto upper = [](auto c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; };
+    auto hex = [&](auto c) { return (c >= '0' && c <= '9') || (upper(c) >= 'A' && upper(c) <= 'F'); };
+    if (name.size() != 12)
+        return false;
+    for (size_t i = 0; i < 12; ++i) {
+        const char expected = "~TW?????.TMP"[i];
+        if (expected == '?' ? !hex(name[i]) : upper(name[i]) != expected)
+            return false;
+    }
+    return true;
+}
+
+// On the Windows 95 family a new file is only removed when it was last written this long before
+// the writer's own new file was made (in 100 ns units: two minutes).
+constexpr uint64_t kStaleAge = 2ull * 60 * 10000000;
+
+// Removes new files that killed runs left in own's folder, never a live writer's; own is the
+// writer's own new file, just made. The name tells no owner, so the file itself must:
+// - On NT a live writer holds its file open from creation until after the rename (sharing only
+//   deletion, which the rename needs). The file is opened here for deletion on close and with no
+//   sharing, which fails while any handle is open: a writer's file is never touched, and a
+//   writer cannot open a file that is being deleted here, as it only ever creates new ones.
+// - 95, 98 and ME cannot rename an open file, so a writer closes its file before the rename, and
+//   a deletion between the two would lose its page. A deletion fails while the file is open,
+//   and a file closed for its rename was written a moment before: one last written more than
+//   two minutes before own was made is no live writer's.
+void RemoveStaleTemporaries(const FilePath& own)
+{
+    struct Entry {
+        FilePath::String name;
+        uint64_t lastWrite;
+    };
+    const FilePath folder = own.Parent();
+    const FilePath::String ownName = own.FileName();
+    std::vector<Entry> candidates;
+    std::optional<uint64_t> now;
+    ForEachEntry(folder, "~TW?????.TMP", [&](const FilePath::String& name, bool plain, uint64_t lastWrite) {
+        if (name == ownName)
+            now = lastWrite;
+        else if (plain && IsTemporaryName(name))
+            candidates.push_back({name, lastWrite});
+    });
+    for (const Entry& entry : candidates) {
+        const FilePath file = folder / FilePath(entry.name);
+        if (IsWindows9x()) {
+            if (now && *now >= entry.lastWrite && *now - entry.lastWrite >= kStaleAge)
+                DeleteFileA(AnsiPath(file).c_str());
+            continue;
+        }
+        const win32::FileHandle doomed(CreateFileW(file.Native().c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     }
 }
 #else
@@ -171,6 +252,7 @@ void ForEachEntry(const FilePath& folder, std::string_view, Visit visit)
 }
 #endif
 
+#ifndef _WIN32
 // "<name>.<process id>.tmp", then "<name>.<process id>.<n>.tmp" while those names are taken.
 FilePath TemporaryPathFor(const FilePath& path, int attempt)
 {
@@ -221,6 +303,7 @@ void RemoveStaleTemporaries(const FilePath& path)
     });
 }
 
+#endif
 }  // namespace
 
 SystemFile& SystemFile::operator=(SystemFile&& other) noexcept
@@ -288,14 +371,18 @@ size_t InputFile::Read(char* buffer, size_t size)
 AtomicFileWriter::AtomicFileWriter(const FilePath& path, std::string context)
     : path_(path), context_(std::move(context))
 {
+#ifndef _WIN32
     RemoveStaleTemporaries(path);
+#endif
     // Exclusive creation: a name that is taken, by a file or by a link planted there, is never
     // opened; the next name is tried instead.
     uint32_t error = 0;
     for (int attempt = 0; attempt < kMaxTemporaryNames && !file_; ++attempt) {
         temporary_ = TemporaryPathFor(path, attempt);
 #ifdef _WIN32
-        file_ = Adopt(CreateFileAt(temporary_, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
+        // NT: shared for deletion only, so that the rename in Commit can happen while it is open.
+        file_ = Adopt(CreateFileAt(temporary_, GENERIC_WRITE, IsWindows9x() ? 0 : FILE_SHARE_DELETE, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL));
         error = LastError();
         const bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 #else
@@ -308,7 +395,10 @@ AtomicFileWriter::AtomicFileWriter(const FilePath& path, std::string context)
     }
     if (!file_)
         throw SystemError(error, context_);
-#ifndef _WIN32
+#ifdef _WIN32
+    // After the own file is made: on 95, 98 and ME its time is the clock the others are read by.
+    RemoveStaleTemporaries(temporary_);
+#else
     struct stat old {};
     if (stat(path.Native().c_str(), &old) == 0 && S_ISREG(old.st_mode))
         (void)fchmod(AsHandle(file_.Get()), old.st_mode & 07777);
@@ -362,11 +452,14 @@ void AtomicFileWriter::Commit()
 #ifdef _WIN32
     if (!FlushFileBuffers(AsHandle(file_.Get())))
         Fail(LastError());
-    if (!file_.Close())
+    // NT renames the file still open, so that no other run's clean-up can remove it in between;
+    // 95, 98 and ME cannot rename an open file.
+    if (IsWindows9x() && !file_.Close())
         Fail(LastError());
     if (!ReplaceWith(temporary_, path_))
         Fail(LastError());
     committed_ = true;
+    (void)file_.Close();  // flushed and in place: nothing is left to fail
 #else
     if (fsync(AsHandle(file_.Get())) != 0)
         Fail(LastError());

@@ -54,15 +54,18 @@ private:
 
 // Writes a new file beside path and, on Commit, puts it in path's place: flushed to disk, then
 // renamed over path. Until then path is untouched; a writer destroyed without Commit (a failure
-// on the way) removes its new file. The new file is created exclusively under a name of its own
-// ("<name>.<process id>[.<n>].tmp"), never through a link someone left there. Such files that
-// earlier, killed runs left behind are removed when the writer starts, links never followed. The
-// new file keeps the permission bits of the one it replaces.
+// on the way) removes its new file. The new file is created exclusively under a name of its own,
+// never through a link someone left there: "<name>.<process id>[.<n>].tmp" on Linux, and on
+// Windows an 8.3 name, "~TW" + five hex digits + ".TMP", which every volume and share takes.
+// Such files that earlier, killed runs left behind are removed when the writer starts, never a
+// running writer's, links never followed. On Linux the new file keeps the permission bits of the
+// one it replaces.
 //
-// Windows 95, 98 and ME cannot rename over an existing file: there the older file is deleted
-// and the new one renamed in its place. The file is still never torn and no new file outlives
-// the run, but a system that stops between the two steps leaves no file at path until the next
-// run writes it again.
+// On Windows a rename that fails because another program holds path for a moment (sharing
+// violation, access denied) is tried again, five times in all, 100 ms apart. Windows 95, 98 and
+// ME cannot rename over an existing file: there the older file is deleted and the new one renamed
+// in its place. The file is still never torn and no new file outlives the run, but a system that
+// stops between the two steps leaves no file at path until the next run writes it again.
 //
 // Every failure is reported with context, the text of what the program was doing.
 class AtomicFileWriter {

@@ -88,28 +88,12 @@ std::vector<FilePath> OlderPictures(const FilePath& folder, const FilePath& keep
     return newestFirst;
 }
 
-class LinuxActiveDesktop : public IActiveDesktopObject {
+class LinuxActiveDesktop : public ActiveDesktopSettings {
 public:
     LinuxActiveDesktop(IRegistryOps& registry, IPageDrawer& drawer, const BackgroundOpeners& openers,
                        const FilePath& pictureFolder)
         : record_(registry), drawer_(drawer), openers_(openers), pictureFolder_(pictureFolder)
     {
-    }
-
-    int32_t SetWallpaperOptions(const WallpaperOptions& options, uint32_t reserved) override
-    {
-        if (options.dwSize != sizeof(WallpaperOptions) || reserved != 0)
-            return kEInvalidArg;
-        style_ = options.dwStyle;
-        return kSOk;
-    }
-
-    int32_t SetWallpaper(const std::u16string& path, uint32_t reserved) override
-    {
-        if (reserved != 0)
-            return kEInvalidArg;
-        path_ = path;
-        return kSOk;
     }
 
     int32_t ApplyChanges(uint32_t flags) override
@@ -192,8 +176,6 @@ private:
     IPageDrawer& drawer_;
     const BackgroundOpeners& openers_;
     const FilePath& pictureFolder_;
-    std::optional<uint32_t> style_;
-    std::optional<std::u16string> path_;
 };
 
 }  // namespace

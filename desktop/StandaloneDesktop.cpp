@@ -10,25 +10,9 @@ namespace tarnwick {
 
 namespace {
 
-class StandaloneActiveDesktop : public IActiveDesktopObject {
+class StandaloneActiveDesktop : public ActiveDesktopSettings {
 public:
     explicit StandaloneActiveDesktop(IRegistryOps& registry) : record_(registry) {}
-
-    int32_t SetWallpaperOptions(const WallpaperOptions& options, uint32_t reserved) override
-    {
-        if (options.dwSize != sizeof(WallpaperOptions) || reserved != 0)
-            return kEInvalidArg;
-        style_ = options.dwStyle;
-        return kSOk;
-    }
-
-    int32_t SetWallpaper(const std::u16string& path, uint32_t reserved) override
-    {
-        if (reserved != 0)
-            return kEInvalidArg;
-        path_ = path;
-        return kSOk;
-    }
 
     int32_t ApplyChanges(uint32_t flags) override
     {
@@ -39,11 +23,41 @@ public:
 
 private:
     WallpaperRecord record_;
-    std::optional<uint32_t> style_;
-    std::optional<std::u16string> path_;
 };
 
 }  // namespace
+
+int32_t ActiveDesktopSettings::SetWallpaperOptions(const WallpaperOptions& options, uint32_t reserved)
+{
+    if (options.dwSize != sizeof(WallpaperOptions) || reserved != 0)
+        return kEInvalidArg;
+    style_ = options.dwStyle;
+    return kSOk;
+}
+
+int32_t ActiveDesktopSettings::SetWallpaper(const std::u16string& path, uint32_t reserved)
+{
+    if (reserved != 0)
+        return kEInvalidArg;
+    path_ = path;
+    return kSOk;
+}
+
+int32_t ActiveDesktopSettings::GetDesktopItemOptions(DesktopItemOptions& options, uint32_t reserved)
+{
+    if (options.dwSize != sizeof(DesktopItemOptions) || reserved != 0)
+        return kEInvalidArg;
+    options = items_;
+    return kSOk;
+}
+
+int32_t ActiveDesktopSettings::SetDesktopItemOptions(const DesktopItemOptions& options, uint32_t reserved)
+{
+    if (options.dwSize != sizeof(DesktopItemOptions) || reserved != 0)
+        return kEInvalidArg;
+    items_ = options;
+    return kSOk;
+}
 
 int32_t WallpaperRecord::Check()
 {

@@ -45,6 +45,23 @@ private:
     IRegistryOps& registry_;
 };
 
+// What an Active Desktop object of the stand-alone desktops holds between its calls: the style,
+// the path and the item options, each checked as the shell checks them. Applying is theirs.
+class ActiveDesktopSettings : public IActiveDesktopObject {
+public:
+    int32_t SetWallpaperOptions(const WallpaperOptions& options, uint32_t reserved) override;
+    int32_t SetWallpaper(const std::u16string& path, uint32_t reserved) override;
+    // The item options live as long as the object: nothing here shows them, so nothing keeps
+    // them. Items and web content start on: these desktops show their wallpaper page.
+    int32_t GetDesktopItemOptions(DesktopItemOptions& options, uint32_t reserved) override;
+    int32_t SetDesktopItemOptions(const DesktopItemOptions& options, uint32_t reserved) override;
+
+protected:
+    std::optional<uint32_t> style_;
+    std::optional<std::u16string> path_;
+    DesktopItemOptions items_{sizeof(DesktopItemOptions), 1, 1};
+};
+
 // The description of the HRESULTs the stand-alone desktops answer with.
 std::string DescribeDesktopStatus(int32_t hr);
 

@@ -13,7 +13,7 @@ void Check(IWallpaperShell& shell, int32_t hr, const char* call)
 }
 }  // namespace
 
-void SetWallpaper(IWallpaperShell& shell, const std::u16string& path, int32_t style)
+void SetWallpaper(IWallpaperShell& shell, const std::u16string& path, int32_t style, bool turnOnActiveDesktop)
 {
     const std::u16string localPath = path;
     std::unique_ptr<IActiveDesktopObject> desktop = shell.CreateActiveDesktop();
@@ -23,6 +23,16 @@ void SetWallpaper(IWallpaperShell& shell, const std::u16string& path, int32_t st
     options.dwStyle = static_cast<uint32_t>(style);
     Check(shell, desktop->SetWallpaperOptions(options, 0), "IActiveDesktop::SetWallpaperOptions");
     Check(shell, desktop->SetWallpaper(localPath, 0), "IActiveDesktop::SetWallpaper");
+    if (turnOnActiveDesktop) {
+        DesktopItemOptions items;
+        items.dwSize = sizeof(DesktopItemOptions);
+        Check(shell, desktop->GetDesktopItemOptions(items, 0), "IActiveDesktop::GetDesktopItemOptions");
+        if (!items.fActiveDesktop) {
+            items.dwSize = sizeof(DesktopItemOptions);
+            items.fActiveDesktop = 1;
+            Check(shell, desktop->SetDesktopItemOptions(items, 0), "IActiveDesktop::SetDesktopItemOptions");
+        }
+    }
     Check(shell, desktop->ApplyChanges(kApplyAll), "IActiveDesktop::ApplyChanges");
 }
 

@@ -15,6 +15,15 @@ struct WallpaperOptions {
 };
 static_assert(sizeof(WallpaperOptions) == 8);
 
+// The shell's COMPONENTSOPT record: whether the desktop shows its items and its web content (the
+// Active Desktop) at all.
+struct DesktopItemOptions {
+    uint32_t dwSize = sizeof(DesktopItemOptions);
+    int32_t fEnableComponents = 0;
+    int32_t fActiveDesktop = 0;
+};
+static_assert(sizeof(DesktopItemOptions) == 12);
+
 inline constexpr uint32_t kWallpaperStyleStretch = 2;
 // Save the settings (1), regenerate the desktop's HTML (2), refresh the desktop (4).
 inline constexpr uint32_t kApplySave = 1;
@@ -30,6 +39,9 @@ public:
     virtual int32_t SetWallpaperOptions(const WallpaperOptions& options, uint32_t reserved) = 0;
     virtual int32_t SetWallpaper(const std::u16string& path, uint32_t reserved) = 0;
     virtual int32_t ApplyChanges(uint32_t flags) = 0;
+    // Reads the desktop's item options into options, whose dwSize the caller sets.
+    virtual int32_t GetDesktopItemOptions(DesktopItemOptions& options, uint32_t reserved) = 0;
+    virtual int32_t SetDesktopItemOptions(const DesktopItemOptions& options, uint32_t reserved) = 0;
 };
 
 class IWallpaperShell {
@@ -42,7 +54,10 @@ public:
 };
 
 // The wallpaper routine: one Active Desktop object per call, options first, then the wallpaper,
-// then the changes applied once. A failing status (negative) raises AppError.
-void SetWallpaper(IWallpaperShell& shell, const std::u16string& path, int32_t style);
+// then the changes applied once. With turnOnActiveDesktop, the desktop's item options are read
+// just before the changes are applied and, where the Active Desktop is off, set with it on (the
+// NT systems keep it off by default, and a page wallpaper shows only with it on). A failing
+// status (negative) raises AppError.
+void SetWallpaper(IWallpaperShell& shell, const std::u16string& path, int32_t style, bool turnOnActiveDesktop = false);
 
 }  // namespace tarnwick

@@ -4,9 +4,9 @@
 
 namespace tarnwick {
 
-void frmMain::SetDesktopWallpaper(const std::u16string& path, int32_t style)
+void frmMain::SetDesktopWallpaper(const std::u16string& path, int32_t style, bool turnOnActiveDesktop)
 {
-    SetWallpaper(platform_.wallpaper, path, style);
+    SetWallpaper(platform_.wallpaper, path, style, turnOnActiveDesktop);
 }
 
 }  // namespace tarnwick

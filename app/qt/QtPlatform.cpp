@@ -82,6 +82,14 @@ public:
     {
         return inner_->SetWallpaper(path, reserved);
     }
+    int32_t GetDesktopItemOptions(DesktopItemOptions& options, uint32_t reserved) override
+    {
+        return inner_->GetDesktopItemOptions(options, reserved);
+    }
+    int32_t SetDesktopItemOptions(const DesktopItemOptions& options, uint32_t reserved) override
+    {
+        return inner_->SetDesktopItemOptions(options, reserved);
+    }
     int32_t ApplyChanges(uint32_t flags) override
     {
         struct Scope {

@@ -18,6 +18,8 @@ constexpr CLSID kClsidActiveDesktop = {0x75048700, 0xEF1F, 0x11D0, {0x98, 0x88, 
 // {F490EB00-1240-11D1-9888-006097DEACF9}
 constexpr IID kIidActiveDesktop = {0xF490EB00, 0x1240, 0x11D1, {0x98, 0x88, 0x00, 0x60, 0x97, 0xDE, 0xAC, 0xF9}};
 
+static_assert(sizeof(COMPONENTSOPT) == sizeof(DesktopItemOptions));
+
 class ComActiveDesktop : public IActiveDesktopObject {
 public:
     explicit ComActiveDesktop(win32::ComPtr<IActiveDesktop> desktop) : desktop_(std::move(desktop)) {}
@@ -36,6 +38,27 @@ public:
     }
 
     int32_t ApplyChanges(uint32_t flags) override { return desktop_->ApplyChanges(flags); }
+
+    int32_t GetDesktopItemOptions(DesktopItemOptions& options, uint32_t reserved) override
+    {
+        COMPONENTSOPT record{};
+        record.dwSize = options.dwSize;
+        const HRESULT hr = desktop_->GetDesktopItemOptions(&record, reserved);
+        if (SUCCEEDED(hr)) {
+            options.fEnableComponents = record.fEnableComponents;
+            options.fActiveDesktop = record.fActiveDesktop;
+        }
+        return hr;
+    }
+
+    int32_t SetDesktopItemOptions(const DesktopItemOptions& options, uint32_t reserved) override
+    {
+        COMPONENTSOPT record{};
+        record.dwSize = options.dwSize;
+        record.fEnableComponents = options.fEnableComponents;
+        record.fActiveDesktop = options.fActiveDesktop;
+        return desktop_->SetDesktopItemOptions(&record, reserved);
+    }
 
 private:
     win32::ComPtr<IActiveDesktop> desktop_;

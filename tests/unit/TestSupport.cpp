@@ -84,6 +84,26 @@ public:
         return Record("SetWallpaper", "path=" + ToUtf8(path) + " reserved=" + std::to_string(reserved));
     }
     int32_t ApplyChanges(uint32_t flags) override { return Record("ApplyChanges", "flags=" + std::to_string(flags)); }
+    int32_t GetDesktopItemOptions(DesktopItemOptions& options, uint32_t reserved) override
+    {
+        const int32_t hr = Record("GetDesktopItemOptions",
+                                  "size=" + std::to_string(options.dwSize) + " reserved=" + std::to_string(reserved));
+        if (hr >= 0) {
+            options.fEnableComponents = shell_.itemOptions.fEnableComponents;
+            options.fActiveDesktop = shell_.itemOptions.fActiveDesktop;
+        }
+        return hr;
+    }
+    int32_t SetDesktopItemOptions(const DesktopItemOptions& options, uint32_t reserved) override
+    {
+        const int32_t hr = Record(
+            "SetDesktopItemOptions",
+            "size=" + std::to_string(options.dwSize) + " components=" + std::to_string(options.fEnableComponents) +
+                " active=" + std::to_string(options.fActiveDesktop) + " reserved=" + std::to_string(reserved));
+        if (hr >= 0)
+            shell_.itemOptions = options;
+        return hr;
+    }
 
 private:
     int32_t Record(const std::string& name, const std::string& arguments)

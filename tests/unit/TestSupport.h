@@ -71,6 +71,8 @@ public:
     int32_t failCreate = 0;  // non-zero: creation fails with this HRESULT
     std::string failCall;    // name of a call that answers failStatus (a success code too)
     int32_t failStatus = static_cast<int32_t>(0x80004001u);  // E_NOTIMPL
+    // What GetDesktopItemOptions answers; SetDesktopItemOptions changes it.
+    DesktopItemOptions itemOptions{sizeof(DesktopItemOptions), 1, 1};
 };
 
 // Passes every call on to the registry beneath and records it as one line, in order. The

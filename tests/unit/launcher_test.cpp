@@ -433,6 +433,35 @@ TEST(StandaloneDesktop, KeepsTheWallpaperInTheRegistryWhenSaved)
     EXPECT_EQ(second->SetWallpaper(u"x", 1), kEInvalidArg);
 }
 
+TEST(StandaloneDesktop, KeepsItsItemOptionsPerObjectAndChecksTheirSize)
+{
+    test::TempFolder folder;
+    StandaloneRegistry registry(folder / "registry.reg");
+    StandaloneDesktop desktop(registry);
+    auto first = desktop.CreateActiveDesktop();
+    DesktopItemOptions read;
+    ASSERT_EQ(first->GetDesktopItemOptions(read, 0), 0);
+    EXPECT_EQ(read.dwSize, 12u);
+    EXPECT_EQ(read.fEnableComponents, 1);
+    EXPECT_EQ(read.fActiveDesktop, 1);
+    ASSERT_EQ(first->SetDesktopItemOptions({12, 0, 0}, 0), 0);
+    ASSERT_EQ(first->GetDesktopItemOptions(read, 0), 0);
+    EXPECT_EQ(read.fEnableComponents, 0);
+    EXPECT_EQ(read.fActiveDesktop, 0);
+    // Another object starts afresh, and nothing reached the store.
+    auto second = desktop.CreateActiveDesktop();
+    ASSERT_EQ(second->GetDesktopItemOptions(read, 0), 0);
+    EXPECT_EQ(read.fActiveDesktop, 1);
+    EXPECT_FALSE(std::filesystem::exists(folder / "registry.reg"));
+
+    DesktopItemOptions small{8, 0, 0};
+    EXPECT_EQ(second->GetDesktopItemOptions(small, 0), kEInvalidArg);
+    EXPECT_EQ(small.fActiveDesktop, 0);
+    EXPECT_EQ(second->SetDesktopItemOptions({12, 1, 0}, 1), kEInvalidArg);
+    ASSERT_EQ(second->GetDesktopItemOptions(read, 0), 0);
+    EXPECT_EQ(read.fActiveDesktop, 1);
+}
+
 TEST(StandaloneDesktop, APathBeyondTheStoresCodePageIsNeverRecordedFalsely)
 {
     test::TempFolder folder;

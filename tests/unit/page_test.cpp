@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #ifdef _WIN32
@@ -221,6 +222,7 @@ TEST(PageFile, AFailedReplacementLeavesTheOldFileAndNoTemporary)
     EXPECT_EQ(test::FolderEntries(folder.Path()), (std::vector<std::string>{"2.htm"}));
 }
 
+#ifndef _WIN32
 TEST(PageFile, LeftoversOfDeadRunsAreRemovedButOtherFilesStay)
 {
     test::TempFolder folder;
@@ -233,39 +235,122 @@ TEST(PageFile, LeftoversOfDeadRunsAreRemovedButOtherFilesStay)
 }
 
 // The new file never takes a name that is there already: what someone planted under the names it
-// would use (a folder; elsewhere than on Windows, links to a missing or to an existing file) is
-// neither followed nor removed, and the page goes where it belongs.
+// would use (a folder, links to a missing or to an existing file) is neither followed nor
+// removed, and the page goes where it belongs.
 TEST(PageFile, TheNewFileIsCreatedUnderANameOfItsOwn)
 {
     namespace fs = std::filesystem;
     test::TempFolder folder;
     const auto page = folder / "2.htm";
-#ifdef _WIN32
-    const std::string pid = std::to_string(GetCurrentProcessId());
-#else
     const std::string pid = std::to_string(getpid());
-#endif
     std::vector<std::string> planted{"2.htm." + pid + ".tmp"};
     fs::create_directory(folder / planted[0]);
-#ifndef _WIN32
     test::WriteBytes(folder / "victim", "keep me");
     planted.push_back("2.htm." + pid + ".1.tmp");
     fs::create_symlink(folder / "created-through-a-link", folder / planted.back());
     planted.push_back("2.htm." + pid + ".2.tmp");
     fs::create_symlink(folder / "victim", folder / planted.back());
-#endif
     ReplaceFileAtomically(page, {"the page"});
     EXPECT_EQ(test::ReadBytes(page), "the page");
     EXPECT_FALSE(fs::is_symlink(page));
     std::vector<std::string> expected = planted;
     expected.push_back("2.htm");
-#ifndef _WIN32
     expected.push_back("victim");
     EXPECT_EQ(test::ReadBytes(folder / "victim"), "keep me");
-#endif
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(test::FolderEntries(folder.Path()), expected);  // nothing created through a link
 }
+#else
+HANDLE OpenAs(const std::filesystem::path& path, DWORD access, DWORD share, DWORD disposition)
+{
+    return CreateFileW(path.wstring().c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// New files have 8.3 names. Those of killed runs go; a live writer's file (open, as a writer
+// keeps it until its rename), a folder of that name and names of other shapes stay; two writers
+// at once each take a name of their own.
+TEST(PageFile, ShortNamesLeftoversOfDeadRunsGoButNotThoseOfLiveWriters)
+{
+    test::TempFolder folder;
+    const auto page = folder / "2.htm";
+    test::WriteBytes(folder / "~TW0A1B2.TMP", "half a page");
+    test::WriteBytes(folder / "~twfe3d4.tmp", "half a page");
+    test::WriteBytes(folder / "~TW12.TMP", "not ours");
+    test::WriteBytes(folder / "~TW0A1BG.TMP", "not ours");
+    test::WriteBytes(folder / "2.htm.bak", "not ours");
+    std::filesystem::create_directory(folder / "~TW0E5F6.TMP");
+    const HANDLE live = OpenAs(folder / "~TW0C3D4.TMP", GENERIC_WRITE, FILE_SHARE_DELETE, CREATE_NEW);
+    ASSERT_NE(live, INVALID_HANDLE_VALUE);
+
+    AtomicFileWriter first(page, "first");
+    AtomicFileWriter second(page, "second");
+    const std::string firstName = std::filesystem::path(first.TemporaryPath().Native()).filename().string();
+    const std::string secondName = std::filesystem::path(second.TemporaryPath().Native()).filename().string();
+    ASSERT_EQ(firstName.size(), 12u);
+    EXPECT_EQ(firstName.substr(0, 3), "~TW");
+    EXPECT_EQ(firstName.substr(8), ".TMP");
+    EXPECT_NE(firstName, secondName);
+    first.Write("first page");
+    second.Write("second page");
+    first.Commit();
+    EXPECT_EQ(test::ReadBytes(page), "first page");
+    second.Commit();
+    EXPECT_EQ(test::ReadBytes(page), "second page");
+    CloseHandle(live);
+    EXPECT_EQ(
+        test::FolderEntries(folder.Path()),
+        (std::vector<std::string>{"2.htm", "2.htm.bak", "~TW0A1BG.TMP", "~TW0C3D4.TMP", "~TW0E5F6.TMP", "~TW12.TMP"}));
+}
+
+struct Holder {
+    HANDLE file;
+    DWORD milliseconds;
+};
+
+DWORD WINAPI CloseLater(void* parameter)
+{
+    auto* holder = static_cast<Holder*>(parameter);
+    Sleep(holder->milliseconds);
+    CloseHandle(holder->file);
+    return 0;
+}
+
+// Another program holds the page open for a while without sharing deletion, as an indexer or a
+// virus scanner does: for a moment the rename is tried again and succeeds; for longer it is
+// reported, the older page stays and no new file is left.
+TEST(PageFile, ARenameBlockedForAMomentIsRetriedAndALongerBlockIsReported)
+{
+    test::TempFolder folder;
+    const auto page = folder / "2.htm";
+    for (DWORD hold : {200u, 3000u}) {
+        // Written the same way first, so that the flush of the next page has little left to do
+        // and the rename comes well within the hold.
+        ReplaceFileAtomically(page, {"older page"});
+        Holder holder{OpenAs(page, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING), hold};
+        ASSERT_NE(holder.file, INVALID_HANDLE_VALUE);
+        const HANDLE thread = CreateThread(nullptr, 0, CloseLater, &holder, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        std::optional<AppError> failure;
+        try {
+            ReplaceFileAtomically(page, {"new page"});
+        } catch (const AppError& error) {
+            failure = error;
+        }
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        if (hold < 400) {
+            EXPECT_FALSE(failure) << failure->Report();
+            EXPECT_EQ(test::ReadBytes(page), "new page");
+        } else {
+            ASSERT_TRUE(failure);
+            EXPECT_TRUE(failure->Number() == ERROR_ACCESS_DENIED || failure->Number() == ERROR_SHARING_VIOLATION)
+                << failure->Report();
+            EXPECT_EQ(test::ReadBytes(page), "older page");
+        }
+        EXPECT_EQ(test::FolderEntries(folder.Path()), (std::vector<std::string>{"2.htm"}));
+    }
+}
+#endif
 
 #ifndef _WIN32
 // A folder whose name is not UTF-8 (a Latin-1 system's "café"): its bytes are used as they are,

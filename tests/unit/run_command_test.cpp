@@ -137,7 +137,95 @@ TEST(RunCommand, OtherSystemsLeaveTheRegistryAlone)
         EXPECT_EQ(test::ReadBytes(run.folder / "2.htm"), "\r\nx=1024\r\n\r\n");
         EXPECT_FALSE(std::filesystem::exists(run.folder / "registry.reg"));
         EXPECT_FALSE(run.form.Registry);
-        EXPECT_EQ(run.shell.calls.size(), 5u);
+        // NT reads the Active Desktop's state as well (found on, so not set).
+        EXPECT_EQ(run.shell.calls.size(), version ? 6u : 5u);
+        EXPECT_EQ(run.end.ends, 1);
+    }
+}
+
+// NT 4, 2000 and XP: the Active Desktop is turned on, on the same object, just before the changes
+// are applied; whether the desktop's items show stays as it was.
+TEST(RunCommand, OnNtBeforeVistaTheActiveDesktopIsTurnedOnBeforeTheChangesAreApplied)
+{
+    for (VersionRecord version : {VersionRecord{4, 0, 2}, VersionRecord{5, 0, 2}, VersionRecord{5, 1, 2}}) {
+        for (int32_t components : {0, 1}) {
+            RunFixture run(version);
+            test::WriteBytes(run.folder / "1.htm", "x\r\n");
+            run.shell.itemOptions = {12, components, 0};
+            run.form.RunCommand();
+            EXPECT_EQ(run.shell.calls,
+                      (std::vector<std::string>{"Create", "SetWallpaperOptions size=8 style=2 reserved=0",
+                                                "SetWallpaper path=" + run.WallpaperPath() + " reserved=0",
+                                                "GetDesktopItemOptions size=12 reserved=0",
+                                                "SetDesktopItemOptions size=12 components=" +
+                                                    std::to_string(components) + " active=1 reserved=0",
+                                                "ApplyChanges flags=7", "Release"}));
+            EXPECT_EQ(run.end.ends, 1);
+
+            // Once on, it is only read; Close never looks at it.
+            run.shell.calls.clear();
+            run.form.RunCommand();
+            EXPECT_EQ(run.shell.calls.at(3), "GetDesktopItemOptions size=12 reserved=0");
+            EXPECT_EQ(run.shell.calls.at(4), "ApplyChanges flags=7");
+            run.shell.calls.clear();
+            run.shell.itemOptions.fActiveDesktop = 0;
+            run.form.CloseCommand();
+            EXPECT_EQ(run.shell.calls.size(), 5u);
+            EXPECT_EQ(run.shell.itemOptions.fActiveDesktop, 0);
+        }
+    }
+    // A failing read or write of the options ends Run with its status before anything is applied.
+    for (std::string failing : {"GetDesktopItemOptions", "SetDesktopItemOptions"}) {
+        RunFixture run(VersionRecord{5, 1, 2});
+        test::WriteBytes(run.folder / "1.htm", "x\r\n");
+        run.shell.itemOptions.fActiveDesktop = 0;
+        run.shell.failCall = failing;
+        run.shell.failStatus = static_cast<int32_t>(0x80070005u);
+        try {
+            run.form.RunCommand();
+            FAIL() << "no error";
+        } catch (const AppError& error) {
+            EXPECT_EQ(error.Number(), 0x80070005u);
+            EXPECT_NE(error.Context().find("IActiveDesktop::" + failing), std::string::npos) << error.Context();
+        }
+        EXPECT_EQ(std::count(run.shell.calls.begin(), run.shell.calls.end(), "ApplyChanges flags=7"), 0);
+        EXPECT_EQ(run.shell.calls.back(), "Release");
+        EXPECT_EQ(run.end.ends, 0);
+    }
+}
+
+// Vista and later: the page is written, the shell is never asked, and the report says why and
+// where the page is; Close still clears the wallpaper. The name table is not what decides: it
+// calls 6.0 and 10.0 "Windows 2000", 6.1 "Windows XP".
+TEST(RunCommand, FromVistaOnThePageIsWrittenAndReportedButNotMadeTheWallpaper)
+{
+    for (VersionRecord version :
+         {VersionRecord{6, 0, 2}, VersionRecord{6, 1, 2}, VersionRecord{6, 2, 2}, VersionRecord{10, 0, 2}}) {
+        RunFixture run(version);
+        test::WriteBytes(run.folder / "1.htm", "width=800\r\n");
+        test::WriteBytes(run.folder / "2.htm", "older page");
+        try {
+            run.form.RunCommand();
+            FAIL() << "no error";
+        } catch (const AppError& error) {
+            EXPECT_EQ(error.Number(), kErrorNotSupported);
+            EXPECT_NE(error.Context().find("The page was written to " + run.WallpaperPath() + ","), std::string::npos)
+                << error.Context();
+            EXPECT_NE(error.Context().find("no longer shows a page as the desktop wallpaper"), std::string::npos);
+            EXPECT_NE(error.Context().find("only up to Windows XP"), std::string::npos);
+            EXPECT_EQ(error.Description(), DescribeSystemError(kErrorNotSupported));
+        }
+        EXPECT_EQ(test::ReadBytes(run.folder / "2.htm"), "\r\nwidth=1024\r\n\r\n");
+        EXPECT_EQ(test::FolderEntries(run.folder.Path()), (std::vector<std::string>{"1.htm", "2.htm"}));
+        EXPECT_TRUE(run.shell.calls.empty());
+        EXPECT_FALSE(run.form.Registry);
+        EXPECT_EQ(run.end.ends, 0);
+        EXPECT_EQ(run.form.OperatingSystemName, version.minorVersion == 0 ? u"Windows 2000" : u"Windows XP");
+
+        run.form.CloseCommand();
+        EXPECT_EQ(run.shell.calls,
+                  (std::vector<std::string>{"Create", "SetWallpaperOptions size=8 style=2 reserved=0",
+                                            "SetWallpaper path= reserved=0", "ApplyChanges flags=7", "Release"}));
         EXPECT_EQ(run.end.ends, 1);
     }
 }

@@ -477,7 +477,11 @@ TEST_F(StandaloneRegistryTest, ASaveRemovesKilledWritersFilesAndKeepsTheStoresPe
     // A half-written store of a writer that was killed (no process has that number), and a file
     // that only looks similar.
     fs::path dead = store_, similar = store_;
+#ifdef _WIN32
+    dead = store_.parent_path() / "~TW0A1B2.TMP";  // new files have 8.3 names there
+#else
     dead += ".999999999.tmp";
+#endif
     similar += ".notes.tmp";
     WriteFile(dead, "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Soft");
     WriteFile(similar, "not ours");

@@ -28,18 +28,32 @@ expect_page() {
     expect_file_bytes "$PAGE" "$CASE_DIR/expected.htm"
 }
 
+# expect_wallpaper_log PATH [LINE...]: see wallpaper_calls.
 expect_wallpaper_log() {
     local lines
-    mapfile -t lines < <(wallpaper_calls "$1")
+    mapfile -t lines < <(wallpaper_calls "$@")
     expect_log "${lines[@]}"
 }
 
 # run VERSION: "Run Tarnwick" writes the page, sets ShellState on the Windows 95 family only, sets
-# the page as the wallpaper and ends the program.
+# the page as the wallpaper and ends the program. On 2000 and XP the recorder reports web content
+# off, as those systems ship, and Run turns it on; on NT 4 it reports it on, and Run only reads it.
 case_run() {
     begin_case "run-$1" 1024x768
     set_windows_version "$1"
     set_shell_state "$OTHER_STATE"
+    local items=()
+    case $1 in
+    win2k | winxp)
+        export TARNWICK_RECORDER_WEB_CONTENT=off
+        items=("$ITEMS_OFF" "$ITEMS_TURNED_ON")
+        ;;
+    nt40) items=("$ITEMS_ON") ;;
+    esac
+    # New files of killed runs: one from ten minutes ago and one from a moment ago, neither open.
+    printf 'half a page' >"$APP/~TW0A1B2.TMP"
+    touch -d '10 minutes ago' "$APP/~TW0A1B2.TMP"
+    printf 'half a page' >"$APP/~TW0C3D4.TMP"
     start_program
     expect_eq "window size" "$WIN_SIZE" 196x300
     click run
@@ -50,26 +64,111 @@ case_run() {
     win95 | win98 | winme) expect_eq ShellState "$(shell_state)" "REG_BINARY ${SHELL_STATE// /}" ;;
     *) expect_eq ShellState "$(shell_state)" "REG_BINARY $OTHER_STATE" ;;
     esac
-    expect_wallpaper_log "$(winpath "$PAGE")"
+    expect_wallpaper_log "$(winpath "$PAGE")" "${items[@]}"
+    # NT removes every one no one holds open; the 95 family only one last written long enough ago
+    # to be no running copy's.
+    local left
+    left=$(cd "$APP" && LC_ALL=C && echo *)
+    case $1 in
+    win95 | win98 | winme) expect_eq "files left" "$left" "1.htm 2.htm tarnwick.exe ~TW0C3D4.TMP" ;;
+    *) expect_eq "files left" "$left" "1.htm 2.htm tarnwick.exe" ;;
+    esac
     note "page, ShellState and wallpaper as expected on $1"
+}
+
+# vista VERSION (win7, win10): Run writes the page, then reports that this Windows shows no page as
+# the wallpaper, names the page, ends non-zero and leaves the Active Desktop object alone; Close
+# still clears the wallpaper. On win10 the program folder is named beyond the ANSI code page, and
+# the build number is 16384 or more, where a test of GetVersion's wrong bit takes NT for Windows 95.
+case_vista() {
+    export LC_ALL=C.UTF-8
+    [[ $1 == win10 ]] && APP_NAME='Tarnwick Ελληνικά'
+    begin_case "vista-$1" 1024x768
+    set_windows_version "$1"
+    local version
+    version=$(wintool version)
+    [[ $1 == win7 && $version == "6.1 2" || $1 == win10 && $version == "10.0 2" ]] ||
+        fail "version record on $1: $version"
+    if [[ $1 == win10 ]]; then
+        local build
+        build=$(wintool getversion | sed -n 's/^build=\([0-9]*\) nt=1$/\1/p')
+        ((${build:-0} >= 16384)) || fail "GetVersion on win10 gives build '${build}', not 16384 or more"
+        note "GetVersion: build $build"
+    fi
+    write_old_page
+    start_program
+    click run
+    wait_box 20
+    local page
+    page=$(winpath "$PAGE")
+    [[ $BOX_TEXT == "The page was written to $page, but it cannot become the desktop wallpaper: this Windows no longer "\
+"shows a page as the desktop wallpaper (the Active Desktop shows pages only up to Windows XP). The wallpaper was left "\
+"as it was.\n\nError 50: "* ]] || fail "report: '$BOX_TEXT'"
+    expect_eq "box icon" "$BOX_ICON" yes
+    expect_eq "box owner" "$BOX_OWNER" main
+    press Return
+    wait_exit 20
+    [[ $STATUS != 0 ]] || fail "exit status 0 after the report"
+    expect_page 1024 768
+    expect_no_log
+    note "reported: ${BOX_TEXT//\\n/ }; exit status $STATUS"
+
+    start_program
+    click close
+    wait_exit 20
+    expect_eq "exit status" "$STATUS" 0
+    expect_wallpaper_log ""
+    expect_page 1024 768
+    note "Close cleared the wallpaper"
 }
 
 # relay VERSION: on the Windows 95 family the program's own code calls only the ANSI entry points
 # and the few wide ones those systems implement: start-up and Run under Wine's relay log, which
-# also shows that the file and window functions taken were the ANSI ones.
+# also shows that the file and window functions taken were the ANSI ones. On NT (winxp, and win10
+# from a folder named beyond the ANSI code page, where Run ends in its report) the file functions
+# taken are the wide ones. On both, the new page is flushed after its last write and before it is
+# renamed over 2.htm.
 case_relay() {
+    local nt=0
+    case $1 in
+    win95 | win98 | winme) ;;
+    win10)
+        nt=1
+        export LC_ALL=C.UTF-8
+        APP_NAME='Tarnwick Ελληνικά'
+        ;;
+    *) nt=1 ;;
+    esac
     begin_case "relay-$1" 1024x768
     set_windows_version "$1"
     PROGRAM_WINEDEBUG=+relay,+pid,+loaddll PROGRAM_START_SECONDS=120 start_program
     click run
-    wait_exit 120
-    expect_eq "exit status" "$STATUS" 0
+    if [[ $1 == win10 ]]; then
+        wait_box 120
+        [[ $BOX_TEXT == "The page was written to $(winpath "$PAGE"), but it cannot become"*"\n\nError 50: "* ]] ||
+            fail "report: '$BOX_TEXT'"
+        press Return
+        wait_exit 120
+        [[ $STATUS != 0 ]] || fail "exit status 0 after the report"
+        expect_no_log
+    else
+        wait_exit 120
+        expect_eq "exit status" "$STATUS" 0
+    fi
     expect_page 1024 768
-    expect_eq ShellState "$(shell_state)" "REG_BINARY ${SHELL_STATE// /}"
     local report
-    report=$(python3 "$TW_SOURCE/tests/wine/relay_check.py" "$CASE_DIR/program.out" "$TW_PROGRAM" "$TW_OBJDUMP" \
-        KERNEL32.CreateFileA KERNEL32.MoveFileA KERNEL32.GetModuleFileNameA USER32.CreateWindowExA \
-        USER32.DrawTextA ADVAPI32.RegSetValueExA OLE32.CoInitialize) || fail "relay log: $report"
+    if ((nt)); then
+        [[ $1 == win10 ]] || expect_eq ShellState "$(shell_state)" absent
+        report=$(python3 "$TW_SOURCE/tests/wine/relay_check.py" --nt "$CASE_DIR/program.out" "$TW_PROGRAM" \
+            "$TW_OBJDUMP" KERNEL32.CreateFileW KERNEL32.MoveFileExW KERNEL32.FindFirstFileW \
+            KERNEL32.GetModuleFileNameW KERNEL32.FlushFileBuffers) || fail "relay log: $report"
+    else
+        expect_eq ShellState "$(shell_state)" "REG_BINARY ${SHELL_STATE// /}"
+        report=$(python3 "$TW_SOURCE/tests/wine/relay_check.py" "$CASE_DIR/program.out" "$TW_PROGRAM" "$TW_OBJDUMP" \
+            KERNEL32.CreateFileA KERNEL32.MoveFileA KERNEL32.GetModuleFileNameA USER32.CreateWindowExA \
+            USER32.DrawTextA ADVAPI32.RegSetValueExA OLE32.CoInitialize KERNEL32.FlushFileBuffers) ||
+            fail "relay log: $report"
+    fi
     note "${report//$'\n'/; }"
 }
 
@@ -86,7 +185,7 @@ case_unicode_folder() {
     wait_exit 20
     expect_eq "exit status" "$STATUS" 0
     expect_page 1024 768
-    expect_wallpaper_log "$(winpath "$PAGE")"
+    expect_wallpaper_log "$(winpath "$PAGE")" "$ITEMS_ON"
     note "page written and set in $(winpath "$APP")"
 }
 
@@ -192,6 +291,15 @@ case_inert() {
     press_on run
     wintool cancel-mode || fail "cannot send WM_CANCELMODE"
     release_on run
+    # The same when another window takes the capture without WM_CANCELMODE: the program is told
+    # only by WM_CAPTURECHANGED.
+    local taken
+    press_on run
+    taken=$(wintool steal-capture) || fail "cannot take the capture from the window: $taken"
+    release_on run
+    sleep 1
+    expect_running "after a release whose press lost the capture to another window"
+    expect_no_page
     press_on close 3
     wintool cancel-mode || fail "cannot send WM_CANCELMODE"
     release_on close 3
@@ -334,6 +442,7 @@ case_close_request() {
 case ${1:-} in
 prefix) make_pristine_prefix ;;
 run-*) case_run "${1#run-}" ;;
+vista-*) case_vista "${1#vista-}" ;;
 relay-*) case_relay "${1#relay-}" ;;
 unicode-folder) case_unicode_folder ;;
 screen-1600) case_screen_1600 ;;
@@ -346,7 +455,7 @@ no-server) case_no_server ;;
 layout) case_layout ;;
 close-request) case_close_request ;;
 *)
-    printf '%s\n' "usage: $0 prefix|run-VERSION|relay-VERSION|unicode-folder|screen-1600|screen-120dpi|close|support|inert|\
+    printf '%s\n' "usage: $0 prefix|run-VERSION|vista-VERSION|relay-VERSION|unicode-folder|screen-1600|screen-120dpi|close|support|inert|\
 missing-template|no-server|layout|close-request" >&2
     exit 2
     ;;

@@ -422,14 +422,23 @@ expect_no_log() {
     [[ ! -e $LOG ]] || fail "the Active Desktop object was used: $(cat "$LOG")"
 }
 
-# The recorder's log of a wallpaper set to PATH.
+# wallpaper_calls PATH [LINE...]: the recorder's log of a wallpaper set to PATH, with the lines
+# given (the Active Desktop's options) just before the changes are applied.
 wallpaper_calls() {
     echo "CreateInstance iid={F490EB00-1240-11D1-9888-006097DEACF9} ok"
     echo "SetWallpaperOptions size=8 style=2 reserved=0"
     echo "SetWallpaper path=$1 reserved=0"
+    shift
+    (($# == 0)) || printf '%s\n' "$@"
     echo "ApplyChanges flags=7"
     echo "Release refs=0"
 }
+
+# The recorder's lines of Run on NT 4, 2000 and XP: the Active Desktop read and, where the
+# recorder was told that web content is off (TARNWICK_RECORDER_WEB_CONTENT=off), turned on.
+readonly ITEMS_ON='GetDesktopItemOptions size=12 reserved=0 components=1 active=1'
+readonly ITEMS_OFF='GetDesktopItemOptions size=12 reserved=0 components=1 active=0'
+readonly ITEMS_TURNED_ON='SetDesktopItemOptions size=12 components=1 active=1 reserved=0'
 
 # Takes a screenshot of the whole screen.
 screenshot() {

@@ -1,6 +1,8 @@
 // A stand-in for the shell's Active Desktop object, for the tests under Wine: an in-process COM
 // server for the same class that writes one line per call to the file named by the environment
-// variable TARNWICK_RECORDER_LOG (a Windows path) and otherwise does nothing.
+// variable TARNWICK_RECORDER_LOG (a Windows path) and otherwise does nothing. It keeps the
+// desktop's item options for the process, with items and web content on, or with web content off
+// (as Windows 2000 and XP ship) when TARNWICK_RECORDER_WEB_CONTENT is "off".
 #include <windows.h>
 #include <wininet.h>
 #include <shlobj.h>
@@ -59,6 +61,15 @@ std::string Number(unsigned long value)
 {
     return std::to_string(value);
 }
+
+bool WebContentOffAtStart()
+{
+    char value[8] = {};
+    const DWORD length = GetEnvironmentVariableA("TARNWICK_RECORDER_WEB_CONTENT", value, sizeof value);
+    return length == 3 && lstrcmpiA(value, "off") == 0;
+}
+
+COMPONENTSOPT g_itemOptions = {sizeof(COMPONENTSOPT), TRUE, WebContentOffAtStart() ? FALSE : TRUE};
 
 class Recorder final : public IActiveDesktop {
 public:
@@ -126,13 +137,35 @@ public:
     STDMETHODIMP GetWallpaperOptions(LPWALLPAPEROPT, DWORD) override { return NotImplemented("GetWallpaperOptions"); }
     STDMETHODIMP GetPattern(PWSTR, UINT, DWORD) override { return NotImplemented("GetPattern"); }
     STDMETHODIMP SetPattern(PCWSTR, DWORD) override { return NotImplemented("SetPattern"); }
-    STDMETHODIMP GetDesktopItemOptions(LPCOMPONENTSOPT, DWORD) override
+    STDMETHODIMP GetDesktopItemOptions(LPCOMPONENTSOPT options, DWORD reserved) override
     {
-        return NotImplemented("GetDesktopItemOptions");
+        if (options == nullptr) {
+            Log("GetDesktopItemOptions options=null reserved=" + Number(reserved));
+            return E_POINTER;
+        }
+        if (options->dwSize != sizeof(COMPONENTSOPT)) {
+            Log("GetDesktopItemOptions size=" + Number(options->dwSize) + " reserved=" + Number(reserved));
+            return E_INVALIDARG;
+        }
+        options->fEnableComponents = g_itemOptions.fEnableComponents;
+        options->fActiveDesktop = g_itemOptions.fActiveDesktop;
+        Log("GetDesktopItemOptions size=" + Number(options->dwSize) + " reserved=" + Number(reserved) +
+            " components=" + Number(options->fEnableComponents) + " active=" + Number(options->fActiveDesktop));
+        return S_OK;
     }
-    STDMETHODIMP SetDesktopItemOptions(LPCCOMPONENTSOPT, DWORD) override
+    STDMETHODIMP SetDesktopItemOptions(LPCCOMPONENTSOPT options, DWORD reserved) override
     {
-        return NotImplemented("SetDesktopItemOptions");
+        if (options == nullptr) {
+            Log("SetDesktopItemOptions options=null reserved=" + Number(reserved));
+            return E_POINTER;
+        }
+        Log("SetDesktopItemOptions size=" + Number(options->dwSize) +
+            " components=" + Number(options->fEnableComponents) + " active=" + Number(options->fActiveDesktop) +
+            " reserved=" + Number(reserved));
+        if (options->dwSize != sizeof(COMPONENTSOPT))
+            return E_INVALIDARG;
+        g_itemOptions = *options;
+        return S_OK;
     }
     STDMETHODIMP AddDesktopItem(LPCCOMPONENT, DWORD) override { return NotImplemented("AddDesktopItem"); }
     STDMETHODIMP AddDesktopItemWithUI(HWND, LPCOMPONENT, DWORD) override

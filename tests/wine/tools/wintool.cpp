@@ -6,9 +6,13 @@
 //   wintool close              asks the main window to close (WM_CLOSE), as another program would
 //   wintool cancel-mode        tells the main window to cancel its mode (WM_CANCELMODE), as the
 //                              system does when a dialog or menu takes over; it loses the capture
+//   wintool steal-capture      takes the mouse capture from the main window for a window of its
+//                              own (input attached to the program's thread) and releases it, as
+//                              another window does: the program sees WM_CAPTURECHANGED only
 //   wintool ok                 presses the OK button of the open message box
 //   wintool caption-colour     the active caption colour as "R G B"
 //   wintool version            the version record: "major.minor platform"
+//   wintool getversion         what GetVersion says: "build=N nt=0|1"
 //   wintool dpi                the display's logical dots per inch
 // Exit status 0 on success, 1 when the window looked for is not there, 2 on bad usage.
 #include <windows.h>
@@ -171,6 +175,27 @@ int CancelMode()
     return SendMessageW(found.mains[0], WM_CANCELMODE, 0, 0) == 0 ? 0 : 1;
 }
 
+int StealCapture()
+{
+    Found found = FindWindows();
+    if (found.mains.size() != 1)
+        return 1;
+    const HWND main = found.mains[0];
+    const DWORD programThread = GetWindowThreadProcessId(main, nullptr);
+    const HWND own = CreateWindowExW(0, L"STATIC", L"wintool", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                     GetModuleHandleW(nullptr), nullptr);
+    if (own == nullptr || !AttachThreadInput(GetCurrentThreadId(), programThread, TRUE))
+        return 1;
+    const HWND before = GetCapture();
+    SetCapture(own);
+    const HWND taken = GetCapture();
+    ReleaseCapture();
+    AttachThreadInput(GetCurrentThreadId(), programThread, FALSE);
+    DestroyWindow(own);
+    std::printf("before=%s taken=%d\n", before == main ? "main" : before == nullptr ? "none" : "other", taken == own);
+    return before == main && taken == own ? 0 : 1;
+}
+
 int Ok()
 {
     Found found = FindWindows();
@@ -200,6 +225,14 @@ int Version()
     return 0;
 }
 
+int GetVersionBuild()
+{
+    const DWORD version = GetVersion();
+    const bool nt = (version & 0x80000000u) == 0;
+    std::printf("build=%lu nt=%d\n", nt ? (version >> 16) & 0x7FFFu : 0ul, nt);
+    return 0;
+}
+
 int Dpi()
 {
     HDC screen = GetDC(nullptr);
@@ -225,14 +258,19 @@ int wmain(int argc, wchar_t** argv)
         return Close();
     if (command == L"cancel-mode")
         return CancelMode();
+    if (command == L"steal-capture")
+        return StealCapture();
     if (command == L"ok")
         return Ok();
     if (command == L"caption-colour")
         return CaptionColour();
     if (command == L"version")
         return Version();
+    if (command == L"getversion")
+        return GetVersionBuild();
     if (command == L"dpi")
         return Dpi();
-    std::fprintf(stderr, "usage: wintool main|box [seconds]|boxes|close|cancel-mode|ok|caption-colour|version|dpi\n");
+    std::fprintf(stderr, "usage: wintool main|box [seconds]|boxes|close|cancel-mode|steal-capture|ok|"
+                         "caption-colour|version|getversion|dpi\n");
     return 2;
 }
