@@ -271,7 +271,10 @@ run_cases() {
         if [[ $size == none ]]; then
             env -u DISPLAY -u WAYLAND_DISPLAY bash "$0" --inside "$name"
         else
-            xvfb-run -a -s "-screen 0 ${size}x24 -nolisten tcp" bash "$0" --inside "$name"
+            # -noreset: a desktop always has clients connected (its window manager), but here the
+            # program may be the last one, and a server that resets when it leaves drops what it
+            # left on the root window.
+            xvfb-run -a -s "-screen 0 ${size}x24 -nolisten tcp -noreset" bash "$0" --inside "$name"
         fi
         local rc=$?
         local tenths=$(((${EPOCHREALTIME/./} - started) / 100000))
