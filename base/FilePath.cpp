@@ -2,7 +2,14 @@
 
 #include <cstdint>
 
+#ifndef _WIN32
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 #include "base/AnsiText.h"
+#include "base/AppError.h"
 
 namespace tarnwick {
 
@@ -150,5 +157,37 @@ std::string FilePath::ToUtf8() const
 {
     return tarnwick::ToUtf8(ToUtf16());
 }
+
+#ifndef _WIN32
+std::string FilePath::FileUri() const
+{
+    std::string absolute = native_;
+    if (absolute.empty() || absolute.front() != '/') {
+        std::string folder(256, '\0');
+        while (getcwd(folder.data(), folder.size()) == nullptr) {
+            if (errno != ERANGE)
+                throw SystemError(static_cast<uint32_t>(errno),
+                                  "Cannot find the working folder for " + ToUtf8() + ".");
+            folder.resize(folder.size() * 2);
+        }
+        folder.resize(folder.find('\0'));
+        absolute = (FilePath(folder) / FilePath(absolute)).native_;
+    }
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string uri = "file://";
+    for (const char c : absolute) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
+            byte == '-' || byte == '.' || byte == '_' || byte == '~' || byte == '/') {
+            uri += c;
+        } else {
+            uri += '%';
+            uri += kHex[byte >> 4];
+            uri += kHex[byte & 0x0F];
+        }
+    }
+    return uri;
+}
+#endif
 
 }  // namespace tarnwick

@@ -62,6 +62,12 @@ public:
     static FilePath FromUtf16(std::u16string_view text);
     // UTF-8 for messages; bytes that are not valid UTF-8 show as U+FFFD.
     std::string ToUtf8() const;
+#ifndef _WIN32
+    // The file:// URI of this path, made absolute against the working folder: every byte but the
+    // unreserved ASCII ones and '/' is percent-encoded, so any name, UTF-8 or not, survives.
+    // Throws AppError when the working folder cannot be read.
+    std::string FileUri() const;
+#endif
 
     friend bool operator==(const FilePath&, const FilePath&) = default;
 

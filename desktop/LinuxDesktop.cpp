@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -76,15 +77,10 @@ std::vector<FilePath> OlderPictures(const FilePath& folder, const FilePath& keep
         }
         ::closedir(dir);
     }
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
     std::vector<FilePath> newestFirst;
-    while (!found.empty()) {
-        auto newest = found.begin();
-        for (auto it = found.begin(); it != found.end(); ++it)
-            if (it->first > newest->first)
-                newest = it;
-        newestFirst.push_back(newest->second);
-        found.erase(newest);
-    }
+    for (auto& [written, path] : found)
+        newestFirst.push_back(std::move(path));
     return newestFirst;
 }
 

@@ -164,36 +164,6 @@ std::string Duration(std::chrono::milliseconds bound)
 
 }  // namespace
 
-std::string FileUri(const FilePath& path)
-{
-    std::string absolute = path.Native();
-    if (absolute.empty() || absolute.front() != '/') {
-        std::string folder(256, '\0');
-        while (getcwd(folder.data(), folder.size()) == nullptr) {
-            if (errno != ERANGE)
-                throw SystemError(static_cast<uint32_t>(errno),
-                                  "Cannot find the working folder for " + path.ToUtf8() + ".");
-            folder.resize(folder.size() * 2);
-        }
-        folder.resize(folder.find('\0'));
-        absolute = (FilePath(folder) / FilePath(absolute)).Native();
-    }
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string uri = "file://";
-    for (const char c : absolute) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
-            byte == '-' || byte == '.' || byte == '_' || byte == '~' || byte == '/') {
-            uri += c;
-        } else {
-            uri += '%';
-            uri += kHex[byte >> 4];
-            uri += kHex[byte & 0x0F];
-        }
-    }
-    return uri;
-}
-
 std::unique_ptr<PortalBackground> PortalBackground::Open(std::chrono::milliseconds probeTimeout)
 {
     if (!HasSessionBus())
@@ -239,7 +209,7 @@ void PortalBackground::ShowPlain(const FilePath& plainPicture)
 
 void PortalBackground::SetWallpaper(const FilePath& picture, const std::string& context)
 {
-    const std::string uri = FileUri(picture);
+    const std::string uri = picture.FileUri();
 
     // The request object's path the portal derives from our token: .../request/SENDER/TOKEN,
     // SENDER our unique name without ':' and with '.' as '_'.

@@ -53,8 +53,4 @@ private:
     unsigned requests_ = 0;
 };
 
-// The file:// URI of a path, made absolute against the working folder: every byte but the
-// unreserved ASCII ones and '/' is percent-encoded, so any name, UTF-8 or not, survives.
-std::string FileUri(const FilePath& path);
-
 }  // namespace tarnwick

@@ -77,13 +77,6 @@ bool WaitUntil(Done done, const QDeadlineTimer& deadline)
     return true;
 }
 
-QUrl FileUrl(const FilePath& page)
-{
-    // The path's own bytes, percent-encoded: a name that is not UTF-8 still names the file.
-    const QByteArray bytes(page.Native().data(), static_cast<qsizetype>(page.Native().size()));
-    return QUrl::fromEncoded("file://" + bytes.toPercentEncoding("/"), QUrl::StrictMode);
-}
-
 std::string PngBytes(const QImage& image, const std::string& what)
 {
     QByteArray bytes;
@@ -149,7 +142,7 @@ std::string WebPageDrawer::DrawPage(const FilePath& page, PixelSize size)
                      [&](QWebEnginePage::RenderProcessTerminationStatus, int code) {
                          rendererGone = "its renderer process ended (status " + std::to_string(code) + ").";
                      });
-    drawing->load(FileUrl(page));
+    drawing->load(QUrl::fromEncoded(QByteArray::fromStdString(page.FileUri()), QUrl::StrictMode));
 
     if (!WaitUntil([&] { return load != Load::Running || !rendererGone.empty(); }, deadline))
         throw DrawFailure(ETIMEDOUT, page, std::string("it did not finish loading within ") + boundText + ".");
