@@ -19,7 +19,7 @@
 
 #include "base/FilePath.h"
 #include "desktop/WallpaperShell.h"
-#include "desktop/linux/DesktopBackground.h"
+#include "desktop/DesktopBackground.h"
 #include "registry/RegistryOps.h"
 
 namespace tarnwick {

@@ -11,7 +11,7 @@
 #include "app/qt/MainWindow.h"
 #include "app/qt/QtPlatform.h"
 #include "desktop/LinuxDesktop.h"
-#include "desktop/linux/DesktopBackground.h"
+#include "desktop/DesktopBackground.h"
 #include "desktop/linux/WebPageDrawer.h"
 #include "registry/StandaloneRegistry.h"
 

@@ -13,7 +13,7 @@
 #include <QString>
 
 #include "base/FilePath.h"
-#include "desktop/linux/DesktopBackground.h"
+#include "desktop/DesktopBackground.h"
 
 namespace tarnwick {
 

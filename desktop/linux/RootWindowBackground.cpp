@@ -4,7 +4,7 @@
 // terminals. The pixmap a setter kept before is freed the way such setters agree on: only when
 // both properties name the same pixmap is its owner a retained client of a setter, which
 // XKillClient then frees; a pixmap some running desktop put there is left alone.
-#include "desktop/linux/DesktopBackground.h"
+#include "desktop/DesktopBackground.h"
 
 #include <QGuiApplication>
 #include <QImage>

@@ -17,7 +17,7 @@
 #include <string>
 
 #include "base/AppError.h"
-#include "desktop/linux/DesktopBackground.h"
+#include "desktop/DesktopBackground.h"
 
 using namespace tarnwick;
 

@@ -1,5 +1,6 @@
-// The desktop the user runs, as the Linux Active Desktop hands it a picture: the desktop portal's
-// wallpaper interface on the session bus, or the X root window's background.
+// The desktop the user runs, as the Linux Active Desktop hands it a picture. The core owns this
+// interface; desktop/linux/ implements one road per kind of desktop (the desktop portal, Plasma's
+// scripting, xfconf, pcmanfm, GSettings, the X root window).
 #pragma once
 
 #include <memory>
@@ -13,7 +14,8 @@ class IDesktopBackground {
 public:
     virtual ~IDesktopBackground() = default;
 
-    // What stands behind it, for reports: "the desktop portal", "the X root window".
+    // What stands behind it, for reports and for the saved state: "the desktop portal", "the X
+    // root window".
     virtual std::string Name() const = 0;
 
     // Makes the PNG picture (drawn at the screen's size) the desktop's background; it fills the
@@ -25,6 +27,18 @@ public:
     // left without a picture is handed plainPicture, a PNG of one colour at the screen's size.
     // Throws AppError as ShowPicture does.
     virtual void ShowPlain(const FilePath& plainPicture) = 0;
+
+    // What the desktop shows now, as bytes this road's Restore takes back (the caller keeps them
+    // in the per-user store, encoded as it needs); empty where this road cannot read it.
+    virtual std::string SaveCurrent() { return {}; }
+
+    // Puts back what SaveCurrent returned, on the same road. Throws AppError as ShowPicture does.
+    // A road that saves nothing is never asked to restore: the caller shows the plain background.
+    virtual void Restore(const std::string& saved, const FilePath& plainPicture)
+    {
+        (void)saved;
+        ShowPlain(plainPicture);
+    }
 };
 
 // The desktop portal's wallpaper interface (org.freedesktop.portal.Wallpaper) on the session
