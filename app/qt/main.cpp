@@ -30,7 +30,7 @@ int RunProgram(QApplication& app, const char* programName)
     try {
         StandaloneRegistry registry(RegistryStorePath());
         WebPageDrawer drawer;
-        LinuxDesktop desktop(registry, drawer, BackgroundOpeners{OpenPortalBackground, OpenRootWindowBackground},
+        LinuxDesktop desktop(registry, drawer, BackgroundOpeners{.portal = OpenPortalBackground, .rootWindow = OpenRootWindowBackground},
                              LinuxDesktop::DefaultPictureFolder());
         BusyWallpaperShell wallpaper(desktop);
         Platform platform{versionQuery, screen, registry, wallpaper, messageBox, programEnd, RunningProgramFolder()};

@@ -80,8 +80,8 @@ struct Desk {
             return there ? std::make_unique<FakeBackground>(shown, failShow) : nullptr;
         };
         return LinuxDesktop(registry, drawer,
-                            BackgroundOpeners{[this, open] { return open(portal, "portal"); },
-                                              [this, open] { return open(rootWindow, "root window"); }},
+                            BackgroundOpeners{.portal = [this, open] { return open(portal, "portal"); },
+                                              .rootWindow = [this, open] { return open(rootWindow, "root window"); }},
                             FilePath(pictures.string()));
     }
 
