@@ -45,13 +45,13 @@ public:
 // not there, and an empty one is a road this program does not have.
 struct BackgroundOpeners {
     using Opener = std::function<std::unique_ptr<IDesktopBackground>()>;
-    Opener portal;      // org.freedesktop.portal.Wallpaper (GNOME; KDE Plasma 6.5 and later)
-    Opener plasma;      // KDE Plasma's desktop scripting (org.kde.PlasmaShell)
-    Opener xfconf;      // Xfce: xfdesktop's settings over xfconf
-    Opener pcmanfm;     // LXDE and LXQt: the running pcmanfm / pcmanfm-qt desktop
-    Opener mate;        // MATE: GSettings org.mate.background
-    Opener cinnamon;    // Cinnamon: GSettings org.cinnamon.desktop.background
-    Opener rootWindow;  // plain X window managers: the X root window
+    Opener portal{};      // org.freedesktop.portal.Wallpaper (GNOME; KDE Plasma 6.5 and later)
+    Opener plasma{};      // KDE Plasma's desktop scripting (org.kde.PlasmaShell)
+    Opener xfconf{};      // Xfce: xfdesktop's settings over xfconf
+    Opener pcmanfm{};     // LXDE and LXQt: the running pcmanfm / pcmanfm-qt desktop
+    Opener mate{};        // MATE: GSettings org.mate.background
+    Opener cinnamon{};    // Cinnamon: GSettings org.cinnamon.desktop.background
+    Opener rootWindow{};  // plain X window managers: the X root window
 };
 
 class LinuxDesktop : public IWallpaperShell {
