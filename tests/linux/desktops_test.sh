@@ -108,8 +108,6 @@ case_xfce() {
     block_template
     start_session XFCE
     start_desktop xfdesktop
-    gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus -m org.freedesktop.DBus.NameHasOwner \
-        org.xfce.Xfconf | grep -q true || fail "xfconfd is not on the private bus"
     # The person's backdrop: a picture of their own on every monitor and workspace, zoomed.
     convert -size 1024x768 "xc:rgb($BACKDROP)" "$CASE_DIR/mine.png"
     local property tenths=100
@@ -117,6 +115,8 @@ case_xfce() {
         ((tenths-- > 0)) || fail "xfdesktop wrote no backdrops"
         sleep 0.1
     done
+    gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus -m org.freedesktop.DBus.NameHasOwner \
+        org.xfce.Xfconf | grep -q true || fail "xfconfd is not on the private bus"
     for property in $(xfconf-query -c xfce4-desktop -l | grep '/last-image$'); do
         xfconf-query -c xfce4-desktop -p "$property" -s "$CASE_DIR/mine.png" || fail "cannot set $property"
     done
