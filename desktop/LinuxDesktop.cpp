@@ -242,7 +242,7 @@ private:
             break;
         }
         const std::string what = plain ? "The plain picture" : "The page's picture";
-        return Failure(ENXIO, why + " Nothing on the desktop was changed. " + what + " is " + picture.ToUtf8() +
+        return Failure(decision.road == DesktopRoad::none ? ENOTSUP : ENXIO, why + " Nothing on the desktop was changed. " + what + " is " + picture.ToUtf8() +
                                   ": set it as the background with the desktop's own settings.");
     }
 
