@@ -192,8 +192,8 @@ public:
     }
 
 private:
-    // Null where the decided road is not there; the caller reports it once the picture is written.
-    std::unique_ptr<IDesktopBackground> OpenBackground(DesktopRoad road) const
+    // The decided road's opener; null where this program has none for it.
+    const BackgroundOpeners::Opener* OpenerOf(DesktopRoad road) const
     {
         const BackgroundOpeners::Opener* opener = nullptr;
         switch (road) {
@@ -221,29 +221,37 @@ private:
         case DesktopRoad::none:
             break;
         }
-        return opener && *opener ? (*opener)() : nullptr;
+        return opener != nullptr && *opener ? opener : nullptr;
     }
 
-    static AppError NotReached(const DesktopDecision& decision, const FilePath& picture, bool plain)
+    // Null where the decided road is not there; the caller reports it once the picture is written.
+    std::unique_ptr<IDesktopBackground> OpenBackground(DesktopRoad road) const
     {
-        std::string why;
-        switch (decision.road) {
-        case DesktopRoad::none:
-            why = "this desktop (" + decision.desktop + ") sets its background itself, and this program has no way "
-                  "to hand it a picture.";
-            break;
-        case DesktopRoad::rootWindow:
-            why = "this desktop (" + decision.desktop + ") shows the X root window, but the program does not run on "
-                  "an X11 display it can set.";
-            break;
-        default:
-            why = "this desktop (" + decision.desktop + ") takes its background through " +
-                  std::string(RoadName(decision.road)) + ", which is not there to answer.";
-            break;
-        }
+        const BackgroundOpeners::Opener* opener = OpenerOf(road);
+        return opener != nullptr ? (*opener)() : nullptr;
+    }
+
+    AppError NotReached(const DesktopDecision& decision, const FilePath& picture, bool plain) const
+    {
+        static constexpr const char* kRoads[] = {
+            "the desktop portal (org.freedesktop.portal.Wallpaper on the session bus)",
+            "Plasma's desktop scripting (org.kde.PlasmaShell on the session bus)",
+            "xfdesktop's settings (xfconf, with xfdesktop on the session bus)",
+            "the running pcmanfm or pcmanfm-qt desktop (--desktop)",
+            "MATE's settings (org.mate.background)",
+            "Cinnamon's settings (org.cinnamon.desktop.background)",
+            "the X root window, on an X11 display the program can open",
+        };
+        const bool built = OpenerOf(decision.road) != nullptr;
+        const std::string desktop = "this desktop (" + decision.desktop + ")";
+        const std::string why =
+            !built ? desktop + " sets its background itself, and this program has no way to hand it a picture."
+                   : desktop + " takes its background through " + kRoads[static_cast<int>(decision.road)] +
+                         ", which did not answer.";
         const std::string what = plain ? "The plain picture" : "The page's picture";
-        return Failure(decision.road == DesktopRoad::none ? ENOTSUP : ENXIO, why + " Nothing on the desktop was changed. " + what + " is " + picture.ToUtf8() +
-                                  ": set it as the background with the desktop's own settings.");
+        return Failure(built ? ENXIO : ENOTSUP, why + " Nothing on the desktop was changed. " + what + " is " +
+                                                    picture.ToUtf8() +
+                                                    ": set it as the background with the desktop's own settings.");
     }
 
     std::optional<SavedDesktop> ReadSaved() const
