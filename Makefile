@@ -13,7 +13,7 @@ TEST_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-i686-win32 binutils-mingw-w64-i68
   libclang-rt-14-dev util-linux mount procps perl python3 diffutils coreutils strace libx11-dev \
   libxfixes-dev qemu-user-static dbus-daemon libglib2.0-bin xdg-desktop-portal xdg-desktop-portal-gnome \
   dconf-service dconf-gsettings-backend gsettings-desktop-schemas \
-  dbus-x11 dbus-bin xfwm4 xfdesktop4 xfconf pcmanfm
+  dbus-x11 dbus-bin xfwm4 xfdesktop4 xfconf pcmanfm pcmanfm-qt
 
 .PHONY: all run run-windows test test-linux test-windows test-sanitize fuzz-smoke bench \
         build-linux build-windows deps-run deps-test deps-wine32 check-tools clean

@@ -50,6 +50,7 @@ xfwm4 xfwm4
 xfdesktop xfdesktop4
 xfconf-query xfconf
 pcmanfm pcmanfm
+pcmanfm-qt pcmanfm-qt
 '
 
 missing=()

@@ -195,7 +195,9 @@ void PcmanfmBackground::ShowPlain(const FilePath& plainPicture)
 std::string PcmanfmBackground::SaveCurrent()
 {
     const std::optional<Setting> setting = ReadSetting();
-    if (!setting || (setting->wallpaper.empty() && setting->mode.empty()))
+    // Without a wallpaper there is nothing to hand back (pcmanfm-qt takes no mode alone): Close
+    // shows the plain picture.
+    if (!setting || setting->wallpaper.empty())
         return {};
     return setting->wallpaper + "\n" + setting->mode;
 }
@@ -203,7 +205,7 @@ std::string PcmanfmBackground::SaveCurrent()
 void PcmanfmBackground::Restore(const std::string& saved, const FilePath& plainPicture)
 {
     const size_t newline = saved.find('\n');
-    if (newline == std::string::npos || saved.find('\n', newline + 1) != std::string::npos) {
+    if (newline == 0 || newline == std::string::npos || saved.find('\n', newline + 1) != std::string::npos) {
         ShowPlain(plainPicture);
         return;
     }

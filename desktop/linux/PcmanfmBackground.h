@@ -23,7 +23,9 @@ public:
     std::string Name() const override { return "the " + program_ + " desktop"; }
     void ShowPicture(const FilePath& picture) override;
     void ShowPlain(const FilePath& plainPicture) override;
-    // "<wallpaper>\n<mode>" from the settings file; empty where it cannot be read.
+    // "<wallpaper>\n<mode>" from the settings file; empty where it cannot be read or names no
+    // wallpaper. (pcmanfm-qt does not note a mode given on its command line; its picture comes
+    // back in the mode the settings name, or the one it shows.)
     std::string SaveCurrent() override;
     void Restore(const std::string& saved, const FilePath& plainPicture) override;
 

@@ -1,10 +1,10 @@
 #!/bin/bash
 # The page on the desktops that draw their own desktop window, against Debian's real programs on
-# a private session bus: Xfce (xfdesktop, through xfconf) and LXDE (pcmanfm --desktop, through
-# its command line), each with xfwm4 as the window manager. Run shows the page over the whole
-# screen and keeps the person's backdrop; Close brings it back; the desktop program runs on. GNOME's
-# portal backend is installed but never asked. A desktop window of no known kind: Run reports the
-# picture's path, status 1, nothing changed.
+# a private session bus: Xfce (xfdesktop, through xfconf), LXDE and LXQt (pcmanfm --desktop,
+# pcmanfm-qt --desktop, through their command line), each with xfwm4 as the window manager. Run
+# shows the page over the whole screen and keeps the person's backdrop; Close brings it back; the
+# desktop program runs on. GNOME's portal backend is installed but never asked. A desktop window
+# of no known kind: Run reports the picture's path, status 1, nothing changed.
 source "$(dirname "$0")/lib.sh"
 
 RUN_X=98 RUN_Y=208
@@ -15,7 +15,7 @@ BACKDROP='32,80,160'
 SESSION_PIDS=()
 BUS_PID=""
 
-for tool in dbus-launch dbus-monitor xfwm4 xfdesktop xfconf-query pcmanfm gdbus; do
+for tool in dbus-launch dbus-monitor xfwm4 xfdesktop xfconf-query pcmanfm pcmanfm-qt gdbus; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 
@@ -141,26 +141,37 @@ case_xfce() {
     note "xfdesktop showed the page on all $(grep -c last-image "$CASE_DIR/before") backdrops; Close put the person's back"
 }
 
-case_lxde() {
+# pcmanfm_desktop DESKTOP PROGRAM SETTINGS WALLPAPER-KEY: the running PROGRAM --desktop of an
+# LXDE or LXQt session, whose SETTINGS name the wallpaper.
+pcmanfm_desktop() {
     prepare_case none
     block_template
-    start_session LXDE
-    start_desktop pcmanfm --desktop
+    start_session "$1"
+    start_desktop "$2" --desktop
     convert -size 1024x768 "xc:rgb($BACKDROP)" "$CASE_DIR/mine.png"
-    pcmanfm --set-wallpaper="$CASE_DIR/mine.png" --wallpaper-mode=center || fail "cannot set the backdrop"
+    "$2" --set-wallpaper="$CASE_DIR/mine.png" --wallpaper-mode=center || fail "cannot set the backdrop"
     wait_screen backdrop "$BACKDROP"
-    local settings="$HOME_DIR/.config/pcmanfm/default/desktop-items-0.conf"
+    local settings="$HOME_DIR/.config/$3"
 
     run_program RUN
     wait_screen run "$BLOCK"
-    grep -qx "wallpaper=$HOME_DIR/.local/share/tarnwick/tarnwick-.*png" "$settings" || fail "pcmanfm names another picture"
+    grep -qx "$4=$HOME_DIR/.local/share/tarnwick/tarnwick-.*png" "$settings" || fail "$2 names another picture"
     desktop_section | grep -qx "\"Wallpaper\"=\"$PAGE\"" || fail "no record: $(desktop_section)"
     run_program CLOSE
     wait_screen close "$BACKDROP"
-    grep -qx "wallpaper=$CASE_DIR/mine.png" "$settings" && grep -qx "wallpaper_mode=center" "$settings" ||
-        fail "Close did not put the backdrop back: $(cat "$settings")"
+    grep -qx "$4=$CASE_DIR/mine.png" "$settings" || fail "Close did not put the backdrop back: $(cat "$settings")"
     expect_portal_untouched
-    note "pcmanfm --desktop showed the page; Close put the person's backdrop back"
+    note "$2 --desktop showed the page; Close put the person's backdrop back"
+}
+
+case_lxde() {
+    pcmanfm_desktop LXDE pcmanfm pcmanfm/default/desktop-items-0.conf wallpaper
+    grep -qx "wallpaper_mode=center" "$HOME_DIR/.config/pcmanfm/default/desktop-items-0.conf" ||
+        fail "Close did not put the backdrop's mode back"
+}
+
+case_lxqt() {
+    pcmanfm_desktop LXQt pcmanfm-qt pcmanfm-qt/default/settings.conf Wallpaper
 }
 
 case_unknown_desktop_window() {
@@ -195,4 +206,4 @@ case_unknown_desktop_window() {
     note "a desktop window of class Conky: reported with $picture, status 1, nothing changed"
 }
 
-run_cases 1024x768:case_xfce 1024x768:case_lxde 1024x768:case_unknown_desktop_window
+run_cases 1024x768:case_xfce 1024x768:case_lxde 1024x768:case_lxqt 1024x768:case_unknown_desktop_window
