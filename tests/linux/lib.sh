@@ -132,9 +132,9 @@ start_program() {
 wait_main_window() {
     local X Y WIDTH HEIGHT SCREEN WINDOW
     # xdotool ends at once on an X error (a desktop's window that went while it looked): again.
-    local until=$((SECONDS + 15))
+    local deadline=$((SECONDS + 15))
     WIN=""
-    while [[ -z $WIN ]] && ((SECONDS < until)); do
+    while [[ -z $WIN ]] && ((SECONDS < deadline)); do
         WIN=$(timeout 15 xdotool search --sync --onlyvisible --pid "$PID" --name '^Tarnwick$' 2>/dev/null | head -n1)
         [[ -n $WIN ]] || sleep 0.1
     done
