@@ -14,6 +14,7 @@
 #include "base/AppError.h"
 #include "base/FileIO.h"
 #include "desktop/StandaloneDesktop.h"
+#include "registry/ScopedRegKey.h"
 
 namespace tarnwick {
 
@@ -84,11 +85,18 @@ std::vector<FilePath> OlderPictures(const FilePath& folder, const FilePath& keep
     return newestFirst;
 }
 
+// The person's own desktop as the first Run found it, as the store keeps it.
+struct SavedDesktop {
+    std::string road;     // the road's Name
+    std::string encoded;  // its SaveCurrent bytes, LinuxDesktop::EncodeSaved
+};
+
 class LinuxActiveDesktop : public ActiveDesktopSettings {
 public:
     LinuxActiveDesktop(IRegistryOps& registry, IPageDrawer& drawer, const BackgroundOpeners& openers,
-                       const FilePath& pictureFolder)
-        : record_(registry), drawer_(drawer), openers_(openers), pictureFolder_(pictureFolder)
+                       const DesktopSense& sense, const FilePath& pictureFolder)
+        : registry_(registry), record_(registry), drawer_(drawer), openers_(openers), sense_(sense),
+          pictureFolder_(pictureFolder)
     {
     }
 
@@ -104,7 +112,8 @@ public:
 
         if (pictureFolder_.Empty())
             throw Failure(ENOENT, "neither XDG_DATA_HOME nor HOME is set, so there is no folder for the picture.");
-        std::unique_ptr<IDesktopBackground> background = OpenBackground();
+        const DesktopDecision decision = sense_.decide ? sense_.decide() : DesktopDecision{};
+        std::unique_ptr<IDesktopBackground> background = OpenBackground(decision.road);
         const bool plain = path_->empty();
         const PixelSize size = drawer_.ScreenSize();
         const std::string png =
@@ -121,11 +130,26 @@ public:
             writer.Write(png);
             writer.Commit();
         }
+        // The picture stays for the person to set with the desktop's own tool.
+        if (!background)
+            throw NotReached(decision, picture, plain);
+
+        const std::optional<SavedDesktop> saved = save ? ReadSaved() : std::nullopt;
+        std::optional<std::string> ownDesktop;  // what this Run found, when nothing was kept yet
         try {
-            if (plain)
-                background->ShowPlain(picture);
-            else
+            if (plain) {
+                std::optional<std::string> bytes;
+                if (saved && saved->road == background->Name())
+                    bytes = LinuxDesktop::DecodeSaved(saved->encoded);
+                if (bytes && !bytes->empty())
+                    background->Restore(*bytes, picture);
+                else
+                    background->ShowPlain(picture);
+            } else {
+                if (save && !saved)
+                    ownDesktop = background->SaveCurrent();
                 background->ShowPicture(picture);
+            }
         } catch (...) {
             if (isNew)
                 ::unlink(picture.Native().c_str());
@@ -133,14 +157,28 @@ public:
         }
 
         if (save) {
-            if (const int32_t hr = record_.Write(path_, style_); hr < 0) {
-                // The record stays as it was, so the desktop goes back to our last picture.
-                if (!older.empty()) {
-                    try {
+            int32_t hr = kSOk;
+            if (plain && saved)
+                hr = ForgetSaved();
+            else if (ownDesktop && !ownDesktop->empty())
+                hr = KeepSaved({background->Name(), LinuxDesktop::EncodeSaved(*ownDesktop)});
+            if (hr >= 0) {
+                hr = record_.Write(path_, style_);
+                if (hr < 0 && ownDesktop && !ownDesktop->empty())
+                    ForgetSaved();
+                else if (hr < 0 && plain && saved)
+                    KeepSaved(*saved);
+            }
+            if (hr < 0) {
+                // The record stays as it was, so the desktop goes back to our last picture, or
+                // to the person's own where there was none.
+                try {
+                    if (!older.empty())
                         background->ShowPicture(older.front());
-                    } catch (const AppError&) {
-                        // The record's failure is the one reported.
-                    }
+                    else if (ownDesktop && !ownDesktop->empty())
+                        background->Restore(*ownDesktop, picture);
+                } catch (const AppError&) {
+                    // The record's failure is the one reported.
                 }
                 if (isNew)
                     ::unlink(picture.Native().c_str());
@@ -154,23 +192,124 @@ public:
     }
 
 private:
-    std::unique_ptr<IDesktopBackground> OpenBackground()
+    // The decided road's opener; null where this program has none for it.
+    const BackgroundOpeners::Opener* OpenerOf(DesktopRoad road) const
     {
-        if (openers_.portal)
-            if (auto portal = openers_.portal())
-                return portal;
-        if (openers_.rootWindow)
-            if (auto root = openers_.rootWindow())
-                return root;
-        throw Failure(ENXIO,
-                      "there is no desktop to show the page on. Neither does a desktop portal offer the wallpaper "
-                      "interface (org.freedesktop.portal.Wallpaper) on the session bus, nor does the program run "
-                      "on an X11 display whose root window it could set.");
+        const BackgroundOpeners::Opener* opener = nullptr;
+        switch (road) {
+        case DesktopRoad::portal:
+            opener = &openers_.portal;
+            break;
+        case DesktopRoad::plasma:
+            opener = &openers_.plasma;
+            break;
+        case DesktopRoad::xfconf:
+            opener = &openers_.xfconf;
+            break;
+        case DesktopRoad::pcmanfm:
+            opener = &openers_.pcmanfm;
+            break;
+        case DesktopRoad::mate:
+            opener = &openers_.mate;
+            break;
+        case DesktopRoad::cinnamon:
+            opener = &openers_.cinnamon;
+            break;
+        case DesktopRoad::rootWindow:
+            opener = &openers_.rootWindow;
+            break;
+        case DesktopRoad::none:
+            break;
+        }
+        return opener != nullptr && *opener ? opener : nullptr;
     }
 
+    // Null where the decided road is not there; the caller reports it once the picture is written.
+    std::unique_ptr<IDesktopBackground> OpenBackground(DesktopRoad road) const
+    {
+        const BackgroundOpeners::Opener* opener = OpenerOf(road);
+        return opener != nullptr ? (*opener)() : nullptr;
+    }
+
+    AppError NotReached(const DesktopDecision& decision, const FilePath& picture, bool plain) const
+    {
+        static constexpr const char* kRoads[] = {
+            "the desktop portal (org.freedesktop.portal.Wallpaper on the session bus)",
+            "Plasma's desktop scripting (org.kde.PlasmaShell on the session bus)",
+            "xfdesktop's settings (xfconf, with xfdesktop on the session bus)",
+            "the running pcmanfm or pcmanfm-qt desktop (--desktop)",
+            "MATE's settings (org.mate.background)",
+            "Cinnamon's settings (org.cinnamon.desktop.background)",
+            "the X root window, on an X11 display the program can open",
+        };
+        const bool built = OpenerOf(decision.road) != nullptr;
+        const std::string desktop = "this desktop (" + decision.desktop + ")";
+        const std::string why =
+            !built ? desktop + " sets its background itself, and this program has no way to hand it a picture."
+                   : desktop + " takes its background through " + kRoads[static_cast<int>(decision.road)] +
+                         ", which did not answer.";
+        const std::string what = plain ? "The plain picture" : "The page's picture";
+        return Failure(built ? ENXIO : ENOTSUP, why + " Nothing on the desktop was changed. " + what + " is " +
+                                                    picture.ToUtf8() +
+                                                    ": set it as the background with the desktop's own settings.");
+    }
+
+    std::optional<SavedDesktop> ReadSaved() const
+    {
+        if (!sense_.readRecord)
+            return std::nullopt;
+        std::optional<std::string> road = sense_.readRecord(kSavedRoadValue);
+        if (!road || road->empty())
+            return std::nullopt;
+        return SavedDesktop{*road, sense_.readRecord(kSavedDesktopValue).value_or("")};
+    }
+
+    int32_t KeepSaved(const SavedDesktop& saved)
+    {
+        return ChangeSaved([&](RegKey key) {
+            int32_t status = SetText(key, kSavedDesktopValue, saved.encoded);
+            return status == kErrorSuccess ? SetText(key, kSavedRoadValue, saved.road) : status;
+        });
+    }
+
+    int32_t ForgetSaved()
+    {
+        return ChangeSaved([&](RegKey key) {
+            for (const char* name : {kSavedRoadValue, kSavedDesktopValue}) {
+                const int32_t status = registry_.RegDeleteValueA(key, name);
+                if (status != kErrorSuccess && status != kErrorFileNotFound)
+                    return status;
+            }
+            return static_cast<int32_t>(kErrorSuccess);
+        });
+    }
+
+    template <typename Change>
+    int32_t ChangeSaved(Change&& change)
+    {
+        RegKey opened = 0;
+        RegSecurityAttributes security{sizeof(RegSecurityAttributes), nullptr, 0};
+        const int32_t status = registry_.RegCreateKeyExA(HKEY_CURRENT_USER_VALUE, kDesktopKey, 0, nullptr, 0,
+                                                         kKeyAccess, &security, &opened, nullptr);
+        if (status != kErrorSuccess)
+            return HResultFromWin32(status);
+        ScopedRegKey key(registry_, opened);
+        return HResultFromWin32(change(key.Get()));
+    }
+
+    int32_t SetText(RegKey key, const char* name, const std::string& text)
+    {
+        std::string data = text;
+        data.push_back('\0');
+        return registry_.RegSetValueExA(key, name, 0, kRegSz, reinterpret_cast<const uint8_t*>(data.data()),
+                                        static_cast<uint32_t>(data.size()));
+    }
+
+    IRegistryOps& registry_;
     WallpaperRecord record_;
     IPageDrawer& drawer_;
     const BackgroundOpeners& openers_;
+    const DesktopSense& sense_;
     const FilePath& pictureFolder_;
 };
 
@@ -178,7 +317,7 @@ private:
 
 std::unique_ptr<IActiveDesktopObject> LinuxDesktop::CreateActiveDesktop()
 {
-    return std::make_unique<LinuxActiveDesktop>(registry_, drawer_, openers_, pictureFolder_);
+    return std::make_unique<LinuxActiveDesktop>(registry_, drawer_, openers_, sense_, pictureFolder_);
 }
 
 std::string LinuxDesktop::DescribeStatus(int32_t hr)
@@ -207,6 +346,49 @@ std::string LinuxDesktop::PictureName(std::string_view png)
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
     return std::string(kPicturePrefix) + hex + std::string(kPictureSuffix);
+}
+
+}  // namespace tarnwick
+
+namespace tarnwick {
+
+std::string LinuxDesktop::EncodeSaved(std::string_view bytes)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string text;
+    for (unsigned char c : bytes) {
+        if (c >= 0x20 && c < 0x7F && c != '%' && c != '"' && c != '\\') {
+            text.push_back(static_cast<char>(c));
+        } else {
+            text.push_back('%');
+            text.push_back(kHex[c >> 4]);
+            text.push_back(kHex[c & 0xF]);
+        }
+    }
+    return text;
+}
+
+std::optional<std::string> LinuxDesktop::DecodeSaved(std::string_view text)
+{
+    const auto digit = [](char c) -> int {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    };
+    std::string bytes;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            bytes.push_back(text[i]);
+            continue;
+        }
+        if (i + 2 >= text.size())
+            return std::nullopt;
+        const int high = digit(text[i + 1]);
+        const int low = digit(text[i + 2]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        bytes.push_back(static_cast<char>(high * 16 + low));
+        i += 2;
+    }
+    return bytes;
 }
 
 }  // namespace tarnwick

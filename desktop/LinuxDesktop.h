@@ -1,25 +1,34 @@
 // The Linux Active Desktop: the wallpaper is a page, and a Linux desktop shows pictures, so
 // applying the changes draws the page at the screen's size in pixels, writes the picture and
-// hands it to the desktop the user runs (the desktop portal, else the X root window). The
-// record is kept in the per-user registry as the stand-alone desktop keeps it.
+// hands it to the desktop the user runs, by the road the running desktop decides (DesktopKind.h).
+// The record is kept in the per-user registry as the stand-alone desktop keeps it.
 //
 // ApplyChanges with the refresh flag and a page: the store is read first (a store that cannot
 // be read fails before anything changes), the desktop is opened, the page drawn, the picture
 // written crash-safely into the picture folder, the desktop handed it; then, with the save flag,
 // the record written; then the older pictures removed. An empty path (Close) hands the desktop a
 // plain black picture instead. A failure throws AppError (or answers the registry's HRESULT)
-// and leaves the desktop, the older picture and the record as they were.
+// and leaves the desktop, the older picture and the record as they were. Where no road reaches the
+// desktop, the picture is still written and the report names it, so the person can set it with the
+// desktop's own tool; nothing else changes.
+//
+// What the desktop showed before (where the road can read it) is kept beside the record on the
+// first Run, as the road's Name and the bytes percent-encoded (kSavedRoadValue, kSavedDesktopValue);
+// a later Run keeps the first one, which is the person's own. Close puts it back through the same
+// road, else shows the plain picture, and removes it with the record's change.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "base/FilePath.h"
 #include "desktop/WallpaperShell.h"
 #include "desktop/DesktopBackground.h"
+#include "desktop/DesktopKind.h"
 #include "registry/RegistryOps.h"
 
 namespace tarnwick {
@@ -54,11 +63,24 @@ struct BackgroundOpeners {
     Opener rootWindow{};  // plain X window managers: the X root window
 };
 
+inline constexpr char kSavedRoadValue[] = "TarnwickSavedRoad";
+inline constexpr char kSavedDesktopValue[] = "TarnwickSavedDesktop";
+
+// What the Linux desktop needs to know beyond the openers: which road the running desktop takes
+// (asked once for each applied change), and a text value of the record's key
+// (HKEY_CURRENT_USER\Control Panel\Desktop), nullopt where it is missing.
+struct DesktopSense {
+    std::function<DesktopDecision()> decide;
+    std::function<std::optional<std::string>(const std::string& valueName)> readRecord;
+};
+
 class LinuxDesktop : public IWallpaperShell {
 public:
     // The pictures are written to pictureFolder, which is made when missing.
-    LinuxDesktop(IRegistryOps& registry, IPageDrawer& drawer, BackgroundOpeners openers, FilePath pictureFolder)
-        : registry_(registry), drawer_(drawer), openers_(std::move(openers)), pictureFolder_(std::move(pictureFolder))
+    LinuxDesktop(IRegistryOps& registry, IPageDrawer& drawer, BackgroundOpeners openers, DesktopSense sense,
+                 FilePath pictureFolder)
+        : registry_(registry), drawer_(drawer), openers_(std::move(openers)), sense_(std::move(sense)),
+          pictureFolder_(std::move(pictureFolder))
     {
     }
 
@@ -73,10 +95,16 @@ public:
     // another name ("tarnwick-0123456789abcdef.png").
     static std::string PictureName(std::string_view png);
 
+    // The saved desktop's bytes as the store keeps them: printable ASCII stays, '%', '"', '\\'
+    // and every other byte become %XX. Decode answers nullopt for text Encode does not make.
+    static std::string EncodeSaved(std::string_view bytes);
+    static std::optional<std::string> DecodeSaved(std::string_view text);
+
 private:
     IRegistryOps& registry_;
     IPageDrawer& drawer_;
     BackgroundOpeners openers_;
+    DesktopSense sense_;
     FilePath pictureFolder_;
 };
 

@@ -44,6 +44,13 @@ mountpoint util-linux
 /usr/libexec/xdg-permission-store xdg-desktop-portal
 /usr/libexec/xdg-desktop-portal-gnome xdg-desktop-portal-gnome
 /usr/libexec/dconf-service dconf-service
+dbus-launch dbus-x11
+dbus-monitor dbus-bin
+xfwm4 xfwm4
+xfdesktop xfdesktop4
+xfconf-query xfconf
+pcmanfm pcmanfm
+pcmanfm-qt pcmanfm-qt
 '
 
 missing=()

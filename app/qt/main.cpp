@@ -1,5 +1,5 @@
-// The Linux program: frmMain in a Qt window; the page drawn by Qt WebEngine and shown by the
-// desktop portal or on the X root window; the wallpaper record in the stand-alone registry.
+// The Linux program: frmMain in a Qt window; the page drawn by Qt WebEngine and handed to the
+// running desktop by its own road; the wallpaper record in the stand-alone registry.
 #include <QApplication>
 #include <QIcon>
 #include <QScreen>
@@ -12,7 +12,11 @@
 #include "app/qt/QtPlatform.h"
 #include "desktop/LinuxDesktop.h"
 #include "desktop/DesktopBackground.h"
+#include "desktop/StandaloneDesktop.h"
+#include "desktop/linux/DesktopFacts.h"
+#include "desktop/linux/PcmanfmBackground.h"
 #include "desktop/linux/WebPageDrawer.h"
+#include "desktop/linux/XfconfBackground.h"
 #include "registry/StandaloneRegistry.h"
 
 namespace {
@@ -30,8 +34,21 @@ int RunProgram(QApplication& app, const char* programName)
     try {
         StandaloneRegistry registry(RegistryStorePath());
         WebPageDrawer drawer;
-        LinuxDesktop desktop(registry, drawer, BackgroundOpeners{.portal = OpenPortalBackground, .rootWindow = OpenRootWindowBackground},
-                             LinuxDesktop::DefaultPictureFolder());
+        BackgroundOpeners openers;
+        openers.portal = OpenPortalBackground;
+        openers.xfconf = OpenXfconfBackground;
+        openers.pcmanfm = OpenPcmanfmBackground;
+        openers.rootWindow = OpenRootWindowBackground;
+        DesktopSense sense{DecideRunningDesktop, [&registry](const std::string& name) -> std::optional<std::string> {
+                               const auto value = registry.QueryValue(HKEY_CURRENT_USER_VALUE, kDesktopKey, name);
+                               if (!value || value->type != kRegSz)
+                                   return std::nullopt;
+                               std::string text(value->data.begin(), value->data.end());
+                               if (!text.empty() && text.back() == '\0')
+                                   text.pop_back();
+                               return text;
+                           }};
+        LinuxDesktop desktop(registry, drawer, std::move(openers), std::move(sense), LinuxDesktop::DefaultPictureFolder());
         BusyWallpaperShell wallpaper(desktop);
         Platform platform{versionQuery, screen, registry, wallpaper, messageBox, programEnd, RunningProgramFolder()};
         frmMain form(platform);

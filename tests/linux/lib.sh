@@ -10,6 +10,9 @@
 # TARNWICK_KEEP=1 keeps every case's folder; a failing case's folder is always kept.
 
 set -uo pipefail
+# The program decides the road from the desktop it runs on: the cases name theirs themselves,
+# never the session the tests were started from.
+unset XDG_CURRENT_DESKTOP XDG_SESSION_TYPE WAYLAND_DISPLAY
 
 SCRIPT_ARGS=("$@")
 CASE=""
@@ -128,7 +131,13 @@ start_program() {
 # The program's window: its id in WIN, its place on the screen in WIN_X, WIN_Y.
 wait_main_window() {
     local X Y WIDTH HEIGHT SCREEN WINDOW
-    WIN=$(timeout 15 xdotool search --sync --onlyvisible --pid "$PID" --name '^Tarnwick$' 2>/dev/null | head -n1)
+    # xdotool ends at once on an X error (a desktop's window that went while it looked): again.
+    local deadline=$((SECONDS + 15))
+    WIN=""
+    while [[ -z $WIN ]] && ((SECONDS < deadline)); do
+        WIN=$(timeout 15 xdotool search --sync --onlyvisible --pid "$PID" --name '^Tarnwick$' 2>/dev/null | head -n1)
+        [[ -n $WIN ]] || sleep 0.1
+    done
     [[ -n $WIN ]] || fail "the window did not appear"
     eval "$(xdotool getwindowgeometry --shell "$WIN")"
     WIN_X=$X

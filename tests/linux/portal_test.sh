@@ -61,6 +61,7 @@ start_bus() {
 # answering each request in turn as ANSWERS says.
 start_portal() {
     start_bus "$TARNWICK_BUS_CONFIG"
+    export XDG_CURRENT_DESKTOP=GNOME  # a desktop whose own road is the portal
     PORTAL_LOG="$CASE_DIR/portal.log"
     COPIES="$CASE_DIR/copies"
     mkdir -p "$COPIES"

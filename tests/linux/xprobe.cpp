@@ -2,8 +2,12 @@
 //   xprobe close WINDOW   asks the window to close, as a window manager does (WM_DELETE_WINDOW)
 //   xprobe cursor         prints the pointer's cursor: "WIDTHxHEIGHT HOTX,HOTY OPAQUE" where
 //                         OPAQUE counts the pixels with full alpha
+//   xprobe desktop CLASS  maps a window over the whole screen, of type _NET_WM_WINDOW_TYPE_DESKTOP
+//                         and class CLASS, painted mid grey, as a desktop program of some kind
+//                         does; prints its id and keeps it until ended
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
 
 #include <cstdio>
@@ -52,12 +56,34 @@ int PrintCursor(Display* display)
     return 0;
 }
 
+int DesktopWindow(Display* display, const char* className)
+{
+    const int screen = DefaultScreen(display);
+    const Window window = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0,
+                                              DisplayWidth(display, screen), DisplayHeight(display, screen), 0, 0,
+                                              0x808080);
+    const Atom desktop = XInternAtom(display, "_NET_WM_WINDOW_TYPE_DESKTOP", False);
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&desktop), 1);
+    XClassHint hint{const_cast<char*>("desktop"), const_cast<char*>(className)};
+    XSetClassHint(display, window, &hint);
+    XMapWindow(display, window);
+    XSync(display, False);
+    printf("0x%lx\n", window);
+    fflush(stdout);
+    for (;;) {
+        XEvent event;
+        XNextEvent(display, &event);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || (strcmp(argv[1], "close") == 0 && argc != 3) || (strcmp(argv[1], "cursor") == 0 && argc != 2)) {
-        fprintf(stderr, "usage: xprobe close WINDOW | xprobe cursor\n");
+    if (argc < 2 || (strcmp(argv[1], "close") == 0 && argc != 3) || (strcmp(argv[1], "cursor") == 0 && argc != 2) ||
+        (strcmp(argv[1], "desktop") == 0 && argc != 3)) {
+        fprintf(stderr, "usage: xprobe close WINDOW | xprobe cursor | xprobe desktop CLASS\n");
         return 2;
     }
     Display* display = XOpenDisplay(nullptr);
@@ -75,6 +101,8 @@ int main(int argc, char** argv)
             status = CloseWindow(display, static_cast<Window>(window));
     } else if (strcmp(argv[1], "cursor") == 0) {
         status = PrintCursor(display);
+    } else if (strcmp(argv[1], "desktop") == 0) {
+        status = DesktopWindow(display, argv[2]);
     } else {
         fprintf(stderr, "xprobe: unknown command %s\n", argv[1]);
     }

@@ -47,12 +47,23 @@ public:
 };
 
 // Each picture it is handed, as "<name> <bytes read when handed>"; a plain one marked so.
+// What it saves is the desktop's own state, which Restore puts back (recorded as "restore <it>").
 class FakeBackground : public IDesktopBackground {
 public:
-    explicit FakeBackground(std::vector<std::string>& shown, bool& fail) : shown_(shown), fail_(fail) {}
-    std::string Name() const override { return "the test's desktop"; }
+    FakeBackground(std::vector<std::string>& shown, bool& fail, std::string name, std::string& own)
+        : shown_(shown), fail_(fail), name_(std::move(name)), own_(own)
+    {
+    }
+    std::string Name() const override { return name_; }
     void ShowPicture(const FilePath& picture) override { Show("picture ", picture); }
     void ShowPlain(const FilePath& picture) override { Show("plain ", picture); }
+    std::string SaveCurrent() override { return own_; }
+    void Restore(const std::string& saved, const FilePath&) override
+    {
+        if (fail_)
+            throw AppError(5, "Input/output error", "The desktop refused the picture.");
+        shown_.push_back("restore " + saved);
+    }
 
 private:
     void Show(const std::string& kind, const FilePath& picture)
@@ -64,6 +75,8 @@ private:
     }
     std::vector<std::string>& shown_;
     bool& fail_;
+    std::string name_;
+    std::string& own_;
 };
 
 struct Desk {
@@ -77,12 +90,15 @@ struct Desk {
     {
         auto open = [this](bool there, const char* name) -> std::unique_ptr<IDesktopBackground> {
             opened.push_back(name);
-            return there ? std::make_unique<FakeBackground>(shown, failShow) : nullptr;
+            return there ? std::make_unique<FakeBackground>(shown, failShow, name, own) : nullptr;
         };
-        return LinuxDesktop(registry, drawer,
-                            BackgroundOpeners{.portal = [this, open] { return open(portal, "portal"); },
-                                              .rootWindow = [this, open] { return open(rootWindow, "root window"); }},
-                            FilePath(pictures.string()));
+        BackgroundOpeners openers;
+        openers.portal = [this, open] { return open(portal, "portal"); };
+        openers.xfconf = [this, open] { return open(true, "xfconf"); };
+        openers.rootWindow = [this, open] { return open(rootWindow, "root window"); };
+        DesktopSense sense{[this] { return decision; },
+                           [this](const std::string& name) { return Recorded(name.c_str()); }};
+        return LinuxDesktop(registry, drawer, std::move(openers), std::move(sense), FilePath(pictures.string()));
     }
 
     void Set(const std::filesystem::path& page)
@@ -108,6 +124,8 @@ struct Desk {
     std::filesystem::path pictures;
     FakeDrawer drawer;
     bool portal = false, rootWindow = true, failShow = false;
+    DesktopDecision decision{DesktopRoad::rootWindow, "twm"};
+    std::string own;  // what the desktop showed before: empty, as the root window cannot tell
     std::vector<std::string> opened, shown;
 };
 
@@ -120,7 +138,7 @@ TEST(LinuxDesktop, RunDrawsThePageAtTheScreensSizeShowsItRecordsItAndCloseShowsA
     // desktop took it, under the name of its content, in a folder made for it.
     const std::string first = FakeDrawer::Picture({1024, 768}) + "<p>first page</p>";
     EXPECT_EQ(desk.drawer.pages, std::vector<std::string>{page.string()});
-    EXPECT_EQ(desk.opened, (std::vector<std::string>{"portal", "root window"}));
+    EXPECT_EQ(desk.opened, (std::vector<std::string>{"root window"}));
     EXPECT_EQ(desk.shown, std::vector<std::string>{desk.Shown("picture", first)});
     EXPECT_EQ(test::FolderEntries(desk.pictures), std::vector<std::string>{LinuxDesktop::PictureName(first)});
     EXPECT_EQ(desk.Recorded(kWallpaperValue), page.string());
@@ -131,6 +149,7 @@ TEST(LinuxDesktop, RunDrawsThePageAtTheScreensSizeShowsItRecordsItAndCloseShowsA
     test::WriteBytes(page, "<p>second page</p>");
     desk.drawer.size = {1600, 1200};
     desk.portal = true;
+    desk.decision.road = DesktopRoad::portal;
     desk.opened.clear();
     desk.Set(page);
     const std::string second = FakeDrawer::Picture({1600, 1200}) + "<p>second page</p>";
@@ -195,9 +214,6 @@ TEST(LinuxDesktop, EveryFailureIsReportedAndChangesNothing)
         std::function<void()> undo;
     };
     const std::vector<Failure> failures = {
-        {"no desktop", [&] { desk.rootWindow = false; },
-         "Neither does a desktop portal offer the wallpaper interface (org.freedesktop.portal.Wallpaper)",
-         [&] { desk.rootWindow = true; }},
         {"the page does not load", [&] { desk.drawer.fail = true; }, "it did not finish loading",
          [&] { desk.drawer.fail = false; }},
         {"the desktop refuses", [&] { desk.failShow = true; }, "The desktop refused the picture.",
@@ -239,6 +255,116 @@ TEST(LinuxDesktop, EveryFailureIsReportedAndChangesNothing)
     const size_t drawn = desk.drawer.pages.size();
     EXPECT_THROW(desk.Set(page), AppError);
     EXPECT_EQ(desk.drawer.pages.size(), drawn);
+}
+
+// Run keeps what the person's desktop showed (once: a second Run would save our own picture),
+// Close puts it back through the same road and forgets it; a record that fails keeps neither.
+// Where no road reaches the desktop, the report names it and the picture, and nothing changes.
+TEST(LinuxDesktop, CloseBringsBackThePersonsOwnDesktopAndADesktopNoRoadReachesIsReported)
+{
+    Desk desk;
+    const std::filesystem::path page = desk.folder / "program" / "2.htm";
+    desk.decision = {DesktopRoad::xfconf, "XFCE"};
+    desk.own = "/backdrop/screen0/monitorscreen/workspace0/\t/usr/share/\"shapes\" 100%.svg\t5\n";
+    desk.registry.failCall = "RegSetValueExA";
+    EXPECT_THROW(desk.Set(page), AppError);
+    EXPECT_EQ(desk.shown.back(), "restore " + desk.own);  // the person's own again, nothing kept
+    EXPECT_EQ(desk.Recorded(kSavedRoadValue), std::nullopt);
+    desk.registry.failCall.clear();
+
+    desk.Set(page);
+    EXPECT_EQ(desk.Recorded(kSavedRoadValue), "xfconf");
+    EXPECT_EQ(LinuxDesktop::DecodeSaved(*desk.Recorded(kSavedDesktopValue)), desk.own);
+    const std::string person = desk.own;
+    desk.own = "our own picture";
+    desk.Set(page);
+    EXPECT_EQ(LinuxDesktop::DecodeSaved(*desk.Recorded(kSavedDesktopValue)), person);
+
+    // Close: the failing record keeps the state (and shows our page again); then it goes back.
+    desk.registry.failCall = "RegDeleteValueA";
+    EXPECT_THROW(desk.Set(""), AppError);
+    EXPECT_EQ(desk.Recorded(kSavedRoadValue), "xfconf");
+    desk.registry.failCall.clear();
+    desk.Set("");
+    EXPECT_EQ(desk.shown.back(), "restore " + person);
+    EXPECT_EQ(desk.Recorded(kSavedRoadValue), std::nullopt);
+    EXPECT_EQ(desk.Recorded(kSavedDesktopValue), std::nullopt);
+    EXPECT_EQ(desk.Recorded(kWallpaperValue), "");
+
+    // State saved by another road is not handed to this one: the plain picture instead.
+    desk.Set(page);
+    desk.decision = {DesktopRoad::portal, "GNOME"};
+    desk.portal = true;
+    desk.Set("");
+    EXPECT_EQ(desk.shown.back().substr(0, 6), "plain ");
+    EXPECT_EQ(desk.Recorded(kSavedRoadValue), std::nullopt);
+
+    // No road: reported with the desktop's name and the picture's full path; nothing else.
+    const std::string store = test::ReadBytes(desk.folder / "registry.reg");
+    const size_t shown = desk.shown.size();
+    for (const DesktopDecision& decision : {DesktopDecision{DesktopRoad::none, "sway"},
+                                            DesktopDecision{DesktopRoad::portal, "GNOME"}}) {
+        desk.decision = decision;
+        desk.portal = false;
+        try {
+            desk.Set(page);
+            ADD_FAILURE() << "no failure reported";
+        } catch (const AppError& error) {
+            const std::string picture = (desk.pictures / LinuxDesktop::PictureName(
+                                                             FakeDrawer::Picture({1024, 768}) + "<p>first page</p>"))
+                                            .string();
+            EXPECT_NE(error.Report().find("(" + decision.desktop + ")"), std::string::npos) << error.Report();
+            EXPECT_NE(error.Report().find("The page's picture is " + picture + ":"), std::string::npos);
+            EXPECT_EQ(test::ReadBytes(picture), FakeDrawer::Picture({1024, 768}) + "<p>first page</p>");
+        }
+    }
+    EXPECT_EQ(desk.shown.size(), shown);
+    EXPECT_EQ(test::ReadBytes(desk.folder / "registry.reg"), store);
+    EXPECT_EQ(LinuxDesktop::DecodeSaved("%4"), std::nullopt);
+    EXPECT_EQ(LinuxDesktop::DecodeSaved("%zz"), std::nullopt);
+}
+
+// The road follows what runs, never what answers first; unknown desktops over the root report.
+TEST(DesktopKind, TheRunningDesktopDecidesTheRoad)
+{
+    struct Row {
+        std::vector<std::string> desktops;
+        std::string session, windowClass;
+        bool x11, wayland, ownPortal;
+        DesktopRoad road;
+        std::string name;
+    };
+    using enum DesktopRoad;
+    const std::vector<Row> rows = {
+        {{"ubuntu", "GNOME"}, "x11", "", true, false, true, portal, "ubuntu:GNOME"},
+        {{"GNOME"}, "wayland", "", false, true, false, portal, "GNOME"},
+        {{"Unity"}, "", "", true, false, false, portal, "Unity"},
+        {{"KDE"}, "x11", "plasmashell", true, false, false, plasma, "KDE"},
+        {{"KDE"}, "wayland", "", false, true, false, plasma, "KDE"},
+        {{"KDE"}, "wayland", "", true, true, true, portal, "KDE"},
+        {{"XFCE"}, "", "Xfdesktop", true, false, false, xfconf, "XFCE"},
+        {{}, "", "Xfdesktop", true, false, false, xfconf, "Xfdesktop"},
+        {{"LXDE"}, "", "Pcmanfm", true, false, false, pcmanfm, "LXDE"},
+        {{"LXQt"}, "", "", true, false, false, pcmanfm, "LXQt"},
+        {{"MATE"}, "x11", "Caja", true, false, false, mate, "MATE"},
+        {{"X-Cinnamon"}, "x11", "Nemo-desktop", true, false, false, cinnamon, "X-Cinnamon"},
+        // A desktop window says more than the name: pcmanfm drawing the desktop of an "XFCE" session.
+        {{"XFCE"}, "", "pcmanfm", true, false, false, pcmanfm, "XFCE"},
+        {{}, "", "", true, false, false, rootWindow, "twm"},
+        {{"i3"}, "x11", "", true, false, false, rootWindow, "i3"},
+        {{}, "", "Conky", true, false, false, none, "a desktop window of class Conky"},
+        {{"Foo"}, "", "", true, false, false, none, "Foo (a desktop window of unknown kind)"},
+        {{"sway"}, "wayland", "", true, true, false, none, "sway"},
+        {{}, "wayland", "", false, false, false, none, "twm"},
+        {{}, "", "", false, false, false, none, "no graphical display"},
+    };
+    for (const Row& row : rows) {
+        DesktopFacts facts{row.desktops, row.session, row.wayland, row.x11, !row.windowClass.empty() || row.name.find("unknown") != std::string::npos,
+                           row.windowClass, "twm", row.ownPortal};
+        const DesktopDecision decision = DecideDesktopRoad(facts);
+        EXPECT_EQ(RoadName(decision.road), RoadName(row.road)) << row.name;
+        EXPECT_EQ(decision.desktop, row.name);
+    }
 }
 
 TEST(LinuxDesktop, ThePictureFolderIsTheUsersDataFolder)

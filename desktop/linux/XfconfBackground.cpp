@@ -1,0 +1,171 @@
+#include "desktop/linux/XfconfBackground.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QDBusVariant>
+#include <QRegularExpression>
+#include <QVariantMap>
+
+#include <cerrno>
+#include <cstdlib>
+#include <set>
+
+#include "base/AppError.h"
+
+namespace tarnwick {
+
+namespace {
+
+const QString kService = QStringLiteral("org.xfce.Xfconf");
+const QString kObject = QStringLiteral("/org/xfce/Xfconf");
+const QString kInterface = QStringLiteral("org.xfce.Xfconf");
+const QString kChannel = QStringLiteral("xfce4-desktop");
+constexpr int kTimeoutMs = 10000;
+// xfdesktop's image-style: 3 stretches the picture to its monitor. The picture is drawn at the
+// screen's size, so it fills the monitor exactly.
+constexpr int kStretched = 3;
+const char kUnset = '\x01';
+
+AppError XfconfFailure(const QString& what, const QDBusError& error)
+{
+    return AppError(EIO, DescribeSystemError(EIO),
+                    "The desktop wallpaper could not be set: Xfce's settings (xfconf) " + what.toStdString() +
+                        (error.isValid() ? ": " + error.message().toStdString() : std::string(".")));
+}
+
+QDBusMessage Call(const QString& method, const QVariantList& arguments)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kObject, kInterface, method);
+    call.setArguments(arguments);
+    return call;
+}
+
+}  // namespace
+
+std::unique_ptr<XfconfBackground> XfconfBackground::Open()
+{
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address == nullptr || *address == '\0')
+        return nullptr;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || bus.interface() == nullptr)
+        return nullptr;
+    // The settings change nothing visible without xfdesktop to draw them.
+    if (!bus.interface()->isServiceRegistered(QStringLiteral("org.xfce.xfdesktop")).value())
+        return nullptr;
+    std::unique_ptr<XfconfBackground> background(new XfconfBackground(bus));
+    const QDBusMessage reply = bus.call(Call(QStringLiteral("ListChannels"), {}), QDBus::Block, kTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return nullptr;
+    return background;
+}
+
+QVariantMap XfconfBackground::Properties() const
+{
+    const QDBusReply<QVariantMap> reply = bus_.call(
+        Call(QStringLiteral("GetAllProperties"), {kChannel, QStringLiteral("/backdrop")}), QDBus::Block, kTimeoutMs);
+    if (!reply.isValid()) {
+        // A channel without properties answers an error of its own: no backdrops.
+        if (reply.error().name() == QStringLiteral("org.xfce.Xfconf.Error.PropertyNotFound") ||
+            reply.error().name() == QStringLiteral("org.xfce.Xfconf.Error.ChannelNotFound"))
+            return {};
+        throw XfconfFailure(QStringLiteral("did not list xfdesktop's backdrops"), reply.error());
+    }
+    return reply.value();
+}
+
+QStringList XfconfBackground::Backdrops(const QVariantMap& properties) const
+{
+    static const QRegularExpression backdrop(QStringLiteral("^(/backdrop/screen\\d+/monitor[^/]+/workspace\\d+/)"));
+    std::set<QString> prefixes;
+    for (auto it = properties.cbegin(); it != properties.cend(); ++it) {
+        const QRegularExpressionMatch match = backdrop.match(it.key());
+        if (match.hasMatch())
+            prefixes.insert(match.captured(1));
+    }
+    QStringList list(prefixes.begin(), prefixes.end());
+    if (list.isEmpty())
+        throw XfconfFailure(QStringLiteral("hold no backdrop of xfdesktop's (/backdrop/screen*/monitor*/workspace*)"),
+                            QDBusError());
+    return list;
+}
+
+void XfconfBackground::Set(const QString& property, const QVariant& value) const
+{
+    const QDBusMessage reply = bus_.call(
+        Call(QStringLiteral("SetProperty"), {kChannel, property, QVariant::fromValue(QDBusVariant(value))}),
+        QDBus::Block, kTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        throw XfconfFailure("did not take " + property, QDBusError(reply));
+}
+
+void XfconfBackground::Reset(const QString& property) const
+{
+    const QDBusMessage reply = bus_.call(Call(QStringLiteral("ResetProperty"), {kChannel, property, false}),
+                                         QDBus::Block, kTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        throw XfconfFailure("did not reset " + property, QDBusError(reply));
+}
+
+void XfconfBackground::ShowEverywhere(const FilePath& picture)
+{
+    const QString file = QString::fromStdString(picture.ToUtf8());
+    for (const QString& prefix : Backdrops(Properties())) {
+        Set(prefix + QStringLiteral("image-style"), kStretched);
+        Set(prefix + QStringLiteral("last-image"), file);
+    }
+}
+
+void XfconfBackground::ShowPicture(const FilePath& picture)
+{
+    ShowEverywhere(picture);
+}
+
+void XfconfBackground::ShowPlain(const FilePath& plainPicture)
+{
+    ShowEverywhere(plainPicture);
+}
+
+std::string XfconfBackground::SaveCurrent()
+{
+    const QVariantMap properties = Properties();
+    std::string saved;
+    for (const QString& prefix : Backdrops(properties)) {
+        const QVariant image = properties.value(prefix + QStringLiteral("last-image"));
+        const QVariant style = properties.value(prefix + QStringLiteral("image-style"));
+        saved += prefix.toStdString() + '\t' + (image.isValid() ? image.toString().toStdString() : std::string(1, kUnset)) +
+                 '\t' + (style.isValid() ? std::to_string(style.toInt()) : std::string()) + '\n';
+    }
+    return saved;
+}
+
+void XfconfBackground::Restore(const std::string& saved, const FilePath& plainPicture)
+{
+    const QStringList lines = QString::fromStdString(saved).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString& line : lines) {
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        if (fields.size() != 3 || !fields[0].startsWith(QStringLiteral("/backdrop/"))) {
+            ShowPlain(plainPicture);  // not what SaveCurrent wrote: the plain background
+            return;
+        }
+    }
+    for (const QString& line : lines) {
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        if (fields[2].isEmpty())
+            Reset(fields[0] + QStringLiteral("image-style"));
+        else
+            Set(fields[0] + QStringLiteral("image-style"), fields[2].toInt());
+        if (fields[1] == QString(QLatin1Char(kUnset)))
+            Reset(fields[0] + QStringLiteral("last-image"));
+        else
+            Set(fields[0] + QStringLiteral("last-image"), fields[1]);
+    }
+}
+
+std::unique_ptr<IDesktopBackground> OpenXfconfBackground()
+{
+    return XfconfBackground::Open();
+}
+
+}  // namespace tarnwick

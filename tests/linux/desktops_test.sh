@@ -1,0 +1,209 @@
+#!/bin/bash
+# The page on the desktops that draw their own desktop window, against Debian's real programs on
+# a private session bus: Xfce (xfdesktop, through xfconf), LXDE and LXQt (pcmanfm --desktop,
+# pcmanfm-qt --desktop, through their command line), each with xfwm4 as the window manager. Run
+# shows the page over the whole screen and keeps the person's backdrop; Close brings it back; the
+# desktop program runs on. GNOME's portal backend is installed but never asked. A desktop window
+# of no known kind: Run reports the picture's path, status 1, nothing changed.
+source "$(dirname "$0")/lib.sh"
+
+RUN_X=98 RUN_Y=208
+CLOSE_X=92 CLOSE_Y=240
+export QTWEBENGINE_DISABLE_SANDBOX=1
+BLOCK='60,138,81'
+BACKDROP='32,80,160'
+SESSION_PIDS=()
+BUS_PID=""
+
+for tool in dbus-launch dbus-monitor xfwm4 xfdesktop xfconf-query pcmanfm pcmanfm-qt gdbus; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+
+block_template() {
+    printf '%s' '<html><body style="margin:0;background:#c02020"><div style="position:fixed;left:0;top:0;width:800px;height:600px;background:#3c8a51"></div></body></html>' >"$PROG_DIR/1.htm"
+}
+
+# The screen's four corners and middle, as the person sees it.
+screen_colours() {
+    import -window root "$CASE_DIR/screen-$1.png" || fail "no screenshot"
+    local p out=""
+    for p in 0,0 1023,0 0,767 1023,767 512,384; do
+        out+="$(convert "$CASE_DIR/screen-$1.png" -format "%[fx:round(255*p{$p}.r)],%[fx:round(255*p{$p}.g)],%[fx:round(255*p{$p}.b)]" info:) "
+    done
+    echo "${out% }"
+}
+
+# wait_screen NAME COLOUR: the whole screen shows the colour within a few seconds.
+wait_screen() {
+    local tenths=80 got
+    until got=$(screen_colours "$1") && [[ $got == "$2 $2 $2 $2 $2" ]]; do
+        ((tenths-- > 0)) || fail "the screen shows $got after $1, expected $2 everywhere"
+        sleep 0.1
+    done
+}
+
+stop_session() {
+    local pid
+    for pid in "${SESSION_PIDS[@]}" "$BUS_PID"; do
+        [[ -n $pid ]] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    done
+    SESSION_PIDS=()
+    BUS_PID=""
+}
+
+# start_session DESKTOP: the desktop's session bus (the same home as the program's), a watch on
+# everything that reaches the wallpaper portal, and the window manager.
+start_session() {
+    trap 'status=$?; stop_session; (exit $status); cleanup_case' EXIT
+    mkdir -p -m 700 "$CASE_DIR/runtime"
+    export HOME="$HOME_DIR" XDG_CONFIG_HOME="$HOME_DIR/.config" XDG_RUNTIME_DIR="$CASE_DIR/runtime" \
+        XDG_CURRENT_DESKTOP="$1" XDG_SESSION_TYPE=x11 NO_AT_BRIDGE=1
+    eval "$(dbus-launch --sh-syntax)" || fail "no session bus"
+    BUS_PID=$DBUS_SESSION_BUS_PID
+    dbus-monitor --session "arg0='org.freedesktop.portal.Wallpaper'" "interface='org.freedesktop.portal.Wallpaper'" \
+        >"$CASE_DIR/portal-calls" 2>&1 &
+    SESSION_PIDS+=($!)
+    xfwm4 --compositor=off >"$CASE_DIR/wm.log" 2>&1 &
+    SESSION_PIDS+=($!)
+    DESKTOP_PID=""
+}
+
+# The desktop's own program, started as its session starts it, and its desktop window mapped.
+start_desktop() { # COMMAND...
+    "$@" >"$CASE_DIR/desktop.log" 2>&1 &
+    DESKTOP_PID=$!
+    SESSION_PIDS+=("$DESKTOP_PID")
+    local tenths=150
+    until xdotool search --onlyvisible --pid "$DESKTOP_PID" --name . >/dev/null 2>&1; do
+        ((tenths-- > 0)) || fail "$1 showed no window"
+        sleep 0.1
+    done
+}
+
+expect_desktop_running() {
+    kill -0 "$DESKTOP_PID" 2>/dev/null || fail "the desktop's own program ended"
+}
+
+# Run and Close through the program: status 0, quiet, the saved state as each leaves it.
+run_program() { # RUN|CLOSE
+    start_program
+    if [[ $1 == RUN ]]; then click "$RUN_X" "$RUN_Y"; else click "$CLOSE_X" "$CLOSE_Y"; fi
+    expect_exit 0
+    expect_desktop_running
+}
+
+expect_portal_untouched() {
+    grep -q 'member=' <(grep -v 'NameAcquired\|NameLost' "$CASE_DIR/portal-calls") &&
+        fail "the wallpaper portal was asked: $(cat "$CASE_DIR/portal-calls")"
+    [[ ! -e $HOME_DIR/.config/background ]] || fail "GNOME's portal backend copied the picture"
+    return 0
+}
+
+xfconf_backdrops() {
+    xfconf-query -c xfce4-desktop -l -v | grep -E '/(last-image|image-style) '
+}
+
+case_xfce() {
+    prepare_case none
+    block_template
+    start_session XFCE
+    start_desktop xfdesktop
+    # The person's backdrop: a picture of their own on every monitor and workspace, zoomed.
+    convert -size 1024x768 "xc:rgb($BACKDROP)" "$CASE_DIR/mine.png"
+    local property tenths=100
+    until xfconf-query -c xfce4-desktop -l 2>/dev/null | grep -q '/last-image$'; do
+        ((tenths-- > 0)) || fail "xfdesktop wrote no backdrops"
+        sleep 0.1
+    done
+    gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus -m org.freedesktop.DBus.NameHasOwner \
+        org.xfce.Xfconf | grep -q true || fail "xfconfd is not on the private bus"
+    for property in $(xfconf-query -c xfce4-desktop -l | grep '/last-image$'); do
+        xfconf-query -c xfce4-desktop -p "$property" -s "$CASE_DIR/mine.png" || fail "cannot set $property"
+    done
+    wait_screen backdrop "$BACKDROP"
+    xfconf_backdrops >"$CASE_DIR/before"
+    [[ $(grep -c last-image "$CASE_DIR/before") -ge 4 ]] || fail "xfdesktop has fewer than 4 backdrops"
+
+    run_program RUN
+    wait_screen run "$BLOCK"
+    local picture
+    picture=$(find "$HOME_DIR/.local/share/tarnwick" -name 'tarnwick-*.png')
+    [[ $(xfconf_backdrops | grep -c "last-image *$picture$") == $(grep -c last-image "$CASE_DIR/before") ]] ||
+        fail "not every backdrop shows the page: $(xfconf_backdrops)"
+    desktop_section | grep -qx "\"Wallpaper\"=\"$PAGE\"" || fail "no record: $(desktop_section)"
+    desktop_section | grep -qx '"TarnwickSavedRoad"="Xfce.*"' || fail "the backdrop was not kept: $(desktop_section)"
+    run_program RUN  # a second Run keeps the person's backdrop, not the page
+    run_program CLOSE
+    wait_screen close "$BACKDROP"
+    xfconf_backdrops | diff "$CASE_DIR/before" - || fail "Close did not put the backdrops back"
+    desktop_section | grep -q Saved && fail "the saved backdrop stayed: $(desktop_section)"
+    expect_portal_untouched
+    note "xfdesktop showed the page on all $(grep -c last-image "$CASE_DIR/before") backdrops; Close put the person's back"
+}
+
+# pcmanfm_desktop DESKTOP PROGRAM SETTINGS WALLPAPER-KEY: the running PROGRAM --desktop of an
+# LXDE or LXQt session, whose SETTINGS name the wallpaper.
+pcmanfm_desktop() {
+    prepare_case none
+    block_template
+    start_session "$1"
+    start_desktop "$2" --desktop
+    convert -size 1024x768 "xc:rgb($BACKDROP)" "$CASE_DIR/mine.png"
+    "$2" --set-wallpaper="$CASE_DIR/mine.png" --wallpaper-mode=center || fail "cannot set the backdrop"
+    wait_screen backdrop "$BACKDROP"
+    local settings="$HOME_DIR/.config/$3"
+
+    run_program RUN
+    wait_screen run "$BLOCK"
+    grep -qx "$4=$HOME_DIR/.local/share/tarnwick/tarnwick-.*png" "$settings" || fail "$2 names another picture"
+    desktop_section | grep -qx "\"Wallpaper\"=\"$PAGE\"" || fail "no record: $(desktop_section)"
+    run_program CLOSE
+    wait_screen close "$BACKDROP"
+    grep -qx "$4=$CASE_DIR/mine.png" "$settings" || fail "Close did not put the backdrop back: $(cat "$settings")"
+    expect_portal_untouched
+    note "$2 --desktop showed the page; Close put the person's backdrop back"
+}
+
+case_lxde() {
+    pcmanfm_desktop LXDE pcmanfm pcmanfm/default/desktop-items-0.conf wallpaper
+    grep -qx "wallpaper_mode=center" "$HOME_DIR/.config/pcmanfm/default/desktop-items-0.conf" ||
+        fail "Close did not put the backdrop's mode back"
+}
+
+case_lxqt() {
+    pcmanfm_desktop LXQt pcmanfm-qt pcmanfm-qt/default/settings.conf Wallpaper
+}
+
+case_unknown_desktop_window() {
+    prepare_case none
+    block_template
+    seed_record
+    start_session ""
+    unset XDG_CURRENT_DESKTOP
+    "$TARNWICK_XPROBE" desktop Conky >"$CASE_DIR/window" &
+    SESSION_PIDS+=($!)
+    wait_screen start '128,128,128'
+    snapshot_files
+    start_program
+    click "$RUN_X" "$RUN_Y"
+    local tenths=300
+    until [[ -s $CASE_DIR/err ]]; do
+        ((tenths-- > 0)) || fail "no report"
+        sleep 0.1
+    done
+    wait_box
+    local picture
+    picture=$(find "$HOME_DIR/.local/share/tarnwick" -name 'tarnwick-*.png')
+    grep -qF "(a desktop window of class Conky) sets its background itself" "$CASE_DIR/err" ||
+        fail "the report does not name the desktop"
+    [[ -n $picture ]] && grep -qF "The page's picture is $picture:" "$CASE_DIR/err" ||
+        fail "the report does not name the picture"
+    dismiss_box
+    expect_exit 1
+    rm -f "$CASE_DIR/before/2.htm" && cp -p "$PAGE" "$CASE_DIR/before/2.htm"
+    expect_files_unchanged
+    wait_screen report '128,128,128'
+    note "a desktop window of class Conky: reported with $picture, status 1, nothing changed"
+}
+
+run_cases 1024x768:case_xfce 1024x768:case_lxde 1024x768:case_lxqt 1024x768:case_unknown_desktop_window
