@@ -5,6 +5,7 @@
 #include <QScreen>
 
 #include <exception>
+#include <utility>
 
 #include "app/frmMain.h"
 #include "app/qt/Display.h"
@@ -30,8 +31,10 @@ int RunProgram(QApplication& app, const char* programName)
     try {
         StandaloneRegistry registry(RegistryStorePath());
         WebPageDrawer drawer;
-        LinuxDesktop desktop(registry, drawer, BackgroundOpeners{.portal = OpenPortalBackground, .rootWindow = OpenRootWindowBackground},
-                             LinuxDesktop::DefaultPictureFolder());
+        BackgroundOpeners openers;
+        openers.portal = OpenPortalBackground;
+        openers.rootWindow = OpenRootWindowBackground;
+        LinuxDesktop desktop(registry, drawer, std::move(openers), LinuxDesktop::DefaultPictureFolder());
         BusyWallpaperShell wallpaper(desktop);
         Platform platform{versionQuery, screen, registry, wallpaper, messageBox, programEnd, RunningProgramFolder()};
         frmMain form(platform);
