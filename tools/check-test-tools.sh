@@ -44,6 +44,11 @@ mountpoint util-linux
 /usr/libexec/xdg-permission-store xdg-desktop-portal
 /usr/libexec/xdg-desktop-portal-gnome xdg-desktop-portal-gnome
 /usr/libexec/dconf-service dconf-service
+dbus-launch dbus-x11
+xfwm4 xfwm4
+caja caja
+plasmashell plasma-workspace
+/usr/lib/x86_64-linux-gnu/libexec/kactivitymanagerd kactivitymanagerd
 '
 
 missing=()
