@@ -1,5 +1,6 @@
 #include "desktop/linux/PortalBackground.h"
 
+#include <QApplication>
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -7,12 +8,14 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QEventLoop>
 #include <QHash>
 #include <QObject>
 #include <QTimer>
 #include <QVariantMap>
+#include <QWidget>
 
 #include <algorithm>
 #include <cerrno>
@@ -20,10 +23,11 @@
 #include <limits>
 #include <optional>
 
-#include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "base/AppError.h"
+#include "desktop/linux/BusCall.h"
 
 namespace tarnwick {
 
@@ -34,16 +38,25 @@ const QString kObject = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString kWallpaper = QStringLiteral("org.freedesktop.portal.Wallpaper");
 const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
 
-bool HasSessionBus()
+// The program's window on X11, as the portal names a parent window: the active window, else
+// the first visible top-level one (the panel). Empty elsewhere.
+QString PanelWindow()
 {
-    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (address != nullptr && *address != '\0')
-        return true;
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime == nullptr || *runtime == '\0')
-        return false;
-    struct stat status {};
-    return stat((std::string(runtime) + "/bus").c_str(), &status) == 0 && S_ISSOCK(status.st_mode);
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr ||
+        QGuiApplication::platformName() != QStringLiteral("xcb"))
+        return {};
+    QWidget* panel = QApplication::activeWindow();
+    if (panel == nullptr) {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->isVisible() && widget->internalWinId() != 0) {
+                panel = widget;
+                break;
+            }
+        }
+    }
+    if (panel == nullptr || panel->internalWinId() == 0)
+        return {};
+    return QStringLiteral("x11:") + QString::number(panel->internalWinId(), 16);
 }
 
 // Waits for the answer to one request: the Response signal of its request object, or the end of
@@ -168,21 +181,27 @@ std::unique_ptr<PortalBackground> PortalBackground::Open(std::chrono::millisecon
 {
     if (!HasSessionBus())
         return nullptr;
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    return Open(QDBusConnection::sessionBus(), probeTimeout);
+}
+
+std::unique_ptr<PortalBackground> PortalBackground::Open(QDBusConnection bus, std::chrono::milliseconds probeTimeout)
+{
     if (!bus.isConnected())
         return nullptr;
     // Reading the interface's version also starts a portal the bus can activate.
     QDBusMessage get = QDBusMessage::createMethodCall(
         kService, kObject, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     get << kWallpaper << QStringLiteral("version");
-    const QDBusMessage reply = bus.call(get, QDBus::Block, static_cast<int>(probeTimeout.count()));
+    const QDBusMessage reply = CallKeepingWindowsPainted(bus, get, probeTimeout);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1 || reply.service().isEmpty())
         return nullptr;
     bool isNumber = false;
     const uint version = reply.arguments().front().value<QDBusVariant>().variant().toUInt(&isNumber);
     if (!isNumber)
         return nullptr;
-    return std::unique_ptr<PortalBackground>(new PortalBackground(bus, reply.service(), version));
+    std::unique_ptr<PortalBackground> portal(new PortalBackground(bus, reply.service(), version));
+    portal->SetParentWindow(PanelWindow());
+    return portal;
 }
 
 PortalBackground::PortalBackground(QDBusConnection bus, QString portal, uint32_t version)
@@ -209,7 +228,14 @@ void PortalBackground::ShowPlain(const FilePath& plainPicture)
 
 void PortalBackground::SetWallpaper(const FilePath& picture, const std::string& context)
 {
-    const std::string uri = picture.FileUri();
+    // The portal reads the picture from the open file, whatever its path.
+    const int file = open(picture.Native().c_str(), O_RDONLY | O_CLOEXEC);
+    if (file < 0)
+        throw SystemError(static_cast<uint32_t>(errno), context);
+    const QDBusUnixFileDescriptor descriptor(file);
+    close(file);
+    if (!descriptor.isValid() || !(bus_.connectionCapabilities() & QDBusConnection::UnixFileDescriptorPassing))
+        throw AppError(ENOTSUP, "The session bus cannot hand the portal an open file", context);
 
     // The request object's path the portal derives from our token: .../request/SENDER/TOKEN,
     // SENDER our unique name without ':' and with '.' as '_'.
@@ -223,12 +249,12 @@ void PortalBackground::SetWallpaper(const FilePath& picture, const std::string& 
         throw AppError(ECOMM, "Cannot listen for the portal's answer: " + bus_.lastError().message().toStdString(),
                        context);
 
-    QDBusMessage call = QDBusMessage::createMethodCall(portal_, kObject, kWallpaper, QStringLiteral("SetWallpaperURI"));
+    QDBusMessage call = QDBusMessage::createMethodCall(portal_, kObject, kWallpaper, QStringLiteral("SetWallpaperFile"));
     QVariantMap options;
     options.insert(QStringLiteral("handle_token"), token);
     options.insert(QStringLiteral("set-on"), QStringLiteral("background"));
     options.insert(QStringLiteral("show-preview"), false);
-    call << QString() << QString::fromStdString(uri) << options;
+    call << parentWindow_ << QVariant::fromValue(descriptor) << options;
     // The method itself answers at once with the request's path; the person's answer comes later.
     const auto callTimeout = std::min<long long>(silenceBound_.count(), std::numeric_limits<int>::max());
     const QDBusPendingCall pending = bus_.asyncCall(call, static_cast<int>(callTimeout));
@@ -252,7 +278,16 @@ void PortalBackground::SetWallpaper(const FilePath& picture, const std::string& 
     case 1:
         throw AppError(ECANCELED, "Cancelled: the desktop did not allow the program to change the background", context);
     case 2:
-        throw AppError(EIO, "The desktop failed to change the background", context);
+        // The portal answers so both when the desktop failed and when the person refused. A
+        // refusal is kept in the permission store for every program without an app id.
+        throw AppError(EIO,
+                       "The desktop did not change the background: it failed, or the change is not allowed. A "
+                       "refusal is remembered by the portal for every program without an app id, this one too; to "
+                       "be asked again, remove it from the permission store's wallpaper table: gdbus call --session "
+                       "--dest org.freedesktop.impl.portal.PermissionStore --object-path "
+                       "/org/freedesktop/impl/portal/PermissionStore --method "
+                       "org.freedesktop.impl.portal.PermissionStore.DeletePermission wallpaper wallpaper \"''\"",
+                       context);
     default:
         throw AppError(EPROTO, "The portal gave an answer it does not define (" + std::to_string(waiter.Answer()) + ")",
                        context);
