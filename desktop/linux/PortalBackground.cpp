@@ -18,10 +18,15 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <limits>
+#include <map>
 #include <optional>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -292,6 +297,155 @@ void PortalBackground::SetWallpaper(const FilePath& picture, const std::string& 
         throw AppError(EPROTO, "The portal gave an answer it does not define (" + std::to_string(waiter.Answer()) + ")",
                        context);
     }
+}
+
+namespace {
+
+// A desktop entry style file: [group] headers, key=value lines, '#' comments.
+using KeyFile = std::map<std::string, std::map<std::string, std::string>>;
+
+std::string Trim(const std::string& text)
+{
+    const size_t first = text.find_first_not_of(" \t\r");
+    const size_t last = text.find_last_not_of(" \t\r");
+    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+std::string Lower(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::optional<KeyFile> ReadKeyFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path);
+    if (!in)
+        return std::nullopt;
+    KeyFile file;
+    std::string group;
+    for (std::string line; std::getline(in, line);) {
+        line = Trim(line);
+        if (line.empty() || line.front() == '#')
+            continue;
+        if (line.front() == '[' && line.back() == ']') {
+            group = line.substr(1, line.size() - 2);
+            continue;
+        }
+        const size_t equals = line.find('=');
+        if (equals != std::string::npos)
+            file[group][Trim(line.substr(0, equals))] = Trim(line.substr(equals + 1));
+    }
+    return file;
+}
+
+std::vector<std::string> Split(const std::string& list, char separator)
+{
+    std::vector<std::string> items;
+    size_t start = 0;
+    while (start <= list.size()) {
+        const size_t end = std::min(list.find(separator, start), list.size());
+        if (std::string item = Trim(list.substr(start, end - start)); !item.empty())
+            items.push_back(item);
+        start = end + 1;
+    }
+    return items;
+}
+
+// The folders the portal reads <desktop>-portals.conf from, the first one winning.
+std::vector<std::filesystem::path> PortalConfigFolders(const std::filesystem::path& portals)
+{
+    const auto env = [](const char* name, const std::string& otherwise) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0' ? std::string(value) : otherwise;
+    };
+    const std::string home = env("HOME", "");
+    std::vector<std::filesystem::path> folders{env("XDG_CONFIG_HOME", home + "/.config")};
+    for (const std::string& folder : Split(env("XDG_CONFIG_DIRS", "/etc/xdg"), ':'))
+        folders.emplace_back(folder);
+    folders.emplace_back("/etc");
+    folders.emplace_back(env("XDG_DATA_HOME", home + "/.local/share"));
+    for (const std::string& folder : Split(env("XDG_DATA_DIRS", "/usr/local/share:/usr/share"), ':'))
+        folders.emplace_back(folder);
+    for (auto& folder : folders)
+        folder /= "xdg-desktop-portal";
+    folders.push_back(portals.parent_path());
+    return folders;
+}
+
+}  // namespace
+
+bool PortalBackendOffersWallpaper(const std::string& desktopName)
+{
+    namespace fs = std::filesystem;
+    const char* portalDir = std::getenv("XDG_DESKTOP_PORTAL_DIR");
+    const fs::path portals =
+        portalDir != nullptr && *portalDir != '\0' ? fs::path(portalDir) : fs::path("/usr/share/xdg-desktop-portal/portals");
+
+    struct Backend {
+        std::vector<std::string> useIn;  // lower case
+        bool wallpaper = false;
+    };
+    std::map<std::string, Backend> backends;  // by the file's name without ".portal"
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(portals, error)) {
+        if (entry.path().extension() != ".portal")
+            continue;
+        const auto file = ReadKeyFile(entry.path());
+        if (!file || !file->count("portal"))
+            continue;
+        const auto& portal = file->at("portal");
+        Backend backend;
+        if (const auto useIn = portal.find("UseIn"); useIn != portal.end())
+            for (const std::string& desktop : Split(useIn->second, ';'))
+                backend.useIn.push_back(Lower(desktop));
+        if (const auto interfaces = portal.find("Interfaces"); interfaces != portal.end())
+            for (const std::string& interface : Split(interfaces->second, ';'))
+                backend.wallpaper = backend.wallpaper || interface == "org.freedesktop.impl.portal.Wallpaper";
+        backends[entry.path().stem().string()] = backend;
+    }
+
+    const std::vector<fs::path> configFolders = PortalConfigFolders(portals);
+    for (const std::string& name : Split(desktopName, ':')) {
+        const std::string desktop = Lower(name);
+        // The portal's own configuration for the desktop names its backends.
+        for (const fs::path& folder : configFolders) {
+            const auto config = ReadKeyFile(folder / (desktop + "-portals.conf"));
+            if (!config)
+                continue;
+            const auto preferred = config->find("preferred");
+            std::string chosen;
+            if (preferred != config->end()) {
+                const auto& keys = preferred->second;
+                const auto wallpaper = keys.find("org.freedesktop.impl.portal.Wallpaper");
+                const auto fallback = keys.find("default");
+                chosen = wallpaper != keys.end() ? wallpaper->second : fallback != keys.end() ? fallback->second : "";
+            }
+            for (const std::string& backend : Split(chosen, ';')) {
+                if (backend == "*") {
+                    for (const auto& [ignored, any] : backends)
+                        if (any.wallpaper)
+                            return true;
+                } else if (const auto found = backends.find(backend); found != backends.end() && found->second.wallpaper) {
+                    return true;
+                }
+            }
+            return false;
+        }
+        // Else the backends made for the desktop.
+        bool belongs = false;
+        for (const auto& [ignored, backend] : backends) {
+            if (std::find(backend.useIn.begin(), backend.useIn.end(), desktop) == backend.useIn.end())
+                continue;
+            belongs = true;
+            if (backend.wallpaper)
+                return true;
+        }
+        if (belongs)
+            return false;
+    }
+    return false;
 }
 
 std::unique_ptr<IDesktopBackground> OpenPortalBackground()

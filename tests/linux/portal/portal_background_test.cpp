@@ -302,6 +302,56 @@ TEST(Portal, FoundWhenTheBusStartsItSlowly)
     daemon.waitForFinished(5000);
 }
 
+// Whether the desktop's own backend offers the wallpaper interface: by UseIn= as Debian 12's portal
+// chooses, or by the desktop's portals.conf where there is one; another desktop's backend never
+// counts. Debian's own backends: GNOME's offers it, KDE Plasma 5's does not.
+TEST(Portal, BackendOfTheDesktopDecides)
+{
+    Folder folder;
+    const fs::path portals = folder.Path() / "portals";
+    const fs::path config = folder.Path() / "config" / "xdg-desktop-portal";
+    fs::create_directories(portals);
+    fs::create_directories(config);
+    const std::string wallpaper = "org.freedesktop.impl.portal.Wallpaper";
+    const auto backend = [&](const char* name, const std::string& interfaces, const char* useIn) {
+        std::ofstream(portals / (std::string(name) + ".portal"))
+            << "[portal]\nDBusName=org.freedesktop.impl.portal.desktop." << name
+            << "\nInterfaces=org.freedesktop.impl.portal.Access;" << interfaces << "\nUseIn=" << useIn << "\n";
+    };
+    backend("gnome", wallpaper + ";org.freedesktop.impl.portal.Print;", "gnome");
+    backend("gtk", "org.freedesktop.impl.portal.FileChooser", "gnome;XFCE");
+    backend("kde", "org.freedesktop.impl.portal.Print", "KDE");
+    const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+    setenv("XDG_DESKTOP_PORTAL_DIR", portals.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (folder.Path() / "config").c_str(), 1);
+    for (const char* name : {"XDG_CONFIG_DIRS", "XDG_DATA_HOME", "XDG_DATA_DIRS"})
+        setenv(name, (folder.Path() / "none").c_str(), 1);
+
+    EXPECT_TRUE(PortalBackendOffersWallpaper("GNOME"));
+    EXPECT_TRUE(PortalBackendOffersWallpaper("ubuntu:GNOME"));
+    EXPECT_FALSE(PortalBackendOffersWallpaper("KDE"));
+    EXPECT_FALSE(PortalBackendOffersWallpaper("XFCE")) << "GNOME's backend answered for Xfce";
+    EXPECT_FALSE(PortalBackendOffersWallpaper("MATE"));
+    // KDE Plasma 6.5 and later, choosing its backend in kde-portals.conf.
+    backend("kde", wallpaper, "KDE");
+    std::ofstream(config / "kde-portals.conf") << "[preferred]\ndefault=kde\n";
+    EXPECT_TRUE(PortalBackendOffersWallpaper("KDE"));
+    std::ofstream(config / "kde-portals.conf") << "[preferred]\ndefault=kde\n" << wallpaper << "=none\n";
+    EXPECT_FALSE(PortalBackendOffersWallpaper("KDE"));
+    std::ofstream(config / "xfce-portals.conf") << "[preferred]\ndefault=gtk;gnome\n";
+    EXPECT_TRUE(PortalBackendOffersWallpaper("XFCE")) << "the desktop's own choice of GNOME's backend";
+
+    for (const char* name : {"XDG_DESKTOP_PORTAL_DIR", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME", "XDG_DATA_DIRS"})
+        unsetenv(name);
+    if (fs::exists("/usr/share/xdg-desktop-portal/portals/gnome.portal") &&
+        fs::exists("/usr/share/xdg-desktop-portal/portals/kde.portal") &&
+        !fs::exists(home + "/.config/xdg-desktop-portal")) {
+        EXPECT_TRUE(PortalBackendOffersWallpaper("GNOME"));
+        EXPECT_FALSE(PortalBackendOffersWallpaper("KDE"));
+        EXPECT_FALSE(PortalBackendOffersWallpaper("XFCE"));
+    }
+}
+
 }  // namespace
 }  // namespace tarnwick
 
