@@ -94,29 +94,31 @@ public:
     bool Listening() const { return listening_; }
 
     // Runs a nested event loop until the request ends: answered, the call failed, the portal
-    // left the bus, or silence for the bound. Input to the windows waits meanwhile, so no click
-    // starts a second command; they keep repainting.
+    // left the bus, or silence for the bound. The call itself is bounded by its own timeout, the
+    // answer by the bound from the call's reply on. Input to the windows waits meanwhile, so no
+    // click starts a second command; they keep repainting.
     End Wait(const QDBusPendingCall& call, std::chrono::milliseconds silenceBound)
     {
         QEventLoop loop;
         loop_ = &loop;
 
-        QDBusPendingCallWatcher callWatcher(call);
-        QObject::connect(&callWatcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
-            QDBusPendingReply<QDBusObjectPath> reply = *w;
-            if (reply.isError()) {
-                callError_ = reply.error();
-                Finish(End::CallFailed);
-                return;
-            }
-            handle_ = reply.value().path();
-            TakeAnswer();
-        });
-
         QTimer silence;
         silence.setSingleShot(true);
         QObject::connect(&silence, &QTimer::timeout, this, [this] { Finish(End::Silence); });
-        silence.start(silenceBound);
+
+        QDBusPendingCallWatcher callWatcher(call);
+        QObject::connect(&callWatcher, &QDBusPendingCallWatcher::finished, this,
+                         [this, &silence, silenceBound](QDBusPendingCallWatcher* w) {
+                             QDBusPendingReply<QDBusObjectPath> reply = *w;
+                             if (reply.isError()) {
+                                 callError_ = reply.error();
+                                 Finish(callError_.type() == QDBusError::NoReply ? End::Silence : End::CallFailed);
+                                 return;
+                             }
+                             handle_ = reply.value().path();
+                             silence.start(silenceBound);
+                             TakeAnswer();
+                         });
 
         if (!end_)
             loop.exec(QEventLoop::ExcludeUserInputEvents);

@@ -7,7 +7,7 @@
 //
 // LIST is a comma-separated list of outcomes, one per request, the last one repeated: a number
 // (the Response code), "silent" (never answers), "leave" (leaves the bus without answering),
-// "error" (the method call fails). As GNOME does, the portal copies the picture it is handed, read
+// "error" (the method call fails), "noreply" (the method call is never answered). As GNOME does, the portal copies the picture it is handed, read
 // from the open file (to DIR/N.png for the Nth request), and fails the request where it cannot;
 // the log names the file the descriptor is open on. With "--handle own" it names a request path
 // of its own instead of the one the caller's handle_token gives, as portals before version 0.9
@@ -185,6 +185,8 @@ private:
         line += " answer " + outcome.toStdString();
         Log(line);
 
+        if (outcome == QStringLiteral("noreply"))
+            return true;
         if (outcome == QStringLiteral("error"))
             return Reply(connection, message.createErrorReply(QStringLiteral("org.freedesktop.portal.Error.NotAllowed"),
                                                               QStringLiteral("Wallpaper changes are not allowed")));
