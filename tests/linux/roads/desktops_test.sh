@@ -1,7 +1,8 @@
 #!/bin/bash
 # The desktops' own background roads against Debian's real desktop programs, each under Xvfb with
 # a window manager and a private session bus (dbus-launch, which starts dconf on demand):
-#   mate    caja drawing MATE's desktop (org.mate.background through GSettings and dconf)
+#   mate    caja drawing MATE's desktop (org.mate.background through GSettings and dconf); then
+#           Cinnamon's keys (org.cinnamon.desktop.background), read back from dconf
 #   plasma  KDE Plasma 5's plasmashell (its desktop scripting over D-Bus)
 # A background of the desktop's own stands first; the road saves it, shows a picture of four
 # coloured quarters from a folder whose name needs quoting (the screen, as `import -window root`
@@ -169,4 +170,12 @@ if [[ $ROAD == mate ]]; then
     printf 'org.cinnamon.desktop.background\npicture-uri %s\n' "'file:///x'" >"$DIR/other"
     "$TARNWICK_BACKGROUND_ROAD" mate restore "$DIR/other" "$plain" 2>"$DIR/other.err" && fail "another road's record was taken"
     grep -qF "The saved background is not one of MATE's background settings" "$DIR/other.err" || fail "no clear report"
+    # Cinnamon's keys the same way: another process reads the picture's URI from dconf, then the earlier one.
+    earlier=$(gsettings get org.cinnamon.desktop.background picture-uri)
+    ROAD=cinnamon road save "$DIR/saved"
+    ROAD=cinnamon road show "$picture"
+    [[ $(gsettings get org.cinnamon.desktop.background picture-uri) == "'file:///"*"/page.png'" ]] || fail "Cinnamon's key"
+    ROAD=cinnamon road restore "$DIR/saved" "$plain"
+    [[ $(gsettings get org.cinnamon.desktop.background picture-uri) == "$earlier" ]] || fail "Cinnamon's key not back"
+    note "Cinnamon's keys took the picture's URI and then their earlier value"
 fi
