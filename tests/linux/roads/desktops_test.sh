@@ -43,9 +43,17 @@ DIR=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-road.XXXXXX") || exit 1
 PIDS=()
 DBUS_SESSION_BUS_PID=""
 finish() {
-    local status=$? pid
+    local status=$? pid environ
     for pid in "${PIDS[@]}" $DBUS_SESSION_BUS_PID; do
         kill "$pid" 2>/dev/null
+    done
+    # What the session started besides (services the bus started, the desktop's helpers): every
+    # other process whose environment names this case's bus.
+    for environ in /proc/[0-9]*/environ; do
+        pid=${environ#/proc/}
+        pid=${pid%/environ}
+        [[ $pid != "$$" && -n ${DBUS_SESSION_BUS_ADDRESS:-} ]] &&
+            grep -qzxF "DBUS_SESSION_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS" "$environ" 2>/dev/null && kill "$pid" 2>/dev/null
     done
     for pid in "${PIDS[@]}"; do
         wait "$pid" 2>/dev/null
