@@ -13,6 +13,8 @@
 #include "app/qt/QtPlatform.h"
 #include "desktop/LinuxDesktop.h"
 #include "desktop/DesktopBackground.h"
+#include "desktop/linux/GSettingsBackground.h"
+#include "desktop/linux/PlasmaBackground.h"
 #include "desktop/linux/WebPageDrawer.h"
 #include "registry/StandaloneRegistry.h"
 
@@ -33,6 +35,9 @@ int RunProgram(QApplication& app, const char* programName)
         WebPageDrawer drawer;
         BackgroundOpeners openers;
         openers.portal = OpenPortalBackground;
+        openers.plasma = OpenPlasmaBackground;
+        openers.mate = OpenMateBackground;
+        openers.cinnamon = OpenCinnamonBackground;
         openers.rootWindow = OpenRootWindowBackground;
         LinuxDesktop desktop(registry, drawer, std::move(openers), LinuxDesktop::DefaultPictureFolder());
         BusyWallpaperShell wallpaper(desktop);
