@@ -152,7 +152,6 @@ private:
             g_error_free(error);
             throw AppError(kErrorBadData, "The value " + text + " for " + key + " is not one: " + message, context);
         }
-        g_variant_ref_sink(value.get());
         if (!g_settings_schema_key_range_check(schemaKey.get(), value.get()))
             throw AppError(kErrorBadData, "The value " + text + " is not one " + key + " takes", context);
         return value;
