@@ -99,10 +99,6 @@ wait_screen() {
     done
 }
 
-still_running() { # PID NAME
-    kill -0 "$1" 2>/dev/null || fail "$2 is no longer running"
-}
-
 folder="$DIR/pictures \"ü\\ 'x"
 mkdir -p "$folder"
 picture="$folder/page.png"
@@ -156,9 +152,8 @@ esac
 road save "$DIR/saved"
 road show "$picture"
 wait_screen "the picture's four quarters" "${QUARTERS[@]}"
-cp "$DIR/screen.png" "$DIR/shown.png"
 note "the screen shows the picture: $(tr '\n' ' ' <"$DIR/saved" | cut -c1-120)"
-still_running "$desktop" "the desktop's program"
+kill -0 "$desktop" || fail "the desktop's program is no longer running"
 
 if [[ $ROAD == plasma ]]; then
     # Saved text reaches Plasma's script as a literal, whatever it holds: it comes back exactly.
@@ -169,7 +164,7 @@ if [[ $ROAD == plasma ]]; then
 fi
 road restore "$DIR/saved" "$plain"
 wait_screen "the desktop's own background again" "${OWN[@]}"
-still_running "$desktop" "the desktop's program"
+kill -0 "$desktop" || fail "the desktop's program is no longer running"
 note "after Restore the screen shows the desktop's own background again"
 
 if [[ $ROAD == mate ]]; then
