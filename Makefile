@@ -7,13 +7,14 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # What the build, the program and the tests need.
 RUN_PACKAGES := cmake make g++ libgtest-dev libgmock-dev googletest qt6-base-dev fonts-liberation \
-  qt6-webengine-dev libx11-dev
+  qt6-webengine-dev libx11-dev pkg-config libglib2.0-dev
 TEST_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine64 \
   xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick icoutils libimage-exiftool-perl clang \
   libclang-rt-14-dev util-linux mount procps perl python3 diffutils coreutils strace libx11-dev \
   libxfixes-dev qemu-user-static dbus-daemon libglib2.0-bin xdg-desktop-portal xdg-desktop-portal-gnome \
   dconf-service dconf-gsettings-backend gsettings-desktop-schemas \
-  dbus-x11 dbus-bin xfwm4 xfdesktop4 xfconf pcmanfm pcmanfm-qt
+  dbus-x11 dbus-bin xfwm4 xfdesktop4 xfconf pcmanfm pcmanfm-qt caja mate-desktop-common \
+  plasma-desktop plasma-workspace kactivitymanagerd
 
 .PHONY: all run run-windows test test-linux test-windows test-sanitize fuzz-smoke bench \
         build-linux build-windows deps-run deps-test deps-wine32 check-tools clean

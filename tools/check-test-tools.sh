@@ -51,6 +51,9 @@ xfdesktop xfdesktop4
 xfconf-query xfconf
 pcmanfm pcmanfm
 pcmanfm-qt pcmanfm-qt
+caja caja
+plasmashell plasma-workspace
+/usr/lib/x86_64-linux-gnu/libexec/kactivitymanagerd kactivitymanagerd
 '
 
 missing=()

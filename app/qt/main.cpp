@@ -5,6 +5,7 @@
 #include <QScreen>
 
 #include <exception>
+#include <utility>
 
 #include "app/frmMain.h"
 #include "app/qt/Display.h"
@@ -15,6 +16,8 @@
 #include "desktop/StandaloneDesktop.h"
 #include "desktop/linux/DesktopFacts.h"
 #include "desktop/linux/PcmanfmBackground.h"
+#include "desktop/linux/GSettingsBackground.h"
+#include "desktop/linux/PlasmaBackground.h"
 #include "desktop/linux/WebPageDrawer.h"
 #include "desktop/linux/XfconfBackground.h"
 #include "registry/StandaloneRegistry.h"
@@ -36,8 +39,11 @@ int RunProgram(QApplication& app, const char* programName)
         WebPageDrawer drawer;
         BackgroundOpeners openers;
         openers.portal = OpenPortalBackground;
+        openers.plasma = OpenPlasmaBackground;
         openers.xfconf = OpenXfconfBackground;
         openers.pcmanfm = OpenPcmanfmBackground;
+        openers.mate = OpenMateBackground;
+        openers.cinnamon = OpenCinnamonBackground;
         openers.rootWindow = OpenRootWindowBackground;
         DesktopSense sense{DecideRunningDesktop, [&registry](const std::string& name) -> std::optional<std::string> {
                                const auto value = registry.QueryValue(HKEY_CURRENT_USER_VALUE, kDesktopKey, name);

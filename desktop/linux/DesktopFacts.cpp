@@ -1,14 +1,14 @@
 #include "desktop/linux/DesktopFacts.h"
 
+// Before X11's headers, whose macros (Bool, Status) Qt's would meet.
+#include "desktop/linux/PortalBackground.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <dirent.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
-#include <strings.h>
 
 namespace tarnwick {
 
@@ -144,44 +144,13 @@ private:
 
 }  // namespace
 
-bool OwnPortalOffersWallpaper(const std::string& portalDir, const std::vector<std::string>& desktops)
-{
-    DIR* dir = ::opendir(portalDir.c_str());
-    if (dir == nullptr)
-        return false;
-    bool offers = false;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name.size() <= 7 || name.compare(name.size() - 7, 7, ".portal") != 0)
-            continue;
-        std::ifstream file(portalDir + "/" + name);
-        bool wallpaper = false;
-        bool ours = false;
-        for (std::string line; std::getline(file, line);) {
-            if (line.rfind("Interfaces=", 0) == 0) {
-                for (const std::string& interface : Split(line.substr(11), ';'))
-                    wallpaper = wallpaper || interface == "org.freedesktop.impl.portal.Wallpaper";
-            } else if (line.rfind("UseIn=", 0) == 0) {
-                for (const std::string& use : Split(line.substr(6), ';'))
-                    for (const std::string& desktop : desktops)
-                        ours = ours || ::strcasecmp(use.c_str(), desktop.c_str()) == 0;
-            }
-        }
-        offers = offers || (wallpaper && ours);
-    }
-    ::closedir(dir);
-    return offers;
-}
-
 DesktopFacts GatherDesktopFacts()
 {
     DesktopFacts facts;
     facts.currentDesktops = Split(Env("XDG_CURRENT_DESKTOP"), ':');
     facts.sessionType = Env("XDG_SESSION_TYPE");
     facts.waylandDisplay = !Env("WAYLAND_DISPLAY").empty();
-    const std::string portals = Env("XDG_DESKTOP_PORTAL_DIR");
-    facts.ownPortalWallpaper = OwnPortalOffersWallpaper(
-        portals.empty() ? "/usr/share/xdg-desktop-portal/portals" : portals, facts.currentDesktops);
+    facts.ownPortalWallpaper = PortalBackendOffersWallpaper(Env("XDG_CURRENT_DESKTOP"));
     if (!Env("DISPLAY").empty()) {
         if (Display* display = XOpenDisplay(nullptr)) {
             facts.x11 = true;

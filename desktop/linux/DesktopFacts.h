@@ -10,16 +10,11 @@ namespace tarnwick {
 
 // XDG_CURRENT_DESKTOP, XDG_SESSION_TYPE and WAYLAND_DISPLAY; on the X display DISPLAY names, a
 // mapped _NET_WM_WINDOW_TYPE_DESKTOP window among the root's children (and theirs, for window
-// managers that frame it) and the window manager's _NET_WM_NAME; and whether a portal backend
-// meant for the running desktop offers the wallpaper interface ($XDG_DESKTOP_PORTAL_DIR, else
-// /usr/share/xdg-desktop-portal/portals).
+// managers that frame it) and the window manager's _NET_WM_NAME; and whether the portal backend
+// that belongs to the running desktop offers the wallpaper interface (PortalBackendOffersWallpaper).
 DesktopFacts GatherDesktopFacts();
 
 // The running desktop's road, from the facts above.
 DesktopDecision DecideRunningDesktop();
-
-// Whether a backend file in portalDir (*.portal: Interfaces=, UseIn=) is meant for one of the
-// desktops and offers org.freedesktop.impl.portal.Wallpaper.
-bool OwnPortalOffersWallpaper(const std::string& portalDir, const std::vector<std::string>& desktops);
 
 }  // namespace tarnwick

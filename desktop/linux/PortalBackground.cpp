@@ -1,5 +1,6 @@
 #include "desktop/linux/PortalBackground.h"
 
+#include <QApplication>
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -7,23 +8,31 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QEventLoop>
 #include <QHash>
 #include <QObject>
 #include <QTimer>
 #include <QVariantMap>
+#include <QWidget>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <limits>
+#include <map>
 #include <optional>
+#include <vector>
 
-#include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "base/AppError.h"
+#include "desktop/linux/BusCall.h"
 
 namespace tarnwick {
 
@@ -34,16 +43,25 @@ const QString kObject = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString kWallpaper = QStringLiteral("org.freedesktop.portal.Wallpaper");
 const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
 
-bool HasSessionBus()
+// The program's window on X11, as the portal names a parent window: the active window, else
+// the first visible top-level one (the panel). Empty elsewhere.
+QString PanelWindow()
 {
-    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (address != nullptr && *address != '\0')
-        return true;
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime == nullptr || *runtime == '\0')
-        return false;
-    struct stat status {};
-    return stat((std::string(runtime) + "/bus").c_str(), &status) == 0 && S_ISSOCK(status.st_mode);
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr ||
+        QGuiApplication::platformName() != QStringLiteral("xcb"))
+        return {};
+    QWidget* panel = QApplication::activeWindow();
+    if (panel == nullptr) {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->isVisible() && widget->internalWinId() != 0) {
+                panel = widget;
+                break;
+            }
+        }
+    }
+    if (panel == nullptr || panel->internalWinId() == 0)
+        return {};
+    return QStringLiteral("x11:") + QString::number(panel->internalWinId(), 16);
 }
 
 // Waits for the answer to one request: the Response signal of its request object, or the end of
@@ -76,29 +94,31 @@ public:
     bool Listening() const { return listening_; }
 
     // Runs a nested event loop until the request ends: answered, the call failed, the portal
-    // left the bus, or silence for the bound. Input to the windows waits meanwhile, so no click
-    // starts a second command; they keep repainting.
+    // left the bus, or silence for the bound. The call itself is bounded by its own timeout, the
+    // answer by the bound from the call's reply on. Input to the windows waits meanwhile, so no
+    // click starts a second command; they keep repainting.
     End Wait(const QDBusPendingCall& call, std::chrono::milliseconds silenceBound)
     {
         QEventLoop loop;
         loop_ = &loop;
 
-        QDBusPendingCallWatcher callWatcher(call);
-        QObject::connect(&callWatcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
-            QDBusPendingReply<QDBusObjectPath> reply = *w;
-            if (reply.isError()) {
-                callError_ = reply.error();
-                Finish(End::CallFailed);
-                return;
-            }
-            handle_ = reply.value().path();
-            TakeAnswer();
-        });
-
         QTimer silence;
         silence.setSingleShot(true);
         QObject::connect(&silence, &QTimer::timeout, this, [this] { Finish(End::Silence); });
-        silence.start(silenceBound);
+
+        QDBusPendingCallWatcher callWatcher(call);
+        QObject::connect(&callWatcher, &QDBusPendingCallWatcher::finished, this,
+                         [this, &silence, silenceBound](QDBusPendingCallWatcher* w) {
+                             QDBusPendingReply<QDBusObjectPath> reply = *w;
+                             if (reply.isError()) {
+                                 callError_ = reply.error();
+                                 Finish(callError_.type() == QDBusError::NoReply ? End::Silence : End::CallFailed);
+                                 return;
+                             }
+                             handle_ = reply.value().path();
+                             silence.start(silenceBound);
+                             TakeAnswer();
+                         });
 
         if (!end_)
             loop.exec(QEventLoop::ExcludeUserInputEvents);
@@ -168,21 +188,27 @@ std::unique_ptr<PortalBackground> PortalBackground::Open(std::chrono::millisecon
 {
     if (!HasSessionBus())
         return nullptr;
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    return Open(QDBusConnection::sessionBus(), probeTimeout);
+}
+
+std::unique_ptr<PortalBackground> PortalBackground::Open(QDBusConnection bus, std::chrono::milliseconds probeTimeout)
+{
     if (!bus.isConnected())
         return nullptr;
     // Reading the interface's version also starts a portal the bus can activate.
     QDBusMessage get = QDBusMessage::createMethodCall(
         kService, kObject, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     get << kWallpaper << QStringLiteral("version");
-    const QDBusMessage reply = bus.call(get, QDBus::Block, static_cast<int>(probeTimeout.count()));
+    const QDBusMessage reply = CallKeepingWindowsPainted(bus, get, probeTimeout);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1 || reply.service().isEmpty())
         return nullptr;
     bool isNumber = false;
     const uint version = reply.arguments().front().value<QDBusVariant>().variant().toUInt(&isNumber);
     if (!isNumber)
         return nullptr;
-    return std::unique_ptr<PortalBackground>(new PortalBackground(bus, reply.service(), version));
+    std::unique_ptr<PortalBackground> portal(new PortalBackground(bus, reply.service(), version));
+    portal->SetParentWindow(PanelWindow());
+    return portal;
 }
 
 PortalBackground::PortalBackground(QDBusConnection bus, QString portal, uint32_t version)
@@ -209,7 +235,14 @@ void PortalBackground::ShowPlain(const FilePath& plainPicture)
 
 void PortalBackground::SetWallpaper(const FilePath& picture, const std::string& context)
 {
-    const std::string uri = picture.FileUri();
+    // The portal reads the picture from the open file, whatever its path.
+    const int file = open(picture.Native().c_str(), O_RDONLY | O_CLOEXEC);
+    if (file < 0)
+        throw SystemError(static_cast<uint32_t>(errno), context);
+    const QDBusUnixFileDescriptor descriptor(file);
+    close(file);
+    if (!descriptor.isValid() || !(bus_.connectionCapabilities() & QDBusConnection::UnixFileDescriptorPassing))
+        throw AppError(ENOTSUP, "The session bus cannot hand the portal an open file", context);
 
     // The request object's path the portal derives from our token: .../request/SENDER/TOKEN,
     // SENDER our unique name without ':' and with '.' as '_'.
@@ -223,12 +256,12 @@ void PortalBackground::SetWallpaper(const FilePath& picture, const std::string& 
         throw AppError(ECOMM, "Cannot listen for the portal's answer: " + bus_.lastError().message().toStdString(),
                        context);
 
-    QDBusMessage call = QDBusMessage::createMethodCall(portal_, kObject, kWallpaper, QStringLiteral("SetWallpaperURI"));
+    QDBusMessage call = QDBusMessage::createMethodCall(portal_, kObject, kWallpaper, QStringLiteral("SetWallpaperFile"));
     QVariantMap options;
     options.insert(QStringLiteral("handle_token"), token);
     options.insert(QStringLiteral("set-on"), QStringLiteral("background"));
     options.insert(QStringLiteral("show-preview"), false);
-    call << QString() << QString::fromStdString(uri) << options;
+    call << parentWindow_ << QVariant::fromValue(descriptor) << options;
     // The method itself answers at once with the request's path; the person's answer comes later.
     const auto callTimeout = std::min<long long>(silenceBound_.count(), std::numeric_limits<int>::max());
     const QDBusPendingCall pending = bus_.asyncCall(call, static_cast<int>(callTimeout));
@@ -252,11 +285,169 @@ void PortalBackground::SetWallpaper(const FilePath& picture, const std::string& 
     case 1:
         throw AppError(ECANCELED, "Cancelled: the desktop did not allow the program to change the background", context);
     case 2:
-        throw AppError(EIO, "The desktop failed to change the background", context);
+        // The portal answers so both when the desktop failed and when the person refused. A
+        // refusal is kept in the permission store for every program without an app id.
+        throw AppError(EIO,
+                       "The desktop did not change the background: it failed, or the change is not allowed. A "
+                       "refusal is remembered by the portal for every program without an app id, this one too; to "
+                       "be asked again, remove it from the permission store's wallpaper table: gdbus call --session "
+                       "--dest org.freedesktop.impl.portal.PermissionStore --object-path "
+                       "/org/freedesktop/impl/portal/PermissionStore --method "
+                       "org.freedesktop.impl.portal.PermissionStore.DeletePermission wallpaper wallpaper \"''\"",
+                       context);
     default:
         throw AppError(EPROTO, "The portal gave an answer it does not define (" + std::to_string(waiter.Answer()) + ")",
                        context);
     }
+}
+
+namespace {
+
+// A desktop entry style file: [group] headers, key=value lines, '#' comments.
+using KeyFile = std::map<std::string, std::map<std::string, std::string>>;
+
+std::string Trim(const std::string& text)
+{
+    const size_t first = text.find_first_not_of(" \t\r");
+    const size_t last = text.find_last_not_of(" \t\r");
+    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+std::string Lower(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::optional<KeyFile> ReadKeyFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path);
+    if (!in)
+        return std::nullopt;
+    KeyFile file;
+    std::string group;
+    for (std::string line; std::getline(in, line);) {
+        line = Trim(line);
+        if (line.empty() || line.front() == '#')
+            continue;
+        if (line.front() == '[' && line.back() == ']') {
+            group = line.substr(1, line.size() - 2);
+            continue;
+        }
+        const size_t equals = line.find('=');
+        if (equals != std::string::npos)
+            file[group][Trim(line.substr(0, equals))] = Trim(line.substr(equals + 1));
+    }
+    return file;
+}
+
+std::vector<std::string> Split(const std::string& list, char separator)
+{
+    std::vector<std::string> items;
+    size_t start = 0;
+    while (start <= list.size()) {
+        const size_t end = std::min(list.find(separator, start), list.size());
+        if (std::string item = Trim(list.substr(start, end - start)); !item.empty())
+            items.push_back(item);
+        start = end + 1;
+    }
+    return items;
+}
+
+// The folders the portal reads <desktop>-portals.conf from, the first one winning.
+std::vector<std::filesystem::path> PortalConfigFolders(const std::filesystem::path& portals)
+{
+    const auto env = [](const char* name, const std::string& otherwise) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0' ? std::string(value) : otherwise;
+    };
+    const std::string home = env("HOME", "");
+    std::vector<std::filesystem::path> folders{env("XDG_CONFIG_HOME", home + "/.config")};
+    for (const std::string& folder : Split(env("XDG_CONFIG_DIRS", "/etc/xdg"), ':'))
+        folders.emplace_back(folder);
+    folders.emplace_back("/etc");
+    folders.emplace_back(env("XDG_DATA_HOME", home + "/.local/share"));
+    for (const std::string& folder : Split(env("XDG_DATA_DIRS", "/usr/local/share:/usr/share"), ':'))
+        folders.emplace_back(folder);
+    for (auto& folder : folders)
+        folder /= "xdg-desktop-portal";
+    folders.push_back(portals.parent_path());
+    return folders;
+}
+
+}  // namespace
+
+bool PortalBackendOffersWallpaper(const std::string& desktopName)
+{
+    namespace fs = std::filesystem;
+    const char* portalDir = std::getenv("XDG_DESKTOP_PORTAL_DIR");
+    const fs::path portals =
+        portalDir != nullptr && *portalDir != '\0' ? fs::path(portalDir) : fs::path("/usr/share/xdg-desktop-portal/portals");
+
+    struct Backend {
+        std::vector<std::string> useIn;  // lower case
+        bool wallpaper = false;
+    };
+    std::map<std::string, Backend> backends;  // by the file's name without ".portal"
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(portals, error)) {
+        if (entry.path().extension() != ".portal")
+            continue;
+        const auto file = ReadKeyFile(entry.path());
+        if (!file || !file->count("portal"))
+            continue;
+        const auto& portal = file->at("portal");
+        Backend backend;
+        if (const auto useIn = portal.find("UseIn"); useIn != portal.end())
+            for (const std::string& desktop : Split(useIn->second, ';'))
+                backend.useIn.push_back(Lower(desktop));
+        if (const auto interfaces = portal.find("Interfaces"); interfaces != portal.end())
+            for (const std::string& interface : Split(interfaces->second, ';'))
+                backend.wallpaper = backend.wallpaper || interface == "org.freedesktop.impl.portal.Wallpaper";
+        backends[entry.path().stem().string()] = backend;
+    }
+
+    const std::vector<fs::path> configFolders = PortalConfigFolders(portals);
+    for (const std::string& name : Split(desktopName, ':')) {
+        const std::string desktop = Lower(name);
+        // The portal's own configuration for the desktop names its backends.
+        for (const fs::path& folder : configFolders) {
+            const auto config = ReadKeyFile(folder / (desktop + "-portals.conf"));
+            if (!config)
+                continue;
+            const auto preferred = config->find("preferred");
+            std::string chosen;
+            if (preferred != config->end()) {
+                const auto& keys = preferred->second;
+                const auto wallpaper = keys.find("org.freedesktop.impl.portal.Wallpaper");
+                const auto fallback = keys.find("default");
+                chosen = wallpaper != keys.end() ? wallpaper->second : fallback != keys.end() ? fallback->second : "";
+            }
+            for (const std::string& backend : Split(chosen, ';')) {
+                if (backend == "*") {
+                    for (const auto& [ignored, any] : backends)
+                        if (any.wallpaper)
+                            return true;
+                } else if (const auto found = backends.find(backend); found != backends.end() && found->second.wallpaper) {
+                    return true;
+                }
+            }
+            return false;
+        }
+        // Else the backends made for the desktop.
+        bool belongs = false;
+        for (const auto& [ignored, backend] : backends) {
+            if (std::find(backend.useIn.begin(), backend.useIn.end(), desktop) == backend.useIn.end())
+                continue;
+            belongs = true;
+            if (backend.wallpaper)
+                return true;
+        }
+        if (belongs)
+            return false;
+    }
+    return false;
 }
 
 std::unique_ptr<IDesktopBackground> OpenPortalBackground()

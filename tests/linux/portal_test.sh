@@ -109,15 +109,18 @@ prepare_block_page() {
         >"$PROG_DIR/1.htm"
 }
 
-# expect_request N OPTIONS-ANSWER: the portal's Nth request names one of our pictures in the data
-# folder and was handed the options for the background; its copy is COPY.
+# expect_request N ANSWER: the portal's Nth request was handed one of our pictures in the data
+# folder as an open file, the program's panel as the parent of its dialog, and the options for
+# the background; its copy is COPY.
 expect_request() {
     local line
     line=$(sed -n "$1p" "$PORTAL_LOG")
     [[ -n $line ]] || fail "the portal had no request $1: $(cat "$PORTAL_LOG" 2>/dev/null)"
     local picture="$CASE_DIR/data/tarnwick/tarnwick-[0-9a-f]{16}[.]png"
     local options='option handle_token=s:"[A-Za-z0-9_]+" option set-on=s:"background" option show-preview=b:false'
-    local re="^SetWallpaperURI parent_window=s:\"\" uri=s:\"file://$picture\" $options copy ([^ ]+) answer $2\$"
+    local panel
+    panel=$(printf 'x11:%x' "$WIN")
+    local re="^SetWallpaperFile parent_window=s:\"$panel\" file=$picture $options copy ([^ ]+) answer $2\$"
     [[ $line =~ $re ]] || fail "request $1 is not as expected: $line"
     COPY=${BASH_REMATCH[1]}
     [[ -f $COPY ]] || fail "the portal could not read the picture of request $1"

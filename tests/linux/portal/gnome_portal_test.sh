@@ -4,7 +4,7 @@
 # With the wallpaper permission granted beforehand, the picture from a folder named in Greek and
 # with a byte that is not UTF-8 becomes GNOME's background (its settings name GNOME's copy of
 # it), and so does a plain picture; with the permission refused, the request fails with a clear
-# report and the background stays as it was.
+# report, the background stays as it was, and the report's command to undo the refusal works.
 set -uo pipefail
 
 if [[ ${1:-} != --inside ]]; then
@@ -123,9 +123,18 @@ refused)
     show "$picture"
     rc=$?
     [[ $rc -eq 1 ]] || fail "status $rc, expected 1"
-    grep -qF "Error 5: The desktop failed to change the background" "$DIR/show.err" || fail "no clear report"
+    grep -qF "Error 5: The desktop did not change the background: it failed, or the change is not allowed. A refusal is remembered" \
+        "$DIR/show.err" || fail "no clear report"
     sleep 1
     [[ $(background) == "$before" ]] || fail "the background changed"
-    echo "  [$CASE] $(tr '\n' ' ' <"$DIR/show.err")"
+    echo "  [$CASE] $(tr '\n' ' ' <"$DIR/show.err" | cut -c1-200)..."
+    # The report's way to undo the refusal, run as given, takes it out of the permission store.
+    undo=$(grep -o 'gdbus call .*' "$DIR/show.err") || fail "the report gives no command to undo the refusal"
+    eval "timeout 20 $undo" >/dev/null || fail "the report's command failed: $undo"
+    lookup=$(timeout 20 gdbus call --session --dest org.freedesktop.impl.portal.PermissionStore \
+        --object-path /org/freedesktop/impl/portal/PermissionStore \
+        --method org.freedesktop.impl.portal.PermissionStore.Lookup wallpaper wallpaper 2>&1)
+    [[ $lookup != *"'': ['no']"* ]] || fail "the refusal is still stored: $lookup"
+    echo "  [$CASE] the report's command removed the refusal: $lookup"
     ;;
 esac

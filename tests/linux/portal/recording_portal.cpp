@@ -1,21 +1,25 @@
 // A desktop portal for the tests: owns org.freedesktop.portal.Desktop on the session bus, offers
-// the wallpaper interface at /org/freedesktop/portal/desktop, records every SetWallpaperURI and
+// the wallpaper interface at /org/freedesktop/portal/desktop, records every SetWallpaperFile and
 // answers each through a request object with the outcome it was given.
 //
 //   recording_portal --log FILE --copies DIR [--answers LIST] [--delay MS] [--handle expected|own]
+//                    [--start-delay MS]
 //
 // LIST is a comma-separated list of outcomes, one per request, the last one repeated: a number
 // (the Response code), "silent" (never answers), "leave" (leaves the bus without answering),
-// "error" (the method call fails). As GNOME does, the portal copies the picture it is handed
-// (to DIR/N.png for the Nth request) and fails the request where it cannot. With "--handle own"
-// it names a request path of its own instead of the one the caller's handle_token gives, as
-// portals before version 0.9 did. "ready" on stdout says that the name is owned.
+// "error" (the method call fails), "noreply" (the method call is never answered). As GNOME does, the portal copies the picture it is handed, read
+// from the open file (to DIR/N.png for the Nth request), and fails the request where it cannot;
+// the log names the file the descriptor is open on. With "--handle own" it names a request path
+// of its own instead of the one the caller's handle_token gives, as portals before version 0.9
+// did. "--start-delay" waits before taking the name, as a portal the bus starts on demand takes a
+// while. "ready" on stdout says that the name is owned.
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QMap>
@@ -27,6 +31,9 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <thread>
+
+#include <unistd.h>
 
 namespace {
 
@@ -65,40 +72,29 @@ std::string Describe(const QVariant& value)
     return text;
 }
 
-// The bytes of a file:// URI's path, percent-decoded; empty if it is no local file URI.
-std::string PathOfUri(const QString& uri)
+// The file an open descriptor names, as /proc shows it.
+std::string PathOfDescriptor(int fd)
 {
-    const std::string text = uri.toStdString();
-    if (text.rfind("file:///", 0) != 0)
-        return {};
-    std::string path;
-    const auto hex = [](char c) {
-        return c >= '0' && c <= '9'   ? c - '0'
-               : c >= 'A' && c <= 'F' ? c - 'A' + 10
-               : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                      : -1;
-    };
-    for (size_t i = 7; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            path += text[i];
-            continue;
-        }
-        // A '%' not followed by two hex digits makes no URI.
-        if (i + 2 >= text.size() || hex(text[i + 1]) < 0 || hex(text[i + 2]) < 0)
-            return {};
-        path += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
-        i += 2;
-    }
-    return path;
+    char path[4096];
+    const ssize_t length = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path);
+    return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
 }
 
-bool CopyFile(const std::string& from, const std::string& to)
+// The open file's whole content, copied to the file to; false where it cannot be read.
+bool CopyDescriptor(int fd, const std::string& to)
 {
-    std::ifstream in(from, std::ios::binary);
-    if (!in)
-        return false;
     std::ofstream out(to, std::ios::binary | std::ios::trunc);
-    out << in.rdbuf();
+    char buffer[65536];
+    off_t offset = 0;
+    for (;;) {
+        const ssize_t got = pread(fd, buffer, sizeof buffer, offset);
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+        out.write(buffer, got);
+        offset += got;
+    }
     return static_cast<bool>(out.flush());
 }
 
@@ -116,8 +112,8 @@ public:
             return {};
         return QStringLiteral(
             "<interface name=\"org.freedesktop.portal.Wallpaper\">"
-            "<method name=\"SetWallpaperURI\"><arg type=\"s\" name=\"parent_window\" direction=\"in\"/>"
-            "<arg type=\"s\" name=\"uri\" direction=\"in\"/>"
+            "<method name=\"SetWallpaperFile\"><arg type=\"s\" name=\"parent_window\" direction=\"in\"/>"
+            "<arg type=\"h\" name=\"fd\" direction=\"in\"/>"
             "<arg type=\"a{sv}\" name=\"options\" direction=\"in\"/>"
             "<arg type=\"o\" name=\"handle\" direction=\"out\"/></method>"
             "<property name=\"version\" type=\"u\" access=\"read\"/></interface>");
@@ -145,8 +141,8 @@ public:
             return Reply(connection, message.createReply(properties));
         }
         if (message.path() == kObject && message.interface() == kWallpaper &&
-            message.member() == QStringLiteral("SetWallpaperURI") && message.signature() == QStringLiteral("ssa{sv}"))
-            return SetWallpaperUri(message, connection);
+            message.member() == QStringLiteral("SetWallpaperFile") && message.signature() == QStringLiteral("sha{sv}"))
+            return SetWallpaperFile(message, connection);
         if (message.interface() == kRequest && message.member() == QStringLiteral("Close") &&
             pending_.contains(message.path())) {
             delete pending_.take(message.path());
@@ -170,24 +166,27 @@ private:
         out << line << '\n';
     }
 
-    bool SetWallpaperUri(const QDBusMessage& message, const QDBusConnection& connection)
+    bool SetWallpaperFile(const QDBusMessage& message, const QDBusConnection& connection)
     {
         ++requests_;
         const QList<QVariant> args = message.arguments();
         const QVariantMap options = qdbus_cast<QVariantMap>(args[2]);
-        std::string line = "SetWallpaperURI parent_window=" + Describe(args[0]) + " uri=" + Describe(args[1]);
+        const QDBusUnixFileDescriptor file = qdbus_cast<QDBusUnixFileDescriptor>(args[1]);
+        std::string line = "SetWallpaperFile parent_window=" + Describe(args[0]) +
+                           " file=" + (file.isValid() ? PathOfDescriptor(file.fileDescriptor()) : "invalid");
         for (auto option = options.begin(); option != options.end(); ++option)
             line += " option " + option.key().toStdString() + "=" + Describe(option.value());
 
         const std::string copy = copies_ + "/" + std::to_string(requests_) + ".png";
-        const std::string picture = PathOfUri(args[1].toString());
-        const bool copied = !picture.empty() && CopyFile(picture, copy);
+        const bool copied = file.isValid() && CopyDescriptor(file.fileDescriptor(), copy);
         line += copied ? " copy " + copy : std::string(" copy failed");
 
         const QString outcome = answers_[std::min<qsizetype>(requests_ - 1, answers_.size() - 1)];
         line += " answer " + outcome.toStdString();
         Log(line);
 
+        if (outcome == QStringLiteral("noreply"))
+            return true;
         if (outcome == QStringLiteral("error"))
             return Reply(connection, message.createErrorReply(QStringLiteral("org.freedesktop.portal.Error.NotAllowed"),
                                                               QStringLiteral("Wallpaper changes are not allowed")));
@@ -241,7 +240,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QString log, copies, answers = QStringLiteral("0");
-    int delay = 0;
+    int delay = 0, startDelay = 0;
     bool ownHandle = false;
     const QStringList args = app.arguments();
     for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
@@ -255,14 +254,18 @@ int main(int argc, char** argv)
             delay = args[i + 1].toInt();
         else if (args[i] == QStringLiteral("--handle"))
             ownHandle = args[i + 1] == QStringLiteral("own");
+        else if (args[i] == QStringLiteral("--start-delay"))
+            startDelay = args[i + 1].toInt();
     }
     if (log.isEmpty() || copies.isEmpty()) {
         std::fprintf(stderr,
-                     "usage: %s --log FILE --copies DIR [--answers LIST] [--delay MS] [--handle expected|own]\n",
+                     "usage: %s --log FILE --copies DIR [--answers LIST] [--delay MS] [--handle expected|own] "
+                     "[--start-delay MS]\n",
                      argv[0]);
         return 2;
     }
 
+    std::this_thread::sleep_for(std::chrono::milliseconds(startDelay));
     QDBusConnection bus = QDBusConnection::sessionBus();
     RecordingPortal portal(log, copies, answers.split(QLatin1Char(',')), delay, ownHandle);
     if (!bus.registerVirtualObject(kObject, &portal, QDBusConnection::SubPath)) {
