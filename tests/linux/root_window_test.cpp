@@ -1,7 +1,9 @@
 // The X root window road on a server of its own (run under xvfb-run, at any depth): the picture
-// lands on the root and stays after the setter's connection closed, the properties name the
-// kept pixmap, the next picture frees the older one, a pixmap of a running desktop is left
-// alone, a plain background drops both, and a picture that cannot be read changes nothing.
+// lands on the root with its exact colours and stays after the setter's connection closed, the
+// properties name the kept pixmap, the next picture frees the older one, a running program that
+// names its own pixmap in both properties is left running, a plain background is a kept 1x1
+// black pixmap, and a picture that cannot be read or a server that refuses the root (an
+// untrusted client, as over ssh -X) is reported and changes nothing.
 #include <QColor>
 #include <QGuiApplication>
 #include <QImage>
@@ -95,7 +97,7 @@ struct Probe {
             while (((mask >> shift) & 1) == 0)
                 ++shift;
             const unsigned long max = mask >> shift;
-            return static_cast<int>(((pixel & mask) >> shift) * 255 / max);
+            return static_cast<int>((((pixel & mask) >> shift) * 255 + max / 2) / max);
         };
         return QColor(channel(visual->red_mask), channel(visual->green_mask), channel(visual->blue_mask));
     }
@@ -137,35 +139,61 @@ int main(int argc, char** argv)
     const int width = DisplayWidth(probe.display, DefaultScreen(probe.display));
     const int height = DisplayHeight(probe.display, DefaultScreen(probe.display));
     const QColor red(200, 16, 32), green(16, 180, 64);
+    // At 8 bits a channel or more, 255 is the channel's full value and every colour comes back exactly.
+    const bool exact = DefaultDepth(probe.display, DefaultScreen(probe.display)) >= 24;
 
     std::unique_ptr<IDesktopBackground> background = OpenRootWindowBackground();
     Expect(background != nullptr && background->Name() == "the X root window", "the root window is offered on X11");
     if (!background)
         return 1;
 
-    // A pixmap that a running desktop shows and keeps: named by _XROOTPMAP_ID alone.
+    // A running desktop program that shows its own pixmap and names it in both properties, as
+    // caja does; it has a window, so its client is not one a setter left behind.
     Display* desktop = XOpenDisplay(nullptr);
     const Pixmap foreign = XCreatePixmap(desktop, DefaultRootWindow(desktop), 8, 8,
                                          static_cast<unsigned>(DefaultDepth(desktop, DefaultScreen(desktop))));
-    XChangeProperty(desktop, DefaultRootWindow(desktop), probe.rootId, XA_PIXMAP, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(&foreign), 1);
+    const Window desktopWindow = XCreateSimpleWindow(desktop, DefaultRootWindow(desktop), 0, 0, 8, 8, 0, 0, 0);
+    for (Atom property : {probe.rootId, probe.setrootId})
+        XChangeProperty(desktop, DefaultRootWindow(desktop), property, XA_PIXMAP, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&foreign), 1);
     XSync(desktop, False);
 
     background->ShowPicture(WritePicture(folder, "red.png", red, width, height));
     const std::optional<Pixmap> first = probe.Property(probe.rootId);
     Expect(first && probe.Property(probe.setrootId) == first, "both properties name the same pixmap");
     Expect(first && *first != foreign && probe.Exists(*first), "the pixmap outlives the setter's connection");
-    Expect(probe.Exists(foreign), "a running desktop's pixmap is not freed");
+    Expect(probe.Exists(foreign) && probe.Exists(desktopWindow), "a running desktop program is not killed");
     for (auto [x, y] : {std::pair{0, 0}, {width - 2, 0}, {0, height - 1}, {width / 2, height / 2}})
-        Expect(Near(probe.RootColour(x, y), red), "the root shows the picture at " + std::to_string(x) + "," +
-                                                      std::to_string(y) + ": " + Describe(probe.RootColour(x, y)));
+        Expect(exact ? probe.RootColour(x, y) == red : Near(probe.RootColour(x, y), red),
+               "the root shows the picture at " + std::to_string(x) + "," + std::to_string(y) + ": " +
+                   Describe(probe.RootColour(x, y)));
     Expect(Near(probe.RootColour(width - 1, height - 1), Qt::white), "the picture is shown at its size, unscaled");
 
     background->ShowPicture(WritePicture(folder, "green.png", green, width, height));
     const std::optional<Pixmap> second = probe.Property(probe.rootId);
     Expect(second && second != first && probe.Property(probe.setrootId) == second, "the properties follow");
     Expect(first && !probe.Exists(*first), "the older kept pixmap is freed");
-    Expect(Near(probe.RootColour(width / 2, height / 2), green), "the root shows the new picture");
+    Expect(exact ? probe.RootColour(width / 2, height / 2) == green : Near(probe.RootColour(width / 2, height / 2), green),
+           "the root shows the new picture: " + Describe(probe.RootColour(width / 2, height / 2)));
+
+    // An untrusted client (ssh -X) may make the pixmap but not set the root: reported.
+    const std::string trusted = std::getenv("XAUTHORITY") != nullptr ? std::getenv("XAUTHORITY") : "";
+    const std::string untrusted = folder + "/untrusted";
+    Expect(std::system(("cp '" + trusted + "' '" + untrusted + "' && xauth -f '" + untrusted +
+                        "' generate \"$DISPLAY\" . untrusted timeout 0 2>/dev/null").c_str()) == 0,
+           "an untrusted authorization is made");
+    setenv("XAUTHORITY", untrusted.c_str(), 1);
+    std::string report;
+    try {
+        background->ShowPicture(WritePicture(folder, "red.png", red, width, height));
+    } catch (const AppError& error) {
+        report = error.Report();
+    }
+    setenv("XAUTHORITY", trusted.c_str(), 1);
+    Expect(report.find("X error: BadAccess") != std::string::npos, "a refused root is reported: " + report);
+    Expect(probe.Property(probe.rootId) == second && second && probe.Exists(*second) &&
+               Near(probe.RootColour(width / 2, height / 2), green),
+           "a refused root leaves the background as it was");
 
     const FilePath broken(folder + "/broken.png");
     std::FILE* file = std::fopen(broken.Native().c_str(), "wb");
@@ -183,9 +211,58 @@ int main(int argc, char** argv)
            "a failed picture leaves the background as it was");
 
     background->ShowPlain(FilePath(folder + "/plain.png"));
-    Expect(!probe.Property(probe.rootId) && !probe.Property(probe.setrootId), "a plain background drops both");
+    const std::optional<Pixmap> plain = probe.Property(probe.rootId);
+    Window ignored = 0;
+    int at = 0;
+    unsigned plainWidth = 0, plainHeight = 0, border = 0, depth = 0;
+    Expect(plain && probe.Property(probe.setrootId) == plain && probe.Exists(*plain) &&
+               XGetGeometry(probe.display, *plain, &ignored, &at, &at, &plainWidth, &plainHeight, &border, &depth) &&
+               plainWidth == 1 && plainHeight == 1,
+           "a plain background is a kept 1x1 pixmap named in both");
     Expect(second && !probe.Exists(*second), "the kept pixmap is freed on clearing");
-    Expect(Near(probe.RootColour(width / 2, height / 2), Qt::black), "the root is plain black");
+    Expect(probe.RootColour(width / 2, height / 2) == Qt::black && probe.RootColour(0, 0) == Qt::black,
+           "the root is plain black");
+    Expect(probe.Exists(foreign) && probe.Exists(desktopWindow), "the desktop program still runs");
+
+    // A setter that ended without keeping its pixmap: both properties name one that is gone, and
+    // its client's number goes to the next connection, another program's or the setter's own.
+    for (const bool ownNumber : {false, true}) {
+        Display* quitter = XOpenDisplay(nullptr);
+        const Pixmap gone = XCreatePixmap(quitter, DefaultRootWindow(quitter), 8, 8,
+                                          static_cast<unsigned>(DefaultDepth(quitter, DefaultScreen(quitter))));
+        for (Atom property : {probe.rootId, probe.setrootId})
+            XChangeProperty(quitter, DefaultRootWindow(quitter), property, XA_PIXMAP, 32, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(&gone), 1);
+        XCloseDisplay(quitter);
+        Display* other = ownNumber ? nullptr : XOpenDisplay(nullptr);
+        report.clear();
+        try {
+            background->ShowPicture(WritePicture(folder, "green.png", green, width, height));
+        } catch (const AppError& error) {
+            report = error.Report();
+        }
+        Expect(report.empty() && Near(probe.RootColour(0, 0), green), "a pixmap that is gone is passed over: " + report);
+        if (other != nullptr)
+            XCloseDisplay(other);
+    }
+
+    // A desktop as caja is: its pixmap made on a retained connection of its own (whose client is
+    // gone), drawn from in its desktop window. Freeing it would end the desktop.
+    Display* setter = XOpenDisplay(nullptr);
+    XSetCloseDownMode(setter, RetainPermanent);
+    const Pixmap kept = XCreatePixmap(setter, DefaultRootWindow(setter), 8, 8,
+                                      static_cast<unsigned>(DefaultDepth(setter, DefaultScreen(setter))));
+    XCloseDisplay(setter);
+    const Window desktopArea = XCreateSimpleWindow(desktop, DefaultRootWindow(desktop), 0, 0, 8, 8, 0, 0, 0);
+    const Atom desktopType = XInternAtom(desktop, "_NET_WM_WINDOW_TYPE_DESKTOP", False);
+    XChangeProperty(desktop, desktopArea, XInternAtom(desktop, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&desktopType), 1);
+    for (Atom property : {probe.rootId, probe.setrootId})
+        XChangeProperty(desktop, DefaultRootWindow(desktop), property, XA_PIXMAP, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&kept), 1);
+    XSync(desktop, False);
+    background->ShowPicture(WritePicture(folder, "red.png", red, width, height));
+    Expect(probe.Exists(kept), "the pixmap a running desktop draws from is not freed");
 
     setenv("WAYLAND_DISPLAY", "wayland-0", 1);
     Expect(OpenRootWindowBackground() == nullptr, "a Wayland session gets no root window road");
