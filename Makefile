@@ -12,7 +12,7 @@ TEST_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-i686-win32 binutils-mingw-w64-i68
   xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick icoutils libimage-exiftool-perl clang \
   libclang-rt-14-dev util-linux mount procps perl python3 diffutils coreutils strace libx11-dev \
   libxfixes-dev qemu-user-static dbus-daemon libglib2.0-bin xdg-desktop-portal xdg-desktop-portal-gnome \
-  dconf-service dconf-gsettings-backend gsettings-desktop-schemas
+  dconf-service dconf-gsettings-backend gsettings-desktop-schemas dbus-x11 xfwm4 caja
 
 .PHONY: all run run-windows test test-linux test-windows test-sanitize fuzz-smoke bench \
         build-linux build-windows deps-run deps-test deps-wine32 check-tools clean

@@ -18,16 +18,21 @@ block_template() {
 
 PICTURES() { echo "$HOME_DIR/.local/share/tarnwick"; }
 
-# root_colours: the colours of the root window's four corners and middle, one line.
-root_colours() {
+# colours_at X,Y...: the screen's colours at those points, one line, from a new screenshot.
+colours_at() {
     import -window root "$CASE_DIR/root.png" || fail "no screenshot of the root window"
-    local w h
-    read -r w h < <(identify -format '%w %h' "$CASE_DIR/root.png")
     local p out=""
-    for p in 0,0 $((w - 1)),0 0,$((h - 1)) $((w - 1)),$((h - 1)) $((w / 2)),$((h / 2)); do
+    for p; do
         out+="$(convert "$CASE_DIR/root.png" -format "%[fx:round(255*p{$p}.r)],%[fx:round(255*p{$p}.g)],%[fx:round(255*p{$p}.b)]" info:) "
     done
     echo "${out% }"
+}
+
+# root_colours: the colours of the root window's four corners and middle, one line.
+root_colours() {
+    local w h
+    read -r w h < <(xdpyinfo | awk '/dimensions:/ { split($2, s, "x"); print s[1], s[2] }')
+    colours_at 0,0 $((w - 1)),0 0,$((h - 1)) $((w - 1)),$((h - 1)) $((w / 2)),$((h / 2))
 }
 
 expect_root() { # COLOUR
@@ -153,6 +158,13 @@ case_page_never_finishes() {
     wait_report
     grep -qF "could not be drawn for the desktop: it did not finish loading within 15.0 s." "$CASE_DIR/err" ||
         fail "the report does not name the bound: $(cat "$CASE_DIR/err")"
+    # The report is up: over its box the arrow again, not the busy cursor.
+    local X Y WIDTH HEIGHT SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$BOX")"
+    xdotool mousemove "$((X + 3))" "$((Y + 3))"
+    sleep 0.3
+    cursor=$("$TARNWICK_XPROBE" cursor)
+    [[ $cursor == "$arrow" ]] || fail "the busy cursor stays after the failure ($cursor)"
     sleep 0.5
     [[ $(grep -c "could not be drawn" "$CASE_DIR/err") -eq 1 && $(boxes | wc -l) -eq 1 ]] ||
         fail "more than one report: $(cat "$CASE_DIR/err")"
@@ -199,6 +211,81 @@ case_picture_folder_read_only() {
     note "run as nobody, picture folder read-only: reported, nothing changed"
 }
 
+# The pixmap the root window's two properties name, when they name the same one.
+root_pixmap() {
+    local shown kept
+    shown=$(xprop -root _XROOTPMAP_ID | awk '/pixmap id/ { print $NF }')
+    kept=$(xprop -root ESETROOT_PMAP_ID | awk '/pixmap id/ { print $NF }')
+    [[ $shown == "$kept" ]] && echo "$shown"
+}
+
+expect_root_pixmap() { # WIDTHxHEIGHT
+    ROOT_PIXMAP=$(root_pixmap)
+    [[ -n $ROOT_PIXMAP ]] || fail "the properties do not name one pixmap: $(xprop -root | grep PMAP_ID)"
+    [[ $("$TARNWICK_XPROBE" size "$ROOT_PIXMAP") == "$1" ]] || fail "the root's pixmap is not $1"
+}
+
+# A program of a desktop, on a session bus of its own that ends with the X server; its process id
+# in DESKTOP_PID.
+start_desktop_program() { # COMMAND...
+    local bus
+    bus=$(dbus-launch --sh-syntax --exit-with-x11) || fail "no session bus"
+    (eval "$bus" && exec "$@" >>"$CASE_DIR/desktop.log" 2>&1) &
+    DESKTOP_PID=$!
+}
+
+# Two monitors on a plain window manager: a 1000 x 768 one at the left and the primary, 1024 x
+# 768, to its right. Run draws the page at the primary's size and shows it from the primary's own
+# corner, the left one plain; Close leaves black and a kept 1x1 pixmap named in both properties.
+# Then caja draws the desktop from a pixmap named in both: Run and Close leave it running.
+case_two_monitors() {
+    prepare_case none
+    # Red, with a green square at the top left corner and a blue one at the bottom right.
+    printf '%s' '<html><body style="margin:0;background:#c02020"><div style="position:fixed;left:0;top:0;width:40px;height:40px;background:#3c8a51"></div><div style="position:fixed;right:0;bottom:0;width:40px;height:40px;background:#2040c0"></div></body></html>' >"$PROG_DIR/1.htm"
+    xrandr --setmonitor '*primary' 1024/270x768/203+1000+0 screen >/dev/null &&
+        xrandr --setmonitor left 1000/264x768/198+0+0 none >/dev/null || fail "cannot make the monitors"
+    start_desktop_program xfwm4 --compositor=off
+    local wm=$DESKTOP_PID tenths=100
+    until xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'; do
+        ((tenths-- > 0)) || fail "xfwm4 did not start: $(cat "$CASE_DIR/desktop.log")"
+        sleep 0.1
+    done
+
+    start_program
+    click "$RUN_X" "$RUN_Y"
+    expect_exit 0
+    expect_quiet
+    expect_one_picture 1024x768
+    local got want="0,0,0 0,0,0 0,0,0 $BLOCK $BLOCK 192,32,32 192,32,32 32,64,192 32,64,192"
+    got=$(colours_at 0,0 999,0 999,767 1000,0 1039,39 1040,40 1983,727 1984,728 2023,767)
+    [[ $got == "$want" ]] || fail "the screen shows $got, expected $want"
+    expect_root_pixmap 2024x768
+    close_page 1024x768
+    expect_root_pixmap 1x1
+    note "the page filled the primary monitor from its corner, the left one black; Close: black, a 1x1 pixmap"
+
+    start_desktop_program caja --force-desktop -n
+    local caja=$DESKTOP_PID plain=$ROOT_PIXMAP
+    tenths=300
+    until [[ -n $(root_pixmap) && $(root_pixmap) != "$plain" ]]; do
+        ((tenths-- > 0)) || fail "caja did not set the background: $(cat "$CASE_DIR/desktop.log")"
+        sleep 0.1
+    done
+    start_program
+    click "$RUN_X" "$RUN_Y"
+    expect_exit 0
+    sleep 1
+    kill -0 "$caja" || fail "Run ended caja: $(cat "$CASE_DIR/desktop.log")"
+    start_program
+    click "$CLOSE_X" "$CLOSE_Y"
+    expect_exit 0
+    sleep 1
+    kill -0 "$caja" || fail "Close ended caja: $(cat "$CASE_DIR/desktop.log")"
+    kill "$caja" "$wm"
+    wait "$caja" "$wm"
+    note "caja, drawing from a pixmap named in both properties, still ran after Run and Close"
+}
+
 start_as_nobody() {
     mkdir -p -m 700 "$CASE_DIR/runtime" && chown nobody "$CASE_DIR/runtime"
     (cd "$CASE_DIR" && exec setpriv --reuid=nobody --regid=nogroup --clear-groups \
@@ -209,4 +296,4 @@ start_as_nobody() {
 }
 
 run_cases 1024x768:case_run_then_close_1024 1600x1200:case_run_then_close_1600 1024x768:case_greek_folder \
-    1024x768:case_page_never_finishes 1024x768:case_picture_folder_read_only
+    1024x768:case_page_never_finishes 1024x768:case_picture_folder_read_only 2024x768:case_two_monitors
