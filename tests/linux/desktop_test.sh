@@ -211,79 +211,55 @@ case_picture_folder_read_only() {
     note "run as nobody, picture folder read-only: reported, nothing changed"
 }
 
-# The pixmap the root window's two properties name, when they name the same one.
+# root_pixmap: the one pixmap both properties of the root window name, in ROOT_PIXMAP.
 root_pixmap() {
-    local shown kept
-    shown=$(xprop -root _XROOTPMAP_ID | awk '/pixmap id/ { print $NF }')
-    kept=$(xprop -root ESETROOT_PMAP_ID | awk '/pixmap id/ { print $NF }')
-    [[ $shown == "$kept" ]] && echo "$shown"
+    ROOT_PIXMAP=$(xprop -root _XROOTPMAP_ID ESETROOT_PMAP_ID |
+        awk '/pixmap id/ { n++; id[$NF] } END { if (n == 2 && length(id) == 1) for (i in id) print i }')
+    [[ -n $ROOT_PIXMAP ]]
 }
 
-expect_root_pixmap() { # WIDTHxHEIGHT
-    ROOT_PIXMAP=$(root_pixmap)
-    [[ -n $ROOT_PIXMAP ]] || fail "the properties do not name one pixmap: $(xprop -root | grep PMAP_ID)"
-    [[ $("$TARNWICK_XPROBE" size "$ROOT_PIXMAP") == "$1" ]] || fail "the root's pixmap is not $1"
-}
-
-# A program of a desktop, on a session bus of its own that ends with the X server; its process id
-# in DESKTOP_PID.
-start_desktop_program() { # COMMAND...
-    local bus
-    bus=$(dbus-launch --sh-syntax --exit-with-x11) || fail "no session bus"
-    (eval "$bus" && exec "$@" >>"$CASE_DIR/desktop.log" 2>&1) &
-    DESKTOP_PID=$!
-}
-
-# Two monitors on a plain window manager: a 1000 x 768 one at the left and the primary, 1024 x
-# 768, to its right. Run draws the page at the primary's size and shows it from the primary's own
-# corner, the left one plain; Close leaves black and a kept 1x1 pixmap named in both properties.
-# Then caja draws the desktop from a pixmap named in both: Run and Close leave it running.
+# Two monitors on a plain window manager, a 1000 x 768 one at the left and the primary 1024 x 768
+# to its right: the page drawn at the primary's size from its own corner, the left one plain;
+# Close: black, a kept 1x1 pixmap in both properties. Then caja draws the desktop from a pixmap
+# named in both (made on a retained connection of its own): Run and Close leave it running.
 case_two_monitors() {
     prepare_case none
-    # Red, with a green square at the top left corner and a blue one at the bottom right.
+    # Red, a green square at the top left corner, a blue one at the bottom right.
     printf '%s' '<html><body style="margin:0;background:#c02020"><div style="position:fixed;left:0;top:0;width:40px;height:40px;background:#3c8a51"></div><div style="position:fixed;right:0;bottom:0;width:40px;height:40px;background:#2040c0"></div></body></html>' >"$PROG_DIR/1.htm"
     xrandr --setmonitor '*primary' 1024/270x768/203+1000+0 screen >/dev/null &&
         xrandr --setmonitor left 1000/264x768/198+0+0 none >/dev/null || fail "cannot make the monitors"
-    start_desktop_program xfwm4 --compositor=off
-    local wm=$DESKTOP_PID tenths=100
-    until xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'; do
-        ((tenths-- > 0)) || fail "xfwm4 did not start: $(cat "$CASE_DIR/desktop.log")"
-        sleep 0.1
-    done
-
+    local bus pids=() tenths=300 plain button
+    bus=$(dbus-launch --sh-syntax --exit-with-x11) || fail "no session bus"
+    (eval "$bus" && exec xfwm4 --compositor=off >"$CASE_DIR/xfwm4.log" 2>&1) &
+    pids+=($!)
+    timeout 10 bash -c 'until xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"; do sleep 0.1; done' ||
+        fail "xfwm4 did not start: $(cat "$CASE_DIR/xfwm4.log")"
     start_program
     click "$RUN_X" "$RUN_Y"
     expect_exit 0
     expect_quiet
+    local got=$(colours_at 0,0 999,767 1000,0 1039,39 1040,40 2023,0 1983,727 1984,728 2023,767)
+    [[ $got == "0,0,0 0,0,0 $BLOCK $BLOCK 192,32,32 192,32,32 192,32,32 32,64,192 32,64,192" ]] ||
+        fail "the screen shows $got"
     expect_one_picture 1024x768
-    local got want="0,0,0 0,0,0 0,0,0 $BLOCK $BLOCK 192,32,32 192,32,32 32,64,192 32,64,192"
-    got=$(colours_at 0,0 999,0 999,767 1000,0 1039,39 1040,40 1983,727 1984,728 2023,767)
-    [[ $got == "$want" ]] || fail "the screen shows $got, expected $want"
-    expect_root_pixmap 2024x768
     close_page 1024x768
-    expect_root_pixmap 1x1
-    note "the page filled the primary monitor from its corner, the left one black; Close: black, a 1x1 pixmap"
-
-    start_desktop_program caja --force-desktop -n
-    local caja=$DESKTOP_PID plain=$ROOT_PIXMAP
-    tenths=300
-    until [[ -n $(root_pixmap) && $(root_pixmap) != "$plain" ]]; do
-        ((tenths-- > 0)) || fail "caja did not set the background: $(cat "$CASE_DIR/desktop.log")"
+    root_pixmap && [[ $("$TARNWICK_XPROBE" size "$ROOT_PIXMAP") == 1x1 ]] || fail "no 1x1 pixmap in both properties"
+    plain=$ROOT_PIXMAP
+    (eval "$bus" && exec caja --force-desktop -n >"$CASE_DIR/caja.log" 2>&1) &
+    pids+=($!)
+    until root_pixmap && [[ $ROOT_PIXMAP != "$plain" ]]; do
+        ((tenths-- > 0)) || fail "caja did not set its background: $(cat "$CASE_DIR/caja.log")"
         sleep 0.1
     done
-    start_program
-    click "$RUN_X" "$RUN_Y"
-    expect_exit 0
-    sleep 1
-    kill -0 "$caja" || fail "Run ended caja: $(cat "$CASE_DIR/desktop.log")"
-    start_program
-    click "$CLOSE_X" "$CLOSE_Y"
-    expect_exit 0
-    sleep 1
-    kill -0 "$caja" || fail "Close ended caja: $(cat "$CASE_DIR/desktop.log")"
-    kill "$caja" "$wm"
-    wait "$caja" "$wm"
-    note "caja, drawing from a pixmap named in both properties, still ran after Run and Close"
+    for button in "$RUN_X $RUN_Y" "$CLOSE_X $CLOSE_Y"; do
+        start_program
+        click $button
+        expect_exit 0
+        sleep 1
+        kill -0 "${pids[1]}" || fail "caja ended: $(cat "$CASE_DIR/caja.log")"
+    done
+    kill "${pids[@]}" && wait "${pids[@]}"
+    note "the primary monitor showed the page from its corner, the left one black; Close: a 1x1 pixmap; caja ran on"
 }
 
 start_as_nobody() {

@@ -81,11 +81,8 @@ int main(int argc, char** argv)
         Window root = 0;
         int x = 0, y = 0;
         unsigned width = 0, height = 0, border = 0, depth = 0;
-        status = 1;
-        if (XGetGeometry(display, strtoul(argv[2], nullptr, 0), &root, &x, &y, &width, &height, &border, &depth)) {
-            printf("%ux%u\n", width, height);
-            status = 0;
-        }
+        if (XGetGeometry(display, strtoul(argv[2], nullptr, 0), &root, &x, &y, &width, &height, &border, &depth))
+            status = printf("%ux%u\n", width, height) < 0;
     } else {
         fprintf(stderr, "xprobe: unknown command %s\n", argv[1]);
     }
