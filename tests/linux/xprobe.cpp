@@ -2,7 +2,6 @@
 //   xprobe close WINDOW   asks the window to close, as a window manager does (WM_DELETE_WINDOW)
 //   xprobe cursor         prints the pointer's cursor: "WIDTHxHEIGHT HOTX,HOTY OPAQUE" where
 //                         OPAQUE counts the pixels with full alpha
-//   xprobe size DRAWABLE  prints a window's or pixmap's size: "WIDTHxHEIGHT"
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
@@ -57,9 +56,8 @@ int PrintCursor(Display* display)
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || ((strcmp(argv[1], "close") == 0 || strcmp(argv[1], "size") == 0) && argc != 3) ||
-        (strcmp(argv[1], "cursor") == 0 && argc != 2)) {
-        fprintf(stderr, "usage: xprobe close WINDOW | xprobe cursor | xprobe size DRAWABLE\n");
+    if (argc < 2 || (strcmp(argv[1], "close") == 0 && argc != 3) || (strcmp(argv[1], "cursor") == 0 && argc != 2)) {
+        fprintf(stderr, "usage: xprobe close WINDOW | xprobe cursor\n");
         return 2;
     }
     Display* display = XOpenDisplay(nullptr);
@@ -77,12 +75,6 @@ int main(int argc, char** argv)
             status = CloseWindow(display, static_cast<Window>(window));
     } else if (strcmp(argv[1], "cursor") == 0) {
         status = PrintCursor(display);
-    } else if (strcmp(argv[1], "size") == 0) {
-        Window root = 0;
-        int x = 0, y = 0;
-        unsigned width = 0, height = 0, border = 0, depth = 0;
-        if (XGetGeometry(display, strtoul(argv[2], nullptr, 0), &root, &x, &y, &width, &height, &border, &depth))
-            status = printf("%ux%u\n", width, height) < 0;
     } else {
         fprintf(stderr, "xprobe: unknown command %s\n", argv[1]);
     }
