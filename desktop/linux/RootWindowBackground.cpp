@@ -106,13 +106,14 @@ public:
             throw AppError(static_cast<uint32_t>(errors_.code), "X error: " + errors_.text, context);
     }
 
-    // Waits for the server to answer everything sent so far, dropping the errors of a client or
-    // window that is gone; any other error stays for the next Check.
-    void SyncToleratingGone()
+    // While on, the errors of a client or window that went meanwhile are dropped: the tree and the
+    // properties change under us. Any other error stays for the next Check. Off waits for the
+    // server to answer everything sent so far.
+    void TolerateGone(bool on)
     {
-        errors_.tolerateGone = true;
-        XSync(display_, False);
-        errors_.tolerateGone = false;
+        if (!on)
+            XSync(display_, False);
+        errors_.tolerateGone = on;
     }
 
     // Closes now, keeping the resources made on this connection (the pixmap) on the server.
@@ -168,9 +169,9 @@ bool IsDesktopWindow(Display* display, Window window, Atom windowType, Atom desk
 // Whether a running program may still draw from the pixmap: its client is ours (the properties
 // name a pixmap of a client that has gone, and the server gave its number to this connection), a
 // window of the root's tree was made by its client (a client's part of a resource id is the bits
-// outside the server's resource id mask), or a desktop window is there: caja, like every desktop
-// built on GNOME's background code, makes its pixmap on a retained connection of its own, draws
-// its desktop window from it, and dies on the error once the pixmap is gone.
+// outside the server's resource id mask), or a desktop window is there: caja (MATE's background
+// code, like GNOME's) makes its pixmap on a retained connection of its own, draws its desktop
+// window from it, and dies on the error once the pixmap is gone.
 bool PixmapInUse(Display* display, Window root, XID pixmap, XID ours)
 {
     const XID clientMask = ~static_cast<XID>(xcb_get_setup(XGetXCBConnection(display))->resource_id_mask);
@@ -199,17 +200,31 @@ bool PixmapInUse(Display* display, Window root, XID pixmap, XID ours)
     return inUse;
 }
 
-// Frees the pixmap an earlier setter left on the server, by the agreement above, when no running
-// program may draw from it. Its client may have gone meanwhile too: that error is dropped.
-void FreeRetainedPixmap(Connection& connection, Atom rootId, Atom setrootId, Pixmap ours)
+// The pixmap an earlier setter kept, to be freed by the agreement above once ours is shown; none
+// while a running program may still draw from it.
+std::optional<Pixmap> PixmapToFree(Connection& connection, Atom rootId, Atom setrootId, Pixmap ours)
 {
     Display* display = connection.Get();
     const std::optional<Pixmap> shown = PixmapProperty(display, connection.Root(), rootId);
     const std::optional<Pixmap> retained = PixmapProperty(display, connection.Root(), setrootId);
-    if (shown && retained && *shown == *retained && *shown != None &&
-        !PixmapInUse(display, connection.Root(), *retained, ours))
-        XKillClient(display, *retained);
-    connection.SyncToleratingGone();
+    if (!shown || shown != retained || *shown == None)
+        return std::nullopt;
+    connection.TolerateGone(true);
+    const bool inUse = PixmapInUse(display, connection.Root(), *retained, ours);
+    connection.TolerateGone(false);
+    return inUse ? std::nullopt : retained;
+}
+
+// Frees it with what its client kept, once ours is shown; a client that has gone meanwhile is no
+// error, any other is.
+void FreePixmap(Connection& connection, std::optional<Pixmap> pixmap, const std::string& context)
+{
+    if (!pixmap)
+        return;
+    connection.TolerateGone(true);
+    XKillClient(connection.Get(), *pixmap);
+    connection.TolerateGone(false);
+    connection.Check(context);
 }
 
 // The shift and width of a channel mask, for a TrueColor visual.
@@ -351,7 +366,7 @@ public:
         // Everything that may fail comes before the root is touched.
         Pixmap pixmap = MakePixmap(connection, image, context);
 
-        FreeRetainedPixmap(connection, rootId, setrootId, pixmap);
+        const std::optional<Pixmap> older = PixmapToFree(connection, rootId, setrootId, pixmap);
         const Window root = connection.Root();
         XSetWindowBackgroundPixmap(connection.Get(), root, pixmap);
         XClearWindow(connection.Get(), root);
@@ -359,6 +374,7 @@ public:
             XChangeProperty(connection.Get(), root, property, XA_PIXMAP, 32, PropModeReplace,
                             reinterpret_cast<const unsigned char*>(&pixmap), 1);
         connection.Check(context);
+        FreePixmap(connection, older, context);
         connection.CloseRetaining();
     }
 
@@ -378,13 +394,14 @@ public:
         XFreeGC(display, gc);
         connection.Check(context);
 
-        FreeRetainedPixmap(connection, rootId, setrootId, pixmap);
+        const std::optional<Pixmap> older = PixmapToFree(connection, rootId, setrootId, pixmap);
         XSetWindowBackgroundPixmap(display, root, pixmap);
         XClearWindow(display, root);
         for (Atom property : {rootId, setrootId})
             XChangeProperty(display, root, property, XA_PIXMAP, 32, PropModeReplace,
                             reinterpret_cast<const unsigned char*>(&pixmap), 1);
         connection.Check(context);
+        FreePixmap(connection, older, context);
         connection.CloseRetaining();
     }
 };
