@@ -154,7 +154,6 @@ case_page_never_finishes() {
     grep -qF "could not be drawn for the desktop: it did not finish loading within 15.0 s." "$CASE_DIR/err" ||
         fail "the report does not name the bound: $(cat "$CASE_DIR/err")"
     # The report is up: over its box the arrow again, not the busy cursor.
-    local X Y WIDTH HEIGHT SCREEN WINDOW
     eval "$(xdotool getwindowgeometry --shell "$BOX")"
     xdotool mousemove "$((X + 3))" "$((Y + 3))"
     sleep 0.3
@@ -213,10 +212,9 @@ root_pixmap() {
     [[ -n $ROOT_PIXMAP ]]
 }
 
-# Two monitors on a plain window manager, a 1000 x 768 one at the left and the primary 1024 x 768
-# to its right: the page drawn at the primary's size from its own corner, the left one plain;
-# Close: black, a kept pixmap in both properties. Then caja draws the desktop from a pixmap
-# named in both (made on a retained connection of its own): Run and Close leave it running.
+# Two monitors on a plain window manager (1000 x 768 at the left, the primary 1024 x 768 to its
+# right): the page at the primary's size from its own corner, the left one plain. Then caja draws
+# the desktop from a pixmap named in both properties: Run and Close leave it running.
 case_two_monitors() {
     prepare_case none
     # Red, a green square at the top left corner, a blue one at the bottom right.
