@@ -56,7 +56,8 @@ XErrorRecord* g_errors = nullptr;
 bool GoneError(const XErrorEvent& event)
 {
     return (event.request_code == X_KillClient && (event.error_code == BadValue || event.error_code == BadDrawable)) ||
-           ((event.request_code == X_QueryTree || event.request_code == X_GetProperty) && event.error_code == BadWindow);
+           ((event.request_code == X_QueryTree || event.request_code == X_GetProperty) &&
+            event.error_code == BadWindow);
 }
 
 int RecordXError(Display* display, XErrorEvent* event)
@@ -155,8 +156,8 @@ bool IsDesktopWindow(Display* display, Window window, Atom windowType, Atom desk
     unsigned long after = 0;
     unsigned char* data = nullptr;
     bool desktop = false;
-    if (XGetWindowProperty(display, window, windowType, 0, 16, False, XA_ATOM, &type, &format, &count, &after,
-                           &data) == Success &&
+    if (XGetWindowProperty(display, window, windowType, 0, 16, False, XA_ATOM, &type, &format, &count, &after, &data) ==
+            Success &&
         type == XA_ATOM && format == 32 && data != nullptr) {
         const auto* atoms = reinterpret_cast<const Atom*>(data);  // longs, as above
         desktop = std::find(atoms, atoms + count, desktopType) != atoms + count;
@@ -191,7 +192,8 @@ bool PixmapInUse(Display* display, Window root, XID pixmap, XID ours)
         if (XQueryTree(display, window, &rootReturn, &parent, &children, &count) == 0)
             continue;  // gone meanwhile
         for (unsigned i = 0; i < count && !inUse; ++i) {
-            inUse = (children[i] & clientMask) == client || IsDesktopWindow(display, children[i], windowType, desktopType);
+            inUse =
+                (children[i] & clientMask) == client || IsDesktopWindow(display, children[i], windowType, desktopType);
             pending.push_back(children[i]);
         }
         if (children != nullptr)

@@ -164,8 +164,9 @@ int main(int argc, char** argv)
 
     // An untrusted client (ssh -X) may make the pixmap but not set the root: reported.
     const std::string trusted = std::getenv("XAUTHORITY"), untrusted = folder + "/untrusted";
-    Expect(std::system(("cp '" + trusted + "' '" + untrusted + "' && xauth -f '" + untrusted +
-                        "' generate \"$DISPLAY\" . untrusted timeout 0 2>/dev/null").c_str()) == 0, "xauth");
+    const std::string generate = "cp '" + trusted + "' '" + untrusted + "' && xauth -f '" + untrusted +
+                                 "' generate \"$DISPLAY\" . untrusted timeout 0 2>/dev/null";
+    Expect(std::system(generate.c_str()) == 0, "an untrusted authorization is made");
     setenv("XAUTHORITY", untrusted.c_str(), 1);
     std::string report;
     try {
