@@ -21,6 +21,11 @@ xauth xauth
 xdotool xdotool
 xsetroot x11-xserver-utils
 xprop x11-utils
+xdpyinfo x11-utils
+xrandr x11-xserver-utils
+dbus-launch dbus-x11
+xfwm4 xfwm4
+caja caja
 import imagemagick
 convert imagemagick
 identify imagemagick

@@ -1,9 +1,15 @@
 // The X root window's background, set so that it outlives the program: the picture goes into a
-// pixmap that the server keeps after our connection closes (RetainPermanent), the root window is
-// cleared to it, and _XROOTPMAP_ID / ESETROOT_PMAP_ID name it for compositors and transparent
-// terminals. The pixmap a setter kept before is freed the way such setters agree on: only when
-// both properties name the same pixmap is its owner a retained client of a setter, which
-// XKillClient then frees; a pixmap some running desktop put there is left alone.
+// pixmap of the root window's size that the server keeps after our connection closes
+// (RetainPermanent), the root window is cleared to it, and _XROOTPMAP_ID / ESETROOT_PMAP_ID name
+// it for compositors and transparent terminals. With several monitors (RandR monitors) the
+// picture, drawn at the primary monitor's size, sits at the primary's own place and the rest is
+// black. A plain background is a kept 1x1 black pixmap, named the same way: compositors paint
+// grey where the properties name nothing.
+//
+// The pixmap a setter kept before is freed the way such setters agree on: both properties name
+// the same pixmap, and XKillClient frees what its retained client holds. It is only done when no
+// running program may still use it (PixmapInUse): killing a running client, or freeing the pixmap
+// a running desktop draws from, ends that program.
 #include "desktop/DesktopBackground.h"
 
 #include <QGuiApplication>
@@ -11,15 +17,21 @@
 #include <QString>
 
 #include <X11/Xatom.h>
+#include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
+#include <X11/Xproto.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
+#include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/AppError.h"
 #include "base/FileIO.h"
@@ -36,11 +48,22 @@ struct XErrorRecord {
     bool seen = false;
     int code = 0;
     std::string text;
+    // While set, the errors a vanished client or window causes are expected and dropped.
+    bool tolerateGone = false;
 };
 XErrorRecord* g_errors = nullptr;
 
+bool GoneError(const XErrorEvent& event)
+{
+    return (event.request_code == X_KillClient && (event.error_code == BadValue || event.error_code == BadDrawable)) ||
+           ((event.request_code == X_QueryTree || event.request_code == X_GetProperty) &&
+            event.error_code == BadWindow);
+}
+
 int RecordXError(Display* display, XErrorEvent* event)
 {
+    if (g_errors != nullptr && g_errors->tolerateGone && GoneError(*event))
+        return 0;
     if (g_errors != nullptr && !g_errors->seen) {
         char text[256] = {};
         XGetErrorText(display, event->error_code, text, sizeof text);
@@ -84,6 +107,16 @@ public:
             throw AppError(static_cast<uint32_t>(errors_.code), "X error: " + errors_.text, context);
     }
 
+    // While on, the errors of a client or window that went meanwhile are dropped: the tree and the
+    // properties change under us. Any other error stays for the next Check. Off waits for the
+    // server to answer everything sent so far.
+    void TolerateGone(bool on)
+    {
+        if (!on)
+            XSync(display_, False);
+        errors_.tolerateGone = on;
+    }
+
     // Closes now, keeping the resources made on this connection (the pixmap) on the server.
     void CloseRetaining()
     {
@@ -115,14 +148,85 @@ std::optional<Pixmap> PixmapProperty(Display* display, Window root, Atom propert
     return pixmap;
 }
 
-// Frees the pixmap an earlier setter left on the server, by the agreement above.
-void FreeRetainedPixmap(Connection& connection, Atom rootId, Atom setrootId)
+bool IsDesktopWindow(Display* display, Window window, Atom windowType, Atom desktopType)
+{
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    bool desktop = false;
+    if (XGetWindowProperty(display, window, windowType, 0, 16, False, XA_ATOM, &type, &format, &count, &after, &data) ==
+            Success &&
+        type == XA_ATOM && format == 32 && data != nullptr) {
+        const auto* atoms = reinterpret_cast<const Atom*>(data);  // longs, as above
+        desktop = std::find(atoms, atoms + count, desktopType) != atoms + count;
+    }
+    if (data != nullptr)
+        XFree(data);
+    return desktop;
+}
+
+// Whether a running program may still draw from the pixmap: its client is ours (the properties
+// name a pixmap of a client that has gone, and the server gave its number to this connection), a
+// window of the root's tree was made by its client (a client's part of a resource id is the bits
+// outside the server's resource id mask), or a desktop window is there: caja (MATE's background
+// code, like GNOME's) makes its pixmap on a retained connection of its own, draws its desktop
+// window from it, and dies on the error once the pixmap is gone.
+bool PixmapInUse(Display* display, Window root, XID pixmap, XID ours)
+{
+    const XID clientMask = ~static_cast<XID>(xcb_get_setup(XGetXCBConnection(display))->resource_id_mask);
+    const XID client = pixmap & clientMask;
+    if (client == (ours & clientMask))
+        return true;
+    const Atom windowType = XInternAtom(display, "_NET_WM_WINDOW_TYPE", False);
+    const Atom desktopType = XInternAtom(display, "_NET_WM_WINDOW_TYPE_DESKTOP", False);
+    std::vector<Window> pending{root};
+    bool inUse = false;
+    while (!pending.empty() && !inUse) {
+        const Window window = pending.back();
+        pending.pop_back();
+        Window rootReturn = None, parent = None;
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (XQueryTree(display, window, &rootReturn, &parent, &children, &count) == 0)
+            continue;  // gone meanwhile
+        for (unsigned i = 0; i < count && !inUse; ++i) {
+            inUse =
+                (children[i] & clientMask) == client || IsDesktopWindow(display, children[i], windowType, desktopType);
+            pending.push_back(children[i]);
+        }
+        if (children != nullptr)
+            XFree(children);
+    }
+    return inUse;
+}
+
+// The pixmap an earlier setter kept, to be freed by the agreement above once ours is shown; none
+// while a running program may still draw from it.
+std::optional<Pixmap> PixmapToFree(Connection& connection, Atom rootId, Atom setrootId, Pixmap ours)
 {
     Display* display = connection.Get();
     const std::optional<Pixmap> shown = PixmapProperty(display, connection.Root(), rootId);
     const std::optional<Pixmap> retained = PixmapProperty(display, connection.Root(), setrootId);
-    if (shown && retained && *shown == *retained && *shown != None)
-        XKillClient(display, *retained);
+    if (!shown || shown != retained || *shown == None)
+        return std::nullopt;
+    connection.TolerateGone(true);
+    const bool inUse = PixmapInUse(display, connection.Root(), *retained, ours);
+    connection.TolerateGone(false);
+    return inUse ? std::nullopt : retained;
+}
+
+// Frees it with what its client kept, once ours is shown; a client that has gone meanwhile is no
+// error, any other is.
+void FreePixmap(Connection& connection, std::optional<Pixmap> pixmap, const std::string& context)
+{
+    if (!pixmap)
+        return;
+    connection.TolerateGone(true);
+    XKillClient(connection.Get(), *pixmap);
+    connection.TolerateGone(false);
+    connection.Check(context);
 }
 
 // The shift and width of a channel mask, for a TrueColor visual.
@@ -145,17 +249,51 @@ Channel ChannelOf(unsigned long mask)
     }
     return channel;
 }
+
+// An 8-bit value at the channel's width, rounded to the nearest level: 255 is the channel's
+// full value at any width (1023 on a 30-bit visual, 31 on a 16-bit one).
 unsigned long Scale(unsigned value8, Channel channel)
 {
-    const unsigned long value = channel.bits >= 8 ? value8 << (channel.bits - 8) : value8 >> (8 - channel.bits);
-    return value << channel.shift;
+    const unsigned long full = (1ul << channel.bits) - 1;
+    return ((value8 * full + 127) / 255) << channel.shift;
 }
 
-// The picture as a pixmap of the root window's depth, made and filled without touching the root.
+// Where the picture goes on the root window: a picture of the root's size covers it from its
+// origin; a smaller one (drawn at the primary monitor's size) sits at the primary RandR monitor's
+// place, else at the first monitor's, else at the origin.
+struct Place {
+    int x = 0;
+    int y = 0;
+};
+Place PicturePlace(Display* display, Window root, int width, int height)
+{
+    const int screen = DefaultScreen(display);
+    if (width == DisplayWidth(display, screen) && height == DisplayHeight(display, screen))
+        return {};
+    int event = 0, error = 0, major = 0, minor = 0;
+    if (!XRRQueryExtension(display, &event, &error) || !XRRQueryVersion(display, &major, &minor) ||
+        (major == 1 && minor < 5))
+        return {};
+    int count = 0;
+    XRRMonitorInfo* monitors = XRRGetMonitors(display, root, True, &count);
+    const XRRMonitorInfo* chosen = count > 0 ? &monitors[0] : nullptr;
+    for (int i = 0; i < count; ++i)
+        if (monitors[i].primary)
+            chosen = &monitors[i];
+    const Place place = chosen != nullptr ? Place{chosen->x, chosen->y} : Place{};
+    if (monitors != nullptr)
+        XRRFreeMonitors(monitors);
+    return place;
+}
+
+// The picture in a pixmap of the root window's size and depth, at its place and black around,
+// made and filled without touching the root.
 Pixmap MakePixmap(Connection& connection, const QImage& picture, const std::string& context)
 {
     Display* display = connection.Get();
     const int screen = DefaultScreen(display);
+    const int rootWidth = DisplayWidth(display, screen);
+    const int rootHeight = DisplayHeight(display, screen);
     Visual* visual = DefaultVisual(display, screen);
     const int depth = DefaultDepth(display, screen);
     if (visual->c_class != TrueColor)
@@ -193,10 +331,16 @@ Pixmap MakePixmap(Connection& connection, const QImage& picture, const std::stri
         }
     }
 
-    const Pixmap pixmap = XCreatePixmap(display, connection.Root(), static_cast<unsigned>(width),
-                                        static_cast<unsigned>(height), static_cast<unsigned>(depth));
+    const Place place = PicturePlace(display, connection.Root(), width, height);
+    const Pixmap pixmap = XCreatePixmap(display, connection.Root(), static_cast<unsigned>(rootWidth),
+                                        static_cast<unsigned>(rootHeight), static_cast<unsigned>(depth));
     GC gc = XCreateGC(display, pixmap, 0, nullptr);
-    XPutImage(display, pixmap, gc, image, 0, 0, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    if (place.x != 0 || place.y != 0 || width < rootWidth || height < rootHeight) {
+        XSetForeground(display, gc, BlackPixel(display, screen));
+        XFillRectangle(display, pixmap, gc, 0, 0, static_cast<unsigned>(rootWidth), static_cast<unsigned>(rootHeight));
+    }
+    XPutImage(display, pixmap, gc, image, 0, 0, place.x, place.y, static_cast<unsigned>(width),
+              static_cast<unsigned>(height));
     XFreeGC(display, gc);
     XDestroyImage(image);  // frees the pixels too
     connection.Check(context);
@@ -224,7 +368,7 @@ public:
         // Everything that may fail comes before the root is touched.
         Pixmap pixmap = MakePixmap(connection, image, context);
 
-        FreeRetainedPixmap(connection, rootId, setrootId);
+        const std::optional<Pixmap> older = PixmapToFree(connection, rootId, setrootId, pixmap);
         const Window root = connection.Root();
         XSetWindowBackgroundPixmap(connection.Get(), root, pixmap);
         XClearWindow(connection.Get(), root);
@@ -232,6 +376,7 @@ public:
             XChangeProperty(connection.Get(), root, property, XA_PIXMAP, 32, PropModeReplace,
                             reinterpret_cast<const unsigned char*>(&pixmap), 1);
         connection.Check(context);
+        FreePixmap(connection, older, context);
         connection.CloseRetaining();
     }
 
@@ -242,13 +387,24 @@ public:
         Display* display = connection.Get();
         const Atom rootId = XInternAtom(display, "_XROOTPMAP_ID", False);
         const Atom setrootId = XInternAtom(display, "ESETROOT_PMAP_ID", False);
-        FreeRetainedPixmap(connection, rootId, setrootId);
         const Window root = connection.Root();
-        XSetWindowBackground(display, root, BlackPixel(display, DefaultScreen(display)));
-        XClearWindow(display, root);
-        XDeleteProperty(display, root, rootId);
-        XDeleteProperty(display, root, setrootId);
+        const int screen = DefaultScreen(display);
+        const Pixmap pixmap = XCreatePixmap(display, root, 1, 1, static_cast<unsigned>(DefaultDepth(display, screen)));
+        GC gc = XCreateGC(display, pixmap, 0, nullptr);
+        XSetForeground(display, gc, BlackPixel(display, screen));
+        XFillRectangle(display, pixmap, gc, 0, 0, 1, 1);
+        XFreeGC(display, gc);
         connection.Check(context);
+
+        const std::optional<Pixmap> older = PixmapToFree(connection, rootId, setrootId, pixmap);
+        XSetWindowBackgroundPixmap(display, root, pixmap);
+        XClearWindow(display, root);
+        for (Atom property : {rootId, setrootId})
+            XChangeProperty(display, root, property, XA_PIXMAP, 32, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(&pixmap), 1);
+        connection.Check(context);
+        FreePixmap(connection, older, context);
+        connection.CloseRetaining();
     }
 };
 

@@ -153,6 +153,12 @@ case_page_never_finishes() {
     wait_report
     grep -qF "could not be drawn for the desktop: it did not finish loading within 15.0 s." "$CASE_DIR/err" ||
         fail "the report does not name the bound: $(cat "$CASE_DIR/err")"
+    # The report is up: over its box the arrow again, not the busy cursor.
+    eval "$(xdotool getwindowgeometry --shell "$BOX")"
+    xdotool mousemove "$((X + 3))" "$((Y + 3))"
+    sleep 0.3
+    cursor=$("$TARNWICK_XPROBE" cursor)
+    [[ $cursor == "$arrow" ]] || fail "the busy cursor stays after the failure ($cursor)"
     sleep 0.5
     [[ $(grep -c "could not be drawn" "$CASE_DIR/err") -eq 1 && $(boxes | wc -l) -eq 1 ]] ||
         fail "more than one report: $(cat "$CASE_DIR/err")"
@@ -199,6 +205,57 @@ case_picture_folder_read_only() {
     note "run as nobody, picture folder read-only: reported, nothing changed"
 }
 
+# root_pixmap: the one pixmap both properties of the root window name, in ROOT_PIXMAP.
+root_pixmap() {
+    ROOT_PIXMAP=$(xprop -root _XROOTPMAP_ID ESETROOT_PMAP_ID |
+        awk '/pixmap id/ { n++; id[$NF] } END { if (n == 2 && length(id) == 1) for (i in id) print i }')
+    [[ -n $ROOT_PIXMAP ]]
+}
+
+# Two monitors on a plain window manager (1000 x 768 at the left, the primary 1024 x 768 to its
+# right): the page at the primary's size from its own corner, the left one plain. Then caja draws
+# the desktop from a pixmap named in both properties: Run and Close leave it running.
+case_two_monitors() {
+    prepare_case none
+    # Red, a green square at the top left corner, a blue one at the bottom right.
+    printf '%s' '<html><body style="margin:0;background:#c02020"><div style="position:fixed;left:0;top:0;width:40px;height:40px;background:#3c8a51"></div><div style="position:fixed;right:0;bottom:0;width:40px;height:40px;background:#2040c0"></div></body></html>' >"$PROG_DIR/1.htm"
+    xrandr --setmonitor '*primary' 1024/270x768/203+1000+0 screen >/dev/null &&
+        xrandr --setmonitor left 1000/264x768/198+0+0 none >/dev/null || fail "cannot make the monitors"
+    local bus pids=() tenths=300 plain button
+    bus=$(dbus-launch --sh-syntax --exit-with-x11) || fail "no session bus"
+    (eval "$bus" && exec xfwm4 --compositor=off >"$CASE_DIR/xfwm4.log" 2>&1) &
+    pids+=($!)
+    timeout 10 bash -c 'until xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"; do sleep 0.1; done' ||
+        fail "xfwm4 did not start: $(cat "$CASE_DIR/xfwm4.log")"
+    start_program
+    click "$RUN_X" "$RUN_Y"
+    expect_exit 0
+    expect_quiet
+    expect_one_picture 1024x768
+    import -window root "$CASE_DIR/root.png" && convert "$CASE_DIR/root.png" -crop 1024x768+1000+0 "$CASE_DIR/primary.png" &&
+        [[ $(compare -metric AE "$CASE_DIR/primary.png" "$PICTURE" null: 2>&1) == 0 &&
+            $(convert "$CASE_DIR/root.png" -crop 1000x768+0+0 -format '%[fx:maxima]' info:) == 0 ]] ||
+        fail "the primary monitor does not show the picture from its corner, or the left one is not black"
+    close_page 1024x768
+    root_pixmap || fail "no pixmap named in both properties"
+    plain=$ROOT_PIXMAP
+    (eval "$bus" && exec caja --force-desktop -n >"$CASE_DIR/caja.log" 2>&1) &
+    pids+=($!)
+    until root_pixmap && [[ $ROOT_PIXMAP != "$plain" ]]; do
+        ((tenths-- > 0)) || fail "caja did not set its background: $(cat "$CASE_DIR/caja.log")"
+        sleep 0.1
+    done
+    for button in "$RUN_X $RUN_Y" "$CLOSE_X $CLOSE_Y"; do
+        start_program
+        click $button
+        expect_exit 0
+        sleep 1
+        kill -0 "${pids[1]}" || fail "caja ended: $(cat "$CASE_DIR/caja.log")"
+    done
+    kill "${pids[@]}" && wait "${pids[@]}"
+    note "the primary monitor showed the page from its corner, the left one black; caja ran on"
+}
+
 start_as_nobody() {
     mkdir -p -m 700 "$CASE_DIR/runtime" && chown nobody "$CASE_DIR/runtime"
     (cd "$CASE_DIR" && exec setpriv --reuid=nobody --regid=nogroup --clear-groups \
@@ -209,4 +266,4 @@ start_as_nobody() {
 }
 
 run_cases 1024x768:case_run_then_close_1024 1600x1200:case_run_then_close_1600 1024x768:case_greek_folder \
-    1024x768:case_page_never_finishes 1024x768:case_picture_folder_read_only
+    1024x768:case_page_never_finishes 1024x768:case_picture_folder_read_only 2024x768:case_two_monitors

@@ -1,7 +1,8 @@
 // The X root window road on a server of its own (run under xvfb-run, at any depth): the picture
 // lands on the root and stays after the setter's connection closed, the properties name the
-// kept pixmap, the next picture frees the older one, a pixmap of a running desktop is left
-// alone, a plain background drops both, and a picture that cannot be read changes nothing.
+// kept pixmap, the next picture frees the older one, a running program's pixmap named in both is
+// left alone, a plain background is a kept 1x1 pixmap, and a failure (a picture that cannot be
+// read, an untrusted client as over ssh -X) is reported and changes nothing.
 #include <QColor>
 #include <QGuiApplication>
 #include <QImage>
@@ -68,7 +69,7 @@ struct Probe {
         return pixmap;
     }
 
-    bool Exists(Pixmap pixmap) const
+    bool Exists(Pixmap pixmap, unsigned size = 0) const
     {
         g_xError = false;
         XErrorHandler previous = XSetErrorHandler(IgnoreXError);
@@ -78,7 +79,7 @@ struct Probe {
         const Status ok = XGetGeometry(display, pixmap, &root, &x, &y, &width, &height, &border, &depth);
         XSync(display, False);
         XSetErrorHandler(previous);
-        return ok != 0 && !g_xError;
+        return ok != 0 && !g_xError && (size == 0 || (width == size && height == size));
     }
 
     // The colour the root window shows at a point, 8 bits a channel, from the visual's masks.
@@ -95,16 +96,28 @@ struct Probe {
             while (((mask >> shift) & 1) == 0)
                 ++shift;
             const unsigned long max = mask >> shift;
-            return static_cast<int>(((pixel & mask) >> shift) * 255 / max);
+            return static_cast<int>((((pixel & mask) >> shift) * 255 + max / 2) / max);
         };
         return QColor(channel(visual->red_mask), channel(visual->green_mask), channel(visual->blue_mask));
     }
 };
 
+// A pixmap of the client's, named in both properties.
+Pixmap NameNewPixmap(Display* client, const Probe& probe)
+{
+    const Pixmap pixmap = XCreatePixmap(client, DefaultRootWindow(client), 8, 8, DefaultDepth(client, 0));
+    for (Atom property : {probe.rootId, probe.setrootId})
+        XChangeProperty(client, DefaultRootWindow(client), property, XA_PIXMAP, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&pixmap), 1);
+    XSync(client, False);
+    return pixmap;
+}
+
+int g_tolerance = 8;  // none at 8 bits a channel or more, where every colour comes back exactly
 bool Near(const QColor& a, const QColor& b)
 {
-    return std::abs(a.red() - b.red()) <= 8 && std::abs(a.green() - b.green()) <= 8 &&
-           std::abs(a.blue() - b.blue()) <= 8;
+    return std::abs(a.red() - b.red()) <= g_tolerance && std::abs(a.green() - b.green()) <= g_tolerance &&
+           std::abs(a.blue() - b.blue()) <= g_tolerance;
 }
 
 std::string Describe(const QColor& colour)
@@ -137,25 +150,39 @@ int main(int argc, char** argv)
     const int width = DisplayWidth(probe.display, DefaultScreen(probe.display));
     const int height = DisplayHeight(probe.display, DefaultScreen(probe.display));
     const QColor red(200, 16, 32), green(16, 180, 64);
+    g_tolerance = DefaultDepth(probe.display, DefaultScreen(probe.display)) >= 24 ? 0 : 8;
 
     std::unique_ptr<IDesktopBackground> background = OpenRootWindowBackground();
     Expect(background != nullptr && background->Name() == "the X root window", "the root window is offered on X11");
     if (!background)
         return 1;
 
-    // A pixmap that a running desktop shows and keeps: named by _XROOTPMAP_ID alone.
+    // A running program that names its own pixmap in both properties; it has a window.
     Display* desktop = XOpenDisplay(nullptr);
-    const Pixmap foreign = XCreatePixmap(desktop, DefaultRootWindow(desktop), 8, 8,
-                                         static_cast<unsigned>(DefaultDepth(desktop, DefaultScreen(desktop))));
-    XChangeProperty(desktop, DefaultRootWindow(desktop), probe.rootId, XA_PIXMAP, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(&foreign), 1);
-    XSync(desktop, False);
+    const Window desktopWindow = XCreateSimpleWindow(desktop, DefaultRootWindow(desktop), 0, 0, 8, 8, 0, 0, 0);
+    const Pixmap foreign = NameNewPixmap(desktop, probe);
+
+    // An untrusted client (ssh -X) may make the pixmap but not set the root: reported.
+    const std::string trusted = std::getenv("XAUTHORITY"), untrusted = folder + "/untrusted";
+    const std::string generate = "cp '" + trusted + "' '" + untrusted + "' && xauth -f '" + untrusted +
+                                 "' generate \"$DISPLAY\" . untrusted timeout 0 2>/dev/null";
+    Expect(std::system(generate.c_str()) == 0, "an untrusted authorization is made");
+    setenv("XAUTHORITY", untrusted.c_str(), 1);
+    std::string report;
+    try {
+        background->ShowPicture(WritePicture(folder, "red.png", red, width, height));
+    } catch (const AppError& error) {
+        report = error.Report();
+    }
+    setenv("XAUTHORITY", trusted.c_str(), 1);
+    Expect(report.find("X error: BadAccess") != std::string::npos && probe.Property(probe.rootId) == foreign,
+           "a refused root is reported and changes nothing: " + report);
 
     background->ShowPicture(WritePicture(folder, "red.png", red, width, height));
     const std::optional<Pixmap> first = probe.Property(probe.rootId);
     Expect(first && probe.Property(probe.setrootId) == first, "both properties name the same pixmap");
     Expect(first && *first != foreign && probe.Exists(*first), "the pixmap outlives the setter's connection");
-    Expect(probe.Exists(foreign), "a running desktop's pixmap is not freed");
+    Expect(probe.Exists(foreign) && probe.Exists(desktopWindow), "a running desktop program is not killed");
     for (auto [x, y] : {std::pair{0, 0}, {width - 2, 0}, {0, height - 1}, {width / 2, height / 2}})
         Expect(Near(probe.RootColour(x, y), red), "the root shows the picture at " + std::to_string(x) + "," +
                                                       std::to_string(y) + ": " + Describe(probe.RootColour(x, y)));
@@ -183,9 +210,24 @@ int main(int argc, char** argv)
            "a failed picture leaves the background as it was");
 
     background->ShowPlain(FilePath(folder + "/plain.png"));
-    Expect(!probe.Property(probe.rootId) && !probe.Property(probe.setrootId), "a plain background drops both");
+    const std::optional<Pixmap> plain = probe.Property(probe.rootId);
+    Expect(plain && probe.Property(probe.setrootId) == plain && probe.Exists(*plain, 1),
+           "a plain background is a kept 1x1 pixmap named in both");
     Expect(second && !probe.Exists(*second), "the kept pixmap is freed on clearing");
     Expect(Near(probe.RootColour(width / 2, height / 2), Qt::black), "the root is plain black");
+    Expect(probe.Exists(foreign) && probe.Exists(desktopWindow), "the desktop program still runs");
+
+    // Both properties name a pixmap that is gone with its client, whose number the server gives to
+    // the next connection, another program's or the setter's own: passed over, no error (no throw).
+    for (const bool ownNumber : {false, true}) {
+        Display* quitter = XOpenDisplay(nullptr);
+        NameNewPixmap(quitter, probe);
+        XCloseDisplay(quitter);
+        Display* next = ownNumber ? nullptr : XOpenDisplay(nullptr);
+        background->ShowPicture(WritePicture(folder, "green.png", green, width, height));
+        if (next != nullptr)
+            XCloseDisplay(next);
+    }
 
     setenv("WAYLAND_DISPLAY", "wayland-0", 1);
     Expect(OpenRootWindowBackground() == nullptr, "a Wayland session gets no root window road");

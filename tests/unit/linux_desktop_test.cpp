@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -133,9 +134,14 @@ TEST(LinuxDesktop, RunDrawsThePageAtTheScreensSizeShowsItRecordsItAndCloseShowsA
 {
     Desk desk;
     const std::filesystem::path page = desk.folder / "program" / "2.htm";
+    const mode_t umaskBefore = umask(022);
     desk.Set(page);
+    umask(umaskBefore);
     // Drawn from the page's own path at the screen's size; the picture written whole before the
-    // desktop took it, under the name of its content, in a folder made for it.
+    // desktop took it, under the name of its content, in a folder made for it, the user's alone.
+    struct stat folderInfo {};
+    ASSERT_EQ(stat(desk.pictures.c_str(), &folderInfo), 0);
+    EXPECT_EQ(folderInfo.st_mode & 0777, 0700u);
     const std::string first = FakeDrawer::Picture({1024, 768}) + "<p>first page</p>";
     EXPECT_EQ(desk.drawer.pages, std::vector<std::string>{page.string()});
     EXPECT_EQ(desk.opened, (std::vector<std::string>{"root window"}));
@@ -203,6 +209,10 @@ TEST(LinuxDesktop, EveryFailureIsReportedAndChangesNothing)
     Desk desk;
     const std::filesystem::path page = desk.folder / "program" / "2.htm";
     desk.Set(page);
+    // A picture a killed run left, older than the one shown: the one shown is what goes back.
+    const std::filesystem::path leftover = desk.pictures / "tarnwick-0000000000000001.png";
+    test::WriteBytes(leftover, "PNG leftover");
+    std::filesystem::last_write_time(leftover, std::filesystem::last_write_time(leftover) - std::chrono::hours(24));
     const std::vector<std::string> pictures = test::FolderEntries(desk.pictures);
     const std::string store = test::ReadBytes(desk.folder / "registry.reg");
     test::WriteBytes(page, "<p>a page that must not be shown</p>");
@@ -218,6 +228,10 @@ TEST(LinuxDesktop, EveryFailureIsReportedAndChangesNothing)
          [&] { desk.drawer.fail = false; }},
         {"the desktop refuses", [&] { desk.failShow = true; }, "The desktop refused the picture.",
          [&] { desk.failShow = false; }},
+        // The picture it refuses is the one it shows (and may still read): it stays.
+        {"the desktop refuses the picture it shows",
+         [&] { desk.failShow = true; test::WriteBytes(page, "<p>first page</p>"); }, "The desktop refused the picture.",
+         [&] { desk.failShow = false; test::WriteBytes(page, "<p>a page that must not be shown</p>"); }},
         {"the picture folder cannot be written", [&] { chmod(desk.pictures.c_str(), 0500); },
          "Cannot write the desktop picture " + desk.pictures.string() + "/tarnwick-",
          [&] { chmod(desk.pictures.c_str(), 0700); }},
