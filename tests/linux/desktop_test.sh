@@ -221,7 +221,10 @@ case_two_monitors() {
     printf '%s' '<html><body style="margin:0;background:#c02020"><div style="position:fixed;left:0;top:0;width:40px;height:40px;background:#3c8a51"></div><div style="position:fixed;right:0;bottom:0;width:40px;height:40px;background:#2040c0"></div></body></html>' >"$PROG_DIR/1.htm"
     xrandr --setmonitor '*primary' 1024/270x768/203+1000+0 screen >/dev/null &&
         xrandr --setmonitor left 1000/264x768/198+0+0 none >/dev/null || fail "cannot make the monitors"
-    local bus pids=() tenths=300 plain button
+    local bus pids=() tenths=300 plain
+    # The bus, and so dconf, lives in the program's own home, as in a session.
+    mkdir -p -m 700 "$CASE_DIR/runtime"
+    export HOME="$HOME_DIR" XDG_CONFIG_HOME="$HOME_DIR/.config" XDG_RUNTIME_DIR="$CASE_DIR/runtime"
     bus=$(dbus-launch --sh-syntax --exit-with-x11) || fail "no session bus"
     (eval "$bus" && exec xfwm4 --compositor=off >"$CASE_DIR/xfwm4.log" 2>&1) &
     pids+=($!)
@@ -239,21 +242,32 @@ case_two_monitors() {
     close_page 1024x768
     root_pixmap || fail "no pixmap named in both properties"
     plain=$ROOT_PIXMAP
+    # caja now draws the desktop (its window over the root, its own pixmap named in both
+    # properties): the program, on caja's bus, takes MATE's road, and the root is left alone.
     (eval "$bus" && exec caja --force-desktop -n >"$CASE_DIR/caja.log" 2>&1) &
     pids+=($!)
     until root_pixmap && [[ $ROOT_PIXMAP != "$plain" ]]; do
         ((tenths-- > 0)) || fail "caja did not set its background: $(cat "$CASE_DIR/caja.log")"
         sleep 0.1
     done
-    for button in "$RUN_X $RUN_Y" "$CLOSE_X $CLOSE_Y"; do
-        start_program
-        click $button
-        expect_exit 0
-        sleep 1
-        kill -0 "${pids[1]}" || fail "caja ended: $(cat "$CASE_DIR/caja.log")"
-    done
+    eval "$bus"
+    local before shown
+    before=$(gsettings get org.mate.background picture-filename)
+    start_program
+    click "$RUN_X" "$RUN_Y"
+    expect_exit 0
+    shown=$(gsettings get org.mate.background picture-filename)
+    [[ $shown == *"/.local/share/tarnwick/tarnwick-"*.png"'" ]] || fail "MATE's background is $shown after Run"
+    grep -q '^"TarnwickSavedRoad"=.*(org.mate.background)' "$STORE" || fail "Run did not keep MATE's background: $(cat "$STORE")"
+    start_program
+    click "$CLOSE_X" "$CLOSE_Y"
+    expect_exit 0
+    [[ $(gsettings get org.mate.background picture-filename) == "$before" ]] ||
+        fail "Close did not bring back MATE's background $before"
+    sleep 1
+    kill -0 "${pids[1]}" || fail "caja ended: $(cat "$CASE_DIR/caja.log")"
     kill "${pids[@]}" && wait "${pids[@]}"
-    note "the primary monitor showed the page from its corner, the left one black; caja ran on"
+    note "the primary monitor showed the page from its corner, the left one black; with caja, MATE's road and back; caja ran on"
 }
 
 start_as_nobody() {
