@@ -50,9 +50,12 @@ case_run() {
         ;;
     nt40) items=("$ITEMS_ON") ;;
     esac
-    # New files of killed runs: one from ten minutes ago and one from a moment ago, neither open.
+    # New files of killed runs, none open: from ten minutes ago, from a minute ago and from a
+    # moment ago.
     printf 'half a page' >"$APP/~TW0A1B2.TMP"
     touch -d '10 minutes ago' "$APP/~TW0A1B2.TMP"
+    printf 'half a page' >"$APP/~TW0E5F6.TMP"
+    touch -d '1 minute ago' "$APP/~TW0E5F6.TMP"
     printf 'half a page' >"$APP/~TW0C3D4.TMP"
     start_program
     expect_eq "window size" "$WIN_SIZE" 196x300
@@ -65,12 +68,12 @@ case_run() {
     *) expect_eq ShellState "$(shell_state)" "REG_BINARY $OTHER_STATE" ;;
     esac
     expect_wallpaper_log "$(winpath "$PAGE")" "${items[@]}"
-    # NT removes every one no one holds open; the 95 family only one last written long enough ago
-    # to be no running copy's.
+    # NT removes every one no one holds open; the 95 family only one last written over two
+    # minutes ago, which no running copy's can be.
     local left
     left=$(cd "$APP" && LC_ALL=C && echo *)
     case $1 in
-    win95 | win98 | winme) expect_eq "files left" "$left" "1.htm 2.htm tarnwick.exe ~TW0C3D4.TMP" ;;
+    win95 | win98 | winme) expect_eq "files left" "$left" "1.htm 2.htm tarnwick.exe ~TW0C3D4.TMP ~TW0E5F6.TMP" ;;
     *) expect_eq "files left" "$left" "1.htm 2.htm tarnwick.exe" ;;
     esac
     note "page, ShellState and wallpaper as expected on $1"
@@ -423,6 +426,59 @@ case_layout() {
     note "layout, icon and cursors as drawn; closed by the window manager's request"
 }
 
+# keep-page: on the Windows 95 family, which cannot rename over a file, the older page is set
+# aside rather than deleted before the new one takes its name. Round 1: another program holds the
+# older page open, sharing its deletion as a virus scanner does, so a deleted 2.htm would keep its
+# name until it lets go and the new page could not be renamed in (both pages were lost that way);
+# set aside, the new page is in place and the older one goes once it is let go. Round 2: a second
+# spelling of the name (2.HTM), which Wine's case-blind lookup finds once 2.htm is set aside, keeps
+# the name from both the new page and the older one: Run reports where the whole new page is.
+case_keep_page() {
+    begin_case keep-page 1024x768
+    set_windows_version win98
+    write_old_page
+    local release=$CASE_DIR/release holder i
+    (wine "$TW_WINTOOL" hold "$(winpath "$PAGE")" "$(winpath "$release")" >"$CASE_DIR/held.out" 2>/dev/null) &
+    holder=$!
+    for ((i = 0; i < 300; i++)); do
+        grep -q held "$CASE_DIR/held.out" 2>/dev/null && break
+        sleep 0.1
+    done
+    grep -q held "$CASE_DIR/held.out" || fail "wintool cannot hold 2.htm"
+    start_program
+    click run
+    wait_exit 20
+    expect_eq "exit status" "$STATUS" 0
+    expect_page 1024 768
+    touch "$release"
+    wait "$holder"
+    expect_eq "files left" "$(cd "$APP" && LC_ALL=C && echo *)" "1.htm 2.htm tarnwick.exe"
+    note "round 1: 2.htm held open by another program, replaced; the older page went when let go"
+
+    write_old_page
+    printf 'another spelling\r\n' >"$APP/2.HTM"
+    start_program
+    click run
+    wait_box 20
+    local folder kept
+    folder=$(winpath "$APP")
+    kept=${BOX_TEXT#*The new version is kept as "$folder"\\}
+    kept=${kept%%.\\n\\n*}
+    [[ $BOX_TEXT == "Cannot write the page $(winpath "$PAGE"). The new version is kept as $folder\\$kept.\n\nError "* &&
+        $kept == "~TW"?????".TMP" ]] || fail "report: '$BOX_TEXT'"
+    press Return
+    wait_exit 20
+    [[ $STATUS != 0 ]] || fail "exit status 0 after the report"
+    expected_test_page 1024 768 >"$CASE_DIR/expected.htm"
+    expect_file_bytes "$APP/$kept" "$CASE_DIR/expected.htm"
+    local file older=""
+    for file in "$APP"/~TW*.TMP; do
+        [[ $file != "$APP/$kept" ]] && cmp -s "$file" "$CASE_DIR/old.htm" && older=$file
+    done
+    [[ -n $older ]] || fail "the older page is gone: $(cd "$APP" && echo *)"
+    note "round 2: reported: ${BOX_TEXT//\\n/ }; the older page is ${older##*/}"
+}
+
 # Another program's WM_CLOSE ends the program with status 0 and changes nothing.
 case_close_request() {
     begin_case close-request 1024x768
@@ -454,9 +510,10 @@ missing-template) case_missing_template ;;
 no-server) case_no_server ;;
 layout) case_layout ;;
 close-request) case_close_request ;;
+keep-page) case_keep_page ;;
 *)
     printf '%s\n' "usage: $0 prefix|run-VERSION|vista-VERSION|relay-VERSION|unicode-folder|screen-1600|screen-120dpi|close|support|inert|\
-missing-template|no-server|layout|close-request" >&2
+missing-template|no-server|layout|close-request|keep-page" >&2
     exit 2
     ;;
 esac

@@ -41,7 +41,7 @@ ALLOWED = {
         CloseHandle CreateFileA CreateFileW CreateSemaphoreW DeleteCriticalSection DeleteFileA
         DeleteFileW EnterCriticalSection ExitProcess FindClose FindFirstFileA FindFirstFileW
         FindNextFileA FindNextFileW FlushFileBuffers FormatMessageA FreeLibrary
-        GetACP GetCurrentProcessId GetCurrentThreadId GetExitCodeProcess GetLastError GetModuleFileNameA
+        GetACP GetCurrentProcessId GetFileAttributesA GetCurrentThreadId GetExitCodeProcess GetLastError GetModuleFileNameA
         GetModuleFileNameW GetModuleHandleA GetModuleHandleW GetProcAddress GetStartupInfoA
         GetStartupInfoW GetVersion GetVersionExA InitializeCriticalSection IsDBCSLeadByteEx
         LeaveCriticalSection LoadLibraryA LoadLibraryW LocalFree MoveFileA MoveFileExW MulDiv
