@@ -479,6 +479,25 @@ case_keep_page() {
     note "round 2: reported: ${BOX_TEXT//\\n/ }; the older page is ${older##*/}"
 }
 
+# palette: on a display of 256 colours (an 8-bit X server, a palette display to Wine) the window
+# selects and realises a halftone palette, then draws the picture into it: the nearest colours on
+# 98, dithered on XP. Read from the program's calls under Wine's relay log: Wine itself shows
+# the window in the 20 colours the system keeps whatever was realised, so the screen cannot tell.
+case_palette() {
+    DEPTH=8 begin_case palette 1024x768
+    local version report
+    for version in win98 winxp; do
+        set_windows_version "$version"
+        PROGRAM_WINEDEBUG=+relay PROGRAM_START_SECONDS=120 start_program
+        wintool close || fail "cannot ask the window to close"
+        wait_exit 60
+        expect_eq "exit status" "$STATUS" 0
+        report=$(python3 "$TW_SOURCE/tests/wine/palette_check.py" "$CASE_DIR/program.out" \
+            "$([[ $version == win98 ]] && echo 3 || echo 4)") || fail "$version: $report"
+        note "$version: $report"
+    done
+}
+
 # Another program's WM_CLOSE ends the program with status 0 and changes nothing.
 case_close_request() {
     begin_case close-request 1024x768
@@ -511,9 +530,10 @@ no-server) case_no_server ;;
 layout) case_layout ;;
 close-request) case_close_request ;;
 keep-page) case_keep_page ;;
+palette) case_palette ;;
 *)
     printf '%s\n' "usage: $0 prefix|run-VERSION|vista-VERSION|relay-VERSION|unicode-folder|screen-1600|screen-120dpi|close|support|inert|\
-missing-template|no-server|layout|close-request|keep-page" >&2
+missing-template|no-server|layout|close-request|keep-page|palette" >&2
     exit 2
     ;;
 esac
