@@ -248,14 +248,11 @@ int Hold(const wchar_t* path, const wchar_t* until)
 {
     const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    if (file == INVALID_HANDLE_VALUE || std::printf("held\n") < 0 || std::fflush(stdout) != 0)
         return 1;
-    std::printf("held\n");
-    std::fflush(stdout);
     for (int tries = 0; tries < 1200 && GetFileAttributesW(until) == INVALID_FILE_ATTRIBUTES; ++tries)
         Sleep(100);
-    CloseHandle(file);
-    return 0;
+    return CloseHandle(file) ? 0 : 1;
 }
 
 }  // namespace
