@@ -511,7 +511,8 @@ void AtomicFileWriter::Commit()
         Fail(LastError());
     Replaced result = ReplaceWith(temporary_, path_);
     // Shares served by Windows 9x, NT 4, old Samba or NetWare cannot rename an open file: after
-    // the last refusal the file is closed and renamed once more.
+    // the last refusal the file is closed and renamed once more. (Closed, another run's clean-up
+    // may remove it first: then that rename fails, is reported, and the older file stays.)
     if (result == Replaced::Failed && !IsWindows9x() && IsMomentary(GetLastError())) {
         if (!file_.Close())
             Fail(LastError());
