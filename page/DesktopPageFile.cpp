@@ -3,7 +3,6 @@
 #include <optional>
 
 #include "base/AppError.h"
-
 #include "base/FileIO.h"
 #include "page/DesktopPage.h"
 
