@@ -85,7 +85,7 @@ void MainWindow::Create()
 {
     LoadIconsAndCursors();
     LoadPicture();
-    CreatePalette();
+    CreatePicturePalette();
     CreateLabelFont();
     RegisterWindowClass();
     CreateHiddenWindow();
@@ -129,7 +129,7 @@ void MainWindow::LoadPicture()
 // A display of 256 colours or fewer shows only the colours of the palette realised on it, by
 // default the 20 the system keeps: the 24-bit picture would be reduced to those. There the
 // window realises a halftone palette, an even spread of colours, and draws the picture into it.
-void MainWindow::CreatePalette()
+void MainWindow::CreatePicturePalette()
 {
     const win32::WindowDc screen(nullptr);
     if (screen.get() == nullptr || (GetDeviceCaps(screen.get(), RASTERCAPS) & RC_PALETTE) == 0)

@@ -36,7 +36,7 @@ private:
     // The steps of Create, in this order.
     void LoadIconsAndCursors();
     void LoadPicture();
-    void CreatePalette();
+    void CreatePicturePalette();
     void CreateLabelFont();
     void RegisterWindowClass();
     void CreateHiddenWindow();
