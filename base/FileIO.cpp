@@ -72,28 +72,81 @@ bool DeleteFileAt(const FilePath& path)
 constexpr int kReplaceTries = 5;
 constexpr DWORD kReplacePauseMs = 100;
 
-// Puts from in to's place. NT renames over to in one step; 95/98/ME cannot, so there to is
-// deleted first.
-bool ReplaceOnce(const FilePath& from, const FilePath& to)
+// How a replacement ended.
+enum class Replaced {
+    Done,    // from is in to's place
+    Failed,  // to is as it was; the last error says why
+    Kept,    // to's older file was set aside and cannot come back: from stays under its own name
+};
+
+FilePath TemporaryPathFor(const FilePath& path, int attempt);
+
+bool IsAlreadyThere(DWORD error)
 {
-    if (!IsWindows9x())
-        return MoveFileExW(from.Native().c_str(), to.Native().c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-    const std::string target = AnsiPath(to);
-    if (!DeleteFileA(target.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
-        return false;
-    return MoveFileA(AnsiPath(from).c_str(), target.c_str()) != 0;
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
 }
 
-bool ReplaceWith(const FilePath& from, const FilePath& to)
+// 95/98/ME cannot rename over an existing file. The older file is not deleted first (were the
+// rename to fail then, neither would be left): it is set aside under a new file's name, deleted
+// once from is in its place, and put back where from cannot take it. A folder or a read-only
+// file at to is never moved (as NT refuses to replace them).
+Replaced ReplaceOnce9x(const FilePath& from, const FilePath& to)
+{
+    const std::string source = AnsiPath(from);
+    const std::string target = AnsiPath(to);
+    if (MoveFileA(source.c_str(), target.c_str()))
+        return Replaced::Done;
+    if (!IsAlreadyThere(GetLastError()))
+        return Replaced::Failed;
+    const DWORD attributes = GetFileAttributesA(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return Replaced::Failed;
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return Replaced::Failed;
+    }
+    std::string aside;
+    for (int attempt = 0;; ++attempt) {
+        aside = AnsiPath(TemporaryPathFor(to, attempt));
+        if (MoveFileA(target.c_str(), aside.c_str()))
+            break;
+        if (!IsAlreadyThere(GetLastError()) || attempt + 1 == kMaxTemporaryNames)
+            return Replaced::Failed;
+    }
+    if (MoveFileA(source.c_str(), target.c_str())) {
+        DeleteFileA(aside.c_str());
+        return Replaced::Done;
+    }
+    const DWORD error = GetLastError();
+    const bool back = MoveFileA(aside.c_str(), target.c_str()) != 0;
+    SetLastError(error);
+    return back ? Replaced::Failed : Replaced::Kept;
+}
+
+Replaced ReplaceOnce(const FilePath& from, const FilePath& to)
+{
+    if (IsWindows9x())
+        return ReplaceOnce9x(from, to);
+    return MoveFileExW(from.Native().c_str(), to.Native().c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? Replaced::Done
+               : Replaced::Failed;
+}
+
+bool IsMomentary(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+Replaced ReplaceWith(const FilePath& from, const FilePath& to)
 {
     for (int tried = 1;; ++tried) {
-        if (ReplaceOnce(from, to))
-            return true;
+        const Replaced result = ReplaceOnce(from, to);
+        if (result != Replaced::Failed)
+            return result;
         const DWORD error = GetLastError();
-        if (tried == kReplaceTries || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)) {
+        if (tried == kReplaceTries || !IsMomentary(error)) {
             SetLastError(error);
-            return false;
+            return result;
         }
         Sleep(kReplacePauseMs);
     }
@@ -456,7 +509,23 @@ void AtomicFileWriter::Commit()
     // 95, 98 and ME cannot rename an open file.
     if (IsWindows9x() && !file_.Close())
         Fail(LastError());
-    if (!ReplaceWith(temporary_, path_))
+    Replaced result = ReplaceWith(temporary_, path_);
+    // Shares served by Windows 9x, NT 4, old Samba or NetWare cannot rename an open file: after
+    // the last refusal the file is closed and renamed once more. (Closed, another run's clean-up
+    // may remove it first: then that rename fails, is reported, and the older file stays.)
+    if (result == Replaced::Failed && !IsWindows9x() && IsMomentary(GetLastError())) {
+        if (!file_.Close())
+            Fail(LastError());
+        result = ReplaceOnce(temporary_, path_);
+    }
+    if (result == Replaced::Kept) {
+        // The older file is gone and the new one could not take its place: it stays, named.
+        const DWORD error = GetLastError();
+        committed_ = true;
+        context_ += " The new version is kept as " + temporary_.ToUtf8() + ".";
+        Fail(error);
+    }
+    if (result != Replaced::Done)
         Fail(LastError());
     committed_ = true;
     (void)file_.Close();  // flushed and in place: nothing is left to fail

@@ -62,10 +62,14 @@ private:
 // one it replaces.
 //
 // On Windows a rename that fails because another program holds path for a moment (sharing
-// violation, access denied) is tried again, five times in all, 100 ms apart. Windows 95, 98 and
-// ME cannot rename over an existing file: there the older file is deleted and the new one renamed
-// in its place. The file is still never torn and no new file outlives the run, but a system that
-// stops between the two steps leaves no file at path until the next run writes it again.
+// violation, access denied) is tried again, five times in all, 100 ms apart. On NT the new file
+// is renamed while still open; after the last refusal it is closed and renamed once more, as
+// shares served by Windows 9x, NT 4, old Samba or NetWare cannot rename an open file. Windows 95,
+// 98 and ME cannot rename over an existing file: there the older file is set aside under a new
+// file's name, the new one renamed in its place and the older one deleted; where the new one
+// cannot take its place the older one is put back. Should that fail too, the new file is kept
+// and the failure's report names it. A folder or a read-only file at path is never replaced.
+// A system that stops between the steps leaves no file at path until the next run writes it.
 //
 // Every failure is reported with context, the text of what the program was doing.
 class AtomicFileWriter {

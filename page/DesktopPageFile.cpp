@@ -1,6 +1,8 @@
 // The page file: the template streamed into a new page, which replaces the older one once whole.
 #include <cstring>
+#include <optional>
 
+#include "base/AppError.h"
 #include "base/FileIO.h"
 #include "page/DesktopPage.h"
 
@@ -22,7 +24,20 @@ std::string WriteDesktopPage(const FilePath& templatePath, const FilePath& pageP
 
     // The new page replaces an older one only once it is whole; any failure before that leaves
     // the older page as it was.
-    AtomicFileWriter page(pagePath, "Cannot write the page " + pagePath.ToUtf8() + ".");
+    const std::string context = "Cannot write the page " + pagePath.ToUtf8() + ".";
+    std::optional<AtomicFileWriter> writer;
+    try {
+        writer.emplace(pagePath, context);
+    } catch (const AppError& error) {
+        // A program folder under Program Files, or any this user may only read: say why, and
+        // what to do.
+        if (error.Number() != kErrorNoAccess)
+            throw;
+        throw AppError(error.Number(), error.Description(),
+                       context + " This user may not write in the program's folder: keep the program in a folder "
+                                 "this user may write, such as one in Documents.");
+    }
+    AtomicFileWriter& page = *writer;
 
     PageBuilder builder(width, height);
     std::string window(kWindow, '\0');

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/AppError.h"
+#include "base/SystemFamily.h"
 #include "base/win32/Errors.h"
 #include "base/win32/Owners.h"
 #include "app/Layout.h"
@@ -47,6 +48,32 @@ RECT CentredBounds(int dpi, DWORD style, DWORD exStyle)
     return RECT{left, top, left + width, top + height};
 }
 
+// Selects a palette into a device context and realises it, in the foreground or the background,
+// and selects the previous one back when it ends. No palette, nothing done.
+class RealizedPalette {
+public:
+    RealizedPalette(HDC dc, HPALETTE palette, bool background)
+        : dc_(dc), previous_(palette != nullptr ? SelectPalette(dc, palette, background) : nullptr),
+          changed_(previous_ != nullptr ? RealizePalette(dc) : 0)
+    {
+    }
+    ~RealizedPalette()
+    {
+        if (previous_ != nullptr)
+            SelectPalette(dc_, previous_, TRUE);
+    }
+    RealizedPalette(const RealizedPalette&) = delete;
+    RealizedPalette& operator=(const RealizedPalette&) = delete;
+
+    // How many entries of the system palette realising changed (GDI_ERROR when it failed).
+    UINT Changed() const { return changed_; }
+
+private:
+    HDC dc_;
+    HPALETTE previous_;
+    UINT changed_;
+};
+
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance, frmMain& form, int dotsPerInch)
@@ -58,6 +85,7 @@ void MainWindow::Create()
 {
     LoadIconsAndCursors();
     LoadPicture();
+    CreatePicturePalette();
     CreateLabelFont();
     RegisterWindowClass();
     CreateHiddenWindow();
@@ -96,6 +124,31 @@ void MainWindow::LoadPicture()
         return;
     }
     pictureSize_ = {info.bmWidth, info.bmHeight};
+}
+
+// A display of 256 colours or fewer shows only the colours of the palette realised on it, by
+// default the 20 the system keeps: the 24-bit picture would be reduced to those. There the
+// window realises a halftone palette, an even spread of colours, and draws the picture into it.
+void MainWindow::CreatePicturePalette()
+{
+    const win32::WindowDc screen(nullptr);
+    if (screen.get() == nullptr || (GetDeviceCaps(screen.get(), RASTERCAPS) & RC_PALETTE) == 0)
+        return;
+    palette_.reset(CreateHalftonePalette(screen.get()));  // none: the system's colours, as before
+}
+
+// Realises the window's palette in the foreground (it is becoming active) or the background
+// (another window realised one); where that changed the colours, the window is drawn again.
+// Answers whether it has a palette.
+bool MainWindow::RealizeOwnPalette(bool background)
+{
+    if (!palette_)
+        return false;
+    const win32::WindowDc dc(window_.get());
+    const RealizedPalette realized(dc.get(), palette_.get(), background);
+    if (realized.Changed() != 0 && realized.Changed() != GDI_ERROR)
+        InvalidateRect(window_.get(), nullptr, FALSE);
+    return true;
 }
 
 void MainWindow::CreateLabelFont()
@@ -194,6 +247,12 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         EndPaint(window_.get(), &paint);
         return 0;
     }
+    case WM_QUERYNEWPALETTE:
+        return RealizeOwnPalette(false) ? TRUE : FALSE;
+    case WM_PALETTECHANGED:
+        if (reinterpret_cast<HWND>(wParam) != window_.get())
+            RealizeOwnPalette(true);
+        return 0;
     case WM_SETCURSOR:
         if (LOWORD(lParam) == HTCLIENT && SetCursorForPoint())
             return TRUE;
@@ -265,8 +324,8 @@ namespace {
 // The painter's primitives on a device context: GDI with the label font selected.
 class DcCanvas : public ICanvas {
 public:
-    DcCanvas(HDC dc, HFONT font, HBITMAP picture, SIZE pictureSize)
-        : dc_(dc), picture_(picture), pictureSize_(pictureSize), font_(dc, font)
+    DcCanvas(HDC dc, HFONT font, HBITMAP picture, SIZE pictureSize, HPALETTE palette)
+        : dc_(dc), picture_(picture), pictureSize_(pictureSize), palette_(palette), font_(dc, font)
     {
         SetTextColor(dc_, ColourFromRgb(kLabelTextRgb));
         SetBkMode(dc_, TRANSPARENT);
@@ -284,8 +343,22 @@ public:
             return;  // the black panel shows through
         const win32::MemoryDc source(CreateCompatibleDC(dc_));
         const win32::SelectedObject bitmap(source.get(), picture_);
-        BitBlt(dc_, area.left, area.top, std::min<LONG>(pictureSize_.cx, area.right - area.left),
-               std::min<LONG>(pictureSize_.cy, area.bottom - area.top), source.get(), 0, 0, SRCCOPY);
+        const LONG width = std::min<LONG>(pictureSize_.cx, area.right - area.left);
+        const LONG height = std::min<LONG>(pictureSize_.cy, area.bottom - area.top);
+        if (palette_ == nullptr) {
+            BitBlt(dc_, area.left, area.top, width, height, source.get(), 0, 0, SRCCOPY);
+            return;
+        }
+        // On a palette display: the halftone palette realised, the picture dithered into it
+        // where the system can (HALFTONE is NT's; 95, 98 and ME take the nearest colours).
+        const RealizedPalette realized(dc_, palette_, false);
+        const bool halftone = !IsWindows9x();
+        const int previousMode = SetStretchBltMode(dc_, halftone ? HALFTONE : COLORONCOLOR);
+        if (halftone)
+            SetBrushOrgEx(dc_, 0, 0, nullptr);  // as HALFTONE requires
+        StretchBlt(dc_, area.left, area.top, width, height, source.get(), 0, 0, width, height, SRCCOPY);
+        if (previousMode != 0)
+            SetStretchBltMode(dc_, previousMode);
     }
 
     void Label(const PixelRect& area, std::u16string_view caption, TextAlign align) override
@@ -303,6 +376,7 @@ private:
     HDC dc_;
     HBITMAP picture_;
     SIZE pictureSize_;
+    HPALETTE palette_;
     win32::SelectedObject font_;
 };
 
@@ -310,7 +384,7 @@ private:
 
 void MainWindow::Paint(HDC dc)
 {
-    DcCanvas canvas(dc, labelFont_.get(), picture_.get(), pictureSize_);
+    DcCanvas canvas(dc, labelFont_.get(), picture_.get(), pictureSize_, palette_.get());
     PaintForm(canvas, dpi_);
 }
 

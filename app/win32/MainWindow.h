@@ -36,9 +36,11 @@ private:
     // The steps of Create, in this order.
     void LoadIconsAndCursors();
     void LoadPicture();
+    void CreatePicturePalette();
     void CreateLabelFont();
     void RegisterWindowClass();
     void CreateHiddenWindow();
+    bool RealizeOwnPalette(bool background);
     bool SetCursorForPoint();
     void MouseDown(MouseButton button, LPARAM lParam);
     void MouseUp(MouseButton button, WPARAM wParam, LPARAM lParam);
@@ -54,6 +56,7 @@ private:
     win32::GdiObject<HFONT> labelFont_;
     win32::GdiObject<HBITMAP> picture_;
     SIZE pictureSize_{};
+    win32::GdiObject<HPALETTE> palette_;  // on a palette display only
     bool releasingCapture_ = false;  // the window gives up the capture itself
     std::exception_ptr failure_;     // a command's failure, waiting to be reported
     // Last, so that it is destroyed first: the messages of its end still find every other

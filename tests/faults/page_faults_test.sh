@@ -4,7 +4,8 @@
 # reported, and that no temporary file is left.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-# The program folder cannot be written: the new page cannot even be started.
+# The program folder cannot be written: the new page cannot even be started, and the report says
+# why and what to do.
 case_readonly_folder() {
     small_template
     old_page
@@ -24,7 +25,8 @@ case_readonly_folder() {
     fi
     "${as_user[@]}" "$driver" run "$PROG" "$STORE" >"$OUT" 2>"$ERR"
     STATUS=$?
-    expect_failure "Cannot write the page .*2\.htm" "Error 13: Permission denied"
+    expect_failure "Cannot write the page .*2\.htm\. This user may not write in the program's folder: keep the program \
+in a folder this user may write, such as one in Documents\." "Error 13: Permission denied"
     chmod 755 "$PROG"
     expect_old_page
     expect_no_temporaries

@@ -50,9 +50,12 @@ case_run() {
         ;;
     nt40) items=("$ITEMS_ON") ;;
     esac
-    # New files of killed runs: one from ten minutes ago and one from a moment ago, neither open.
+    # New files of killed runs, none open: from ten minutes ago, from a minute ago and from a
+    # moment ago.
     printf 'half a page' >"$APP/~TW0A1B2.TMP"
     touch -d '10 minutes ago' "$APP/~TW0A1B2.TMP"
+    printf 'half a page' >"$APP/~TW0E5F6.TMP"
+    touch -d '1 minute ago' "$APP/~TW0E5F6.TMP"
     printf 'half a page' >"$APP/~TW0C3D4.TMP"
     start_program
     expect_eq "window size" "$WIN_SIZE" 196x300
@@ -65,12 +68,12 @@ case_run() {
     *) expect_eq ShellState "$(shell_state)" "REG_BINARY $OTHER_STATE" ;;
     esac
     expect_wallpaper_log "$(winpath "$PAGE")" "${items[@]}"
-    # NT removes every one no one holds open; the 95 family only one last written long enough ago
-    # to be no running copy's.
+    # NT removes every one no one holds open; the 95 family only one last written over two
+    # minutes ago, which no running copy's can be.
     local left
     left=$(cd "$APP" && LC_ALL=C && echo *)
     case $1 in
-    win95 | win98 | winme) expect_eq "files left" "$left" "1.htm 2.htm tarnwick.exe ~TW0C3D4.TMP" ;;
+    win95 | win98 | winme) expect_eq "files left" "$left" "1.htm 2.htm tarnwick.exe ~TW0C3D4.TMP ~TW0E5F6.TMP" ;;
     *) expect_eq "files left" "$left" "1.htm 2.htm tarnwick.exe" ;;
     esac
     note "page, ShellState and wallpaper as expected on $1"
@@ -127,7 +130,7 @@ case_vista() {
 # also shows that the file and window functions taken were the ANSI ones. On NT (winxp, and win10
 # from a folder named beyond the ANSI code page, where Run ends in its report) the file functions
 # taken are the wide ones. On both, the new page is flushed after its last write and before it is
-# renamed over 2.htm.
+# renamed over 2.htm. The display has 256 colours: the picture is drawn through a halftone palette.
 case_relay() {
     local nt=0
     case $1 in
@@ -139,7 +142,7 @@ case_relay() {
         ;;
     *) nt=1 ;;
     esac
-    begin_case "relay-$1" 1024x768
+    DEPTH=8 begin_case "relay-$1" 1024x768
     set_windows_version "$1"
     PROGRAM_WINEDEBUG=+relay,+pid,+loaddll PROGRAM_START_SECONDS=120 start_program
     click run
@@ -161,12 +164,14 @@ case_relay() {
         [[ $1 == win10 ]] || expect_eq ShellState "$(shell_state)" absent
         report=$(python3 "$TW_SOURCE/tests/wine/relay_check.py" --nt "$CASE_DIR/program.out" "$TW_PROGRAM" \
             "$TW_OBJDUMP" KERNEL32.CreateFileW KERNEL32.MoveFileExW KERNEL32.FindFirstFileW \
-            KERNEL32.GetModuleFileNameW KERNEL32.FlushFileBuffers) || fail "relay log: $report"
+            KERNEL32.GetModuleFileNameW KERNEL32.FlushFileBuffers GDI32.CreateHalftonePalette) ||
+            fail "relay log: $report"
     else
         expect_eq ShellState "$(shell_state)" "REG_BINARY ${SHELL_STATE// /}"
         report=$(python3 "$TW_SOURCE/tests/wine/relay_check.py" "$CASE_DIR/program.out" "$TW_PROGRAM" "$TW_OBJDUMP" \
             KERNEL32.CreateFileA KERNEL32.MoveFileA KERNEL32.GetModuleFileNameA USER32.CreateWindowExA \
-            USER32.DrawTextA ADVAPI32.RegSetValueExA OLE32.CoInitialize KERNEL32.FlushFileBuffers) ||
+            USER32.DrawTextA ADVAPI32.RegSetValueExA OLE32.CoInitialize KERNEL32.FlushFileBuffers \
+            GDI32.CreateHalftonePalette) ||
             fail "relay log: $report"
     fi
     note "${report//$'\n'/; }"
@@ -423,6 +428,43 @@ case_layout() {
     note "layout, icon and cursors as drawn; closed by the window manager's request"
 }
 
+# keep-page: 95/98/ME set the older page aside, not delete it, before the new one takes its name.
+# 1: another program holds 2.htm open, sharing its deletion as a virus scanner does (deleted, the
+# name would stay taken until it let go, and both pages were lost): the new page is in place.
+# 2: a second spelling, 2.HTM, which Wine's case-blind lookup finds once 2.htm is set aside, keeps
+# the name from both pages: the report names where the whole new page is kept.
+case_keep_page() {
+    begin_case keep-page 1024x768
+    set_windows_version win98
+    write_old_page
+    (wine "$TW_WINTOOL" hold "$(winpath "$PAGE")" "$(winpath "$CASE_DIR/go")" >"$CASE_DIR/held" 2>&1) &
+    local holder=$! kept
+    for ((kept = 0; kept < 300; kept++)); do grep -q held "$CASE_DIR/held" && break || sleep 0.1; done
+    start_program
+    click run
+    wait_exit 20
+    expect_eq "exit status" "$STATUS" 0
+    expect_page 1024 768
+    touch "$CASE_DIR/go" && wait "$holder" || fail "wintool: $(cat "$CASE_DIR/held")"
+    expect_eq "files left" "$(cd "$APP" && LC_ALL=C && echo *)" "1.htm 2.htm tarnwick.exe"
+
+    write_old_page
+    printf 'another spelling\r\n' >"$APP/2.HTM"
+    start_program
+    click run
+    wait_box 20
+    kept=${BOX_TEXT#*The new version is kept as "$(winpath "$APP")"\\}
+    kept=${kept%%.\\n\\n*}
+    [[ $BOX_TEXT == "Cannot write the page $(winpath "$PAGE"). The new version is kept as "*"\n\nError "* &&
+        $kept == "~TW"?????".TMP" ]] || fail "report: '$BOX_TEXT'"
+    press Return
+    wait_exit 20
+    [[ $STATUS != 0 ]] || fail "exit status 0 after the report"
+    expected_test_page 1024 768 >"$CASE_DIR/expected.htm"
+    expect_file_bytes "$APP/$kept" "$CASE_DIR/expected.htm"
+    note "held 2.htm replaced; with the name taken: ${BOX_TEXT//\\n/ }"
+}
+
 # Another program's WM_CLOSE ends the program with status 0 and changes nothing.
 case_close_request() {
     begin_case close-request 1024x768
@@ -454,9 +496,10 @@ missing-template) case_missing_template ;;
 no-server) case_no_server ;;
 layout) case_layout ;;
 close-request) case_close_request ;;
+keep-page) case_keep_page ;;
 *)
     printf '%s\n' "usage: $0 prefix|run-VERSION|vista-VERSION|relay-VERSION|unicode-folder|screen-1600|screen-120dpi|close|support|inert|\
-missing-template|no-server|layout|close-request" >&2
+missing-template|no-server|layout|close-request|keep-page" >&2
     exit 2
     ;;
 esac

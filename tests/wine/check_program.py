@@ -41,7 +41,7 @@ ALLOWED = {
         CloseHandle CreateFileA CreateFileW CreateSemaphoreW DeleteCriticalSection DeleteFileA
         DeleteFileW EnterCriticalSection ExitProcess FindClose FindFirstFileA FindFirstFileW
         FindNextFileA FindNextFileW FlushFileBuffers FormatMessageA FreeLibrary
-        GetACP GetCurrentProcessId GetCurrentThreadId GetExitCodeProcess GetLastError GetModuleFileNameA
+        GetACP GetCurrentProcessId GetFileAttributesA GetCurrentThreadId GetExitCodeProcess GetLastError GetModuleFileNameA
         GetModuleFileNameW GetModuleHandleA GetModuleHandleW GetProcAddress GetStartupInfoA
         GetStartupInfoW GetVersion GetVersionExA InitializeCriticalSection IsDBCSLeadByteEx
         LeaveCriticalSection LoadLibraryA LoadLibraryW LocalFree MoveFileA MoveFileExW MulDiv
@@ -51,12 +51,13 @@ ALLOWED = {
     "USER32.DLL": """
         AdjustWindowRectEx BeginPaint CreateWindowExA DefWindowProcA DestroyWindow
         DispatchMessageA DrawTextA EndPaint FillRect GetCursorPos GetDC GetMessageA
-        GetSysColorBrush GetSystemMetrics GetWindowLongA LoadCursorA LoadIconA LoadImageA MessageBoxA MessageBoxW
+        GetSysColorBrush GetSystemMetrics GetWindowLongA InvalidateRect LoadCursorA LoadIconA LoadImageA MessageBoxA MessageBoxW
         GetCapture PostQuitMessage RegisterClassExA ReleaseCapture ReleaseDC ScreenToClient SetCapture
         SetCursor SetWindowLongA ShowWindow SystemParametersInfoA TranslateMessage UpdateWindow""",
     "GDI32.DLL": """
-        BitBlt CreateCompatibleDC CreateFontA DeleteDC DeleteObject GetDeviceCaps GetObjectA
-        GetStockObject SelectObject SetBkMode SetTextColor""",
+        BitBlt CreateCompatibleDC CreateFontA CreateHalftonePalette DeleteDC DeleteObject GetDeviceCaps
+        GetObjectA GetStockObject RealizePalette SelectObject SelectPalette SetBkMode SetBrushOrgEx
+        SetStretchBltMode SetTextColor StretchBlt""",
     "ADVAPI32.DLL": "RegCloseKey RegCreateKeyExA RegDeleteValueA RegOpenKeyExA RegSetValueExA",
     "OLE32.DLL": "CoCreateInstance CoInitialize CoUninitialize",
     "MSVCRT.DLL": """

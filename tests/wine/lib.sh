@@ -210,11 +210,12 @@ restore_wine_server() {
 
 # ----------------------------------------------------------------------- display and program
 
-# start_display WIDTH HEIGHT: an X server of the case's own.
+# start_display WIDTH HEIGHT: an X server of the case's own, of DEPTH bits per pixel (24 unless
+# set; 8 is a display of 256 colours).
 start_display() {
     local fifo=$CASE_DIR/display
     mkfifo "$fifo" || fail "no fifo"
-    Xvfb -displayfd 3 -screen 0 "${1}x${2}x24" -nolisten tcp 3>"$fifo" >"$CASE_DIR/xvfb.log" 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "${1}x${2}x${DEPTH:-24}" -nolisten tcp 3>"$fifo" >"$CASE_DIR/xvfb.log" 2>&1 &
     XVFB_PID=$!
     local number
     read -r -t 20 number <"$fifo" || fail "Xvfb did not start (see $CASE_DIR/xvfb.log)"

@@ -6,7 +6,9 @@ way the page must be made durable before it takes 2.htm's place: the file rename
 (MoveFileA or MoveFileExW) must have been flushed (FlushFileBuffers on the handle it was created
 with) after its last write and before the rename. Other Wine processes write to the same log:
 only the lines of the process that loaded the program count, and only calls returning into the
-program's image.
+program's image. On the display of 256 colours the tests give it, the picture is drawn after the
+halftone palette was selected and realised and the stretch mode set: HALFTONE on NT, COLORONCOLOR
+on the 95 family, which lacks HALFTONE.
 Usage: relay_check.py [--nt] LOG tarnwick.exe OBJDUMP [FUNCTION...]: each FUNCTION (DLL.Name) must
 have been called from the image, which proves the log saw the program's calls."""
 
@@ -66,6 +68,13 @@ def check_flush(calls):
     return failures
 
 
+def check_palette(calls, nt):
+    steps = [name[6:] + (f"({args.split(',')[1]})" if name.endswith("Mode") else "") for name, args, _ in calls
+             if name in ("GDI32.SelectPalette", "GDI32.RealizePalette", "GDI32.SetStretchBltMode", "GDI32.StretchBlt")]
+    wanted = f"SelectPalette RealizePalette SetStretchBltMode({4 if nt else 3:08x}) StretchBlt"
+    return [] if wanted in " ".join(steps) else [f"the picture's palette steps: {' '.join(steps)}"]
+
+
 def main():
     arguments = sys.argv[1:]
     nt = arguments[:1] == ["--nt"]
@@ -113,7 +122,7 @@ def main():
     print(f"process {pid}: {len(called)} distinct system functions called from the program's image")
     failures = [f"the program called {name}: {line}" for name, line in sorted(wide.items())]
     failures += [f"no call of {name} from the program's image" for name in sorted(required - called)]
-    failures += check_flush(calls)
+    failures += check_flush(calls) + check_palette(calls, nt)
     for failure in failures:
         print(f"FAIL: {failure}")
     return 1 if failures else 0

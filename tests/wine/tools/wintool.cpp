@@ -14,6 +14,9 @@
 //   wintool version            the version record: "major.minor platform"
 //   wintool getversion         what GetVersion says: "build=N nt=0|1"
 //   wintool dpi                the display's logical dots per inch
+//   wintool hold FILE UNTIL    keeps FILE open for reading, sharing reading, writing and deletion
+//                              as a virus scanner does, says "held", and closes it once the file
+//                              UNTIL exists (two minutes at most)
 // Exit status 0 on success, 1 when the window looked for is not there, 2 on bad usage.
 #include <windows.h>
 
@@ -241,6 +244,17 @@ int Dpi()
     return 0;
 }
 
+int Hold(const wchar_t* path, const wchar_t* until)
+{
+    const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE || std::printf("held\n") < 0 || std::fflush(stdout) != 0)
+        return 1;
+    for (int tries = 0; tries < 1200 && GetFileAttributesW(until) == INVALID_FILE_ATTRIBUTES; ++tries)
+        Sleep(100);
+    return CloseHandle(file) ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -270,7 +284,9 @@ int wmain(int argc, wchar_t** argv)
         return GetVersionBuild();
     if (command == L"dpi")
         return Dpi();
+    if (command == L"hold" && argc == 4)
+        return Hold(argv[2], argv[3]);
     std::fprintf(stderr, "usage: wintool main|box [seconds]|boxes|close|cancel-mode|steal-capture|ok|"
-                         "caption-colour|version|getversion|dpi\n");
+                         "caption-colour|version|getversion|dpi|hold FILE UNTIL\n");
     return 2;
 }
