@@ -33,7 +33,9 @@ int RunProgram(QApplication& app, const char* programName)
         LinuxDesktop desktop(registry, drawer, BackgroundOpeners{.portal = OpenPortalBackground, .rootWindow = OpenRootWindowBackground},
                              LinuxDesktop::DefaultPictureFolder());
         BusyWallpaperShell wallpaper(desktop);
-        Platform platform{versionQuery, screen, registry, wallpaper, messageBox, programEnd, RunningProgramFolder()};
+        Platform platform{versionQuery, screen, registry, wallpaper, messageBox, programEnd,
+                          LinuxPageFiles(RunningProgramFolder(), FilePath(RegistryStorePath().parent_path()),
+                                         LinuxDesktop::DefaultPictureFolder())};
         frmMain form(platform);
         MainWindow window(form, screen.DotsPerInch());
         messageBox.SetParent(&window);

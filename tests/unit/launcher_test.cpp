@@ -183,7 +183,7 @@ struct Window {
     explicit Window(std::optional<VersionRecord> version, int width = 1024, int height = 768, int dpi = 96)
         : versionQuery(version), screen(width, height, dpi),
           registry(folder / "registry.reg"), platform{versionQuery, screen, registry,     shell,
-                                                      messageBox,   end,    folder.Path()},
+                                                      messageBox,   end,    PageFiles::InFolder(folder.Path())},
           form(platform)
     {
         form.Load();

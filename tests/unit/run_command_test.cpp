@@ -41,7 +41,7 @@ struct RunFixture {
     explicit RunFixture(std::optional<VersionRecord> version, int width = 1024, int height = 768, int dpi = 96)
         : versionQuery(version), screen(width, height, dpi), registry(folder / "registry.reg"), recording(registry),
           shell(folder / "2.htm", registry), platform{versionQuery, screen, recording,    shell,
-                                                      messageBox,   end,    folder.Path()},
+                                                      messageBox,   end,    PageFiles::InFolder(folder.Path())},
           form(platform)
     {
         form.Load();
