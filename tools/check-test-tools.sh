@@ -44,6 +44,11 @@ mountpoint util-linux
 /usr/libexec/xdg-permission-store xdg-desktop-portal
 /usr/libexec/xdg-desktop-portal-gnome xdg-desktop-portal-gnome
 /usr/libexec/dconf-service dconf-service
+dpkg-deb dpkg
+dpkg-shlibdeps dpkg-dev
+lintian lintian
+desktop-file-validate desktop-file-utils
+appstreamcli appstream
 '
 
 missing=()
