@@ -94,7 +94,7 @@ dist: check-tools
 	ctest --test-dir build/windows --output-on-failure -L dist
 
 # The Linux program, its sample template, menu entry and icon under $(PREFIX) (DESTDIR honoured),
-# without the package: sudo make install, or make install PREFIX=~/.local.
+# without the package: sudo make install, or make install PREFIX=$HOME/.local.
 install: deps-run
 	cmake --preset linux >/dev/null
 	cmake --build build/linux -j$(JOBS) --target tarnwick_installed
