@@ -35,6 +35,11 @@ unshare util-linux
 mount mount
 strace strace
 cmp diffutils
+dpkg-deb dpkg
+dpkg-shlibdeps dpkg-dev
+lintian lintian
+desktop-file-validate desktop-file-utils
+appstreamcli appstream
 timeout coreutils
 dbus-daemon dbus-daemon
 gdbus libglib2.0-bin
@@ -44,11 +49,6 @@ mountpoint util-linux
 /usr/libexec/xdg-permission-store xdg-desktop-portal
 /usr/libexec/xdg-desktop-portal-gnome xdg-desktop-portal-gnome
 /usr/libexec/dconf-service dconf-service
-dpkg-deb dpkg
-dpkg-shlibdeps dpkg-dev
-lintian lintian
-desktop-file-validate desktop-file-utils
-appstreamcli appstream
 '
 
 missing=()
