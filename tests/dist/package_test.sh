@@ -103,6 +103,14 @@ case_installed_read_only() {
     chown -R "$USER_ID" "$HOME_DIR"
     run_installed "$HOME_DIR/.config/tarnwick/2.htm" 60,138,81
     note "the user's own template drawn, page beside it, recorded"
+    if [[ ${#AS_USER[@]} -gt 0 ]]; then
+        # Root, who may write anywhere, leaves the package's folder alone all the same.
+        rm "$HOME_DIR/.config/tarnwick/1.htm" "$HOME_DIR/.local/share/tarnwick/2.htm"
+        AS_USER=() USER_ID=0
+        run_installed "$HOME_DIR/.local/share/tarnwick/2.htm" 7,13,28
+        [[ -z $(find "$CASE_DIR/root" -name 2.htm) ]] || fail "root wrote a page into the package's folders"
+        note "as root too, the page goes to the data folder"
+    fi
     chmod -R u+w "$CASE_DIR/root"
 }
 
