@@ -60,9 +60,9 @@ Section: x11" ]] || fail "fields: $(dpkg-deb --field "$DEB")"
     note "fields, files, lintian, desktop entry and metainfo as expected; cmake --install gives the same files"
 }
 
-# run_as_user EXPECTED_PAGE: starts the unpacked program as the case's user, presses Run, and
-# checks the page, the record and the root window's corner.
-run_installed() { # PAGE CORNER_COLOUR
+# run_installed PAGE CORNER_COLOUR: starts the unpacked program as the case's user, presses Run,
+# and checks the page written, the record naming it and the root window's corner.
+run_installed() {
     mkdir -p -m 700 "$CASE_DIR/runtime" && chown "$USER_ID" "$CASE_DIR/runtime"
     (cd "$CASE_DIR" && exec "${AS_USER[@]}" env HOME="$HOME_DIR" XAUTHORITY="$CASE_DIR/xauthority" \
         XDG_RUNTIME_DIR="$CASE_DIR/runtime" "$PROG_DIR/tarnwick" >"$CASE_DIR/out" 2>"$CASE_DIR/err") &
