@@ -8,8 +8,8 @@
 # `cmake --install <build> --prefix <folder>` puts the same files under any prefix. Another
 # program installed beside tarnwick adds its own install(TARGETS ...) with the GNUInstallDirs
 # folders (CMAKE_INSTALL_BINDIR, or CMAKE_INSTALL_LIBEXECDIR for a helper no one starts by hand),
-# add_dependencies(tarnwick_installed <target>) after this file is included, and its file to the
-# list tests/dist/package_test.sh expects.
+# its target to tarnwick_installed's dependencies below, and its file to the list
+# tests/dist/package_test.sh expects.
 if(NOT TARGET tarnwick)
   return()  # no program window built (TARNWICK_GUI off): nothing to install
 endif()
