@@ -1,8 +1,9 @@
-# Tarnwick: one command runs the program, one passes the tests. Both install what is missing
-# (Debian packages; run as root or with sudo available).
+# Tarnwick: one command runs the program, one passes the tests, one makes the release files.
+# They install what is missing (Debian packages; run as root or with sudo available).
 
 SHELL := /bin/bash
 JOBS ?= 2
+PREFIX ?= /usr/local
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # What the build, the program and the tests need.
@@ -17,7 +18,7 @@ TEST_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-i686-win32 binutils-mingw-w64-i68
   plasma-desktop plasma-workspace kactivitymanagerd
 
 .PHONY: all run run-windows test test-linux test-windows test-sanitize fuzz-smoke bench \
-        build-linux build-windows deps-run deps-test deps-wine32 check-tools clean
+        build-linux build-windows deps-run deps-test deps-wine32 check-tools clean dist install
 
 all: build-linux
 
@@ -63,10 +64,10 @@ run-windows: build-windows
 test-linux: check-tools
 	cmake --preset linux >/dev/null
 	cmake --build build/linux -j$(JOBS)
-	ctest --test-dir build/linux --output-on-failure -j$(JOBS)
+	ctest --test-dir build/linux --output-on-failure -j$(JOBS) -LE dist
 
 test-windows: check-tools build-windows
-	ctest --test-dir build/windows --output-on-failure
+	ctest --test-dir build/windows --output-on-failure -LE dist
 
 test-sanitize: check-tools
 	cmake --preset linux-sanitize -DTARNWICK_GUI=OFF >/dev/null
@@ -80,8 +81,30 @@ fuzz-smoke: check-tools
 # and the Windows program's unit and end-to-end tests under Wine.
 test: test-linux test-sanitize fuzz-smoke test-windows
 
+# The release files in dist/ (the Windows zip, the Debian package), each then checked as a person
+# gets it: the tests labelled "dist". Builds only what they need. dpkg-shlibdeps (dpkg-dev) gives
+# the package's dependencies; the others check the package, its menu entry and its metainfo.
+TEST_PACKAGES += dpkg-dev lintian desktop-file-utils appstream
+dist: check-tools
+	cmake --preset linux >/dev/null
+	cmake --build build/linux -j$(JOBS) --target tarnwick_installed tarnwick_xprobe
+	cmake --preset windows >/dev/null
+	cmake --build build/windows -j$(JOBS) --target tarnwick_installed tarnwick_recorder tarnwick_wintool
+	rm -rf dist
+	cd build/linux && cpack
+	cd build/windows && cpack
+	ctest --test-dir build/linux --output-on-failure -L dist
+	ctest --test-dir build/windows --output-on-failure -L dist
+
+# The Linux program, its sample template, menu entry and icon under $(PREFIX) (DESTDIR honoured),
+# without the package: sudo make install, or make install PREFIX=$HOME/.local.
+install: deps-run
+	cmake --preset linux >/dev/null
+	cmake --build build/linux -j$(JOBS) --target tarnwick_installed
+	cmake --install build/linux --prefix "$(PREFIX)" --strip
+
 bench: build-linux
 	bench/run.sh
 
 clean:
-	rm -rf build
+	rm -rf build dist

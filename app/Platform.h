@@ -49,6 +49,14 @@ public:
     virtual void EndProgram() = 0;
 };
 
+// Where Run reads the template and writes the page; the platform decides.
+struct PageFiles {
+    FilePath templatePath;  // 1.htm
+    FilePath pagePath;      // 2.htm
+    // Both in one folder, as the Windows program keeps them beside itself.
+    static PageFiles InFolder(const FilePath& folder) { return {folder / "1.htm", folder / "2.htm"}; }
+};
+
 // What the window needs of its platform; every reference outlives the window.
 struct Platform {
     IVersionQuery& versionQuery;
@@ -57,7 +65,7 @@ struct Platform {
     IWallpaperShell& wallpaper;
     IMessageBox& messageBox;
     IProgramEnd& programEnd;
-    FilePath programFolder;
+    PageFiles pages;
 };
 
 }  // namespace tarnwick

@@ -47,9 +47,8 @@ public:
     // focus between a press and its release: the release that may follow runs nothing.
     void CancelPress();
 
-    const FilePath& ProgramFolder() const { return platform_.programFolder; }
-    FilePath TemplatePath() const { return platform_.programFolder / "1.htm"; }
-    FilePath PagePath() const { return platform_.programFolder / "2.htm"; }
+    const FilePath& TemplatePath() const { return platform_.pages.templatePath; }
+    const FilePath& PagePath() const { return platform_.pages.pagePath; }
 
     // Launcher state.
     std::u16string OperatingSystemName;

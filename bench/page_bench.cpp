@@ -234,7 +234,7 @@ RunTime TimeRunCommand(const fs::path& folder)
     test::RecordingShell shell;
     test::RecordingMessageBox messages;
     test::RecordingEnd end;
-    Platform platform{version, screen, registry, shell, messages, end, folder};
+    Platform platform{version, screen, registry, shell, messages, end, PageFiles::InFolder(folder)};
     g_fsyncNanos = 0;
     auto start = Clock::now();
     {

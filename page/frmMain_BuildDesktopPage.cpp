@@ -1,5 +1,5 @@
-// frmMain's page generation: 1.htm in the program folder becomes 2.htm beside it, with the
-// screen size in place of every "800" and "600".
+// frmMain's page generation: the template 1.htm becomes the page 2.htm, where the platform keeps
+// them (Platform::pages), with the screen size in place of every "800" and "600".
 #include "app/frmMain.h"
 #include "base/AnsiText.h"
 #include "base/NumberText.h"

@@ -40,6 +40,11 @@ unshare util-linux
 mount mount
 strace strace
 cmp diffutils
+dpkg-deb dpkg
+dpkg-shlibdeps dpkg-dev
+lintian lintian
+desktop-file-validate desktop-file-utils
+appstreamcli appstream
 timeout coreutils
 dbus-daemon dbus-daemon
 gdbus libglib2.0-bin

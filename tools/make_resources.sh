@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Regenerates the program's pictures in resources/: picture.jpg, picture.bmp, tarnwick.ico and
-# hand.cur. Builds tools/render_resources.cpp, runs it, turns its picture into a baseline JPEG with
-# ImageMagick, decodes that JPEG into the 24-bit bitmap the Windows program draws (so both programs
-# show the same pixels) and lists the icon and cursor with icotool.
+# Regenerates the program's pictures in resources/: picture.jpg, picture.bmp, tarnwick.ico,
+# hand.cur, and the icon's 32-bit frames as PNGs (icons/tarnwick-16.png, -32, -48) for the
+# desktops' icon theme on Linux. Builds tools/render_resources.cpp, runs it, turns its picture
+# into a baseline JPEG with ImageMagick, decodes that JPEG into the 24-bit bitmap the Windows
+# program draws (so both programs show the same pixels), extracts the icon's PNGs and lists the
+# icon and cursor with icotool.
 # Needs g++ (C++20), ImageMagick's convert and identify, and icotool (icoutils).
 set -euo pipefail
 
@@ -21,6 +23,10 @@ convert "$work/picture.ppm" -strip -type TrueColor -colorspace sRGB -interlace n
 # A bottom-up BITMAPINFOHEADER DIB, 24 bits per pixel, no colour profile: what every Windows reads.
 convert "$out/picture.jpg" -strip -type TrueColor -define bmp:format=bmp3 -compress none "BMP3:$out/picture.bmp"
 cp "$work/tarnwick.ico" "$work/hand.cur" "$out/"
+mkdir -p "$out/icons"
+for size in 16 32 48; do
+  icotool -x --width=$size --height=$size --bit-depth=32 -o "$out/icons/tarnwick-$size.png" "$out/tarnwick.ico"
+done
 
 identify -format '%f: %m %wx%h %[colorspace] %[interlace] depth %z\n' "$out/picture.jpg" "$out/picture.bmp"
 icotool -l "$out/tarnwick.ico" "$out/hand.cur"

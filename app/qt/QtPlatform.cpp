@@ -8,6 +8,9 @@
 #include <QScreen>
 #include <QString>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -142,6 +145,32 @@ FilePath RunningProgramFolder()
         throw SystemError(static_cast<uint32_t>(error.value() != 0 ? error.value() : ENOENT),
                           "The program's folder could not be found.");
     return FilePath(QFile::encodeName(folder).toStdString());
+}
+
+PageFiles LinuxPageFiles(const FilePath& programFolder, const FilePath& configFolder, const FilePath& dataFolder)
+{
+    auto isFile = [](const FilePath& path) {
+        struct stat info {};
+        return ::stat(path.Native().c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    };
+    const FilePath installed = programFolder / TARNWICK_DATA_FROM_PROGRAM / "1.htm";
+    FilePath templatePath = programFolder / "1.htm";
+    if (!isFile(templatePath)) {
+        if (!configFolder.Empty() && isFile(configFolder / "1.htm"))
+            templatePath = configFolder / "1.htm";
+        else if (isFile(installed))
+            templatePath = installed;
+    }
+    // The installed sample's folder belongs to the package manager, even for root.
+    const FilePath folder = templatePath.Parent();
+    if ((templatePath != installed && ::access(folder.Native().c_str(), W_OK) == 0) || dataFolder.Empty())
+        return {templatePath, folder / "2.htm"};
+    // The pictures' folder, private like them; a folder that cannot be made is reported by Run,
+    // which cannot write the page there.
+    std::error_code ignored;
+    std::filesystem::create_directories(dataFolder.Parent().Native(), ignored);
+    ::mkdir(dataFolder.Native().c_str(), 0700);
+    return {templatePath, dataFolder / "2.htm"};
 }
 
 std::filesystem::path RegistryStorePath()

@@ -60,6 +60,14 @@ private:
 // The folder of the running executable. Throws AppError when it cannot be found.
 FilePath RunningProgramFolder();
 
+// Where Run reads the template and writes the page. The template is 1.htm beside the program
+// (a portable folder); else the user's own in the config folder ($XDG_CONFIG_HOME/tarnwick,
+// else ~/.config/tarnwick); else the sample installed with the program (../share/tarnwick from
+// its folder); where there is none, the one beside the program, which Run reports missing. The
+// page goes beside the template when that folder may be written and is not the installed
+// sample's, else into the data folder (made here when missing).
+PageFiles LinuxPageFiles(const FilePath& programFolder, const FilePath& configFolder, const FilePath& dataFolder);
+
 // The stand-alone registry's store for this user. Throws AppError when neither XDG_CONFIG_HOME
 // nor HOME is set.
 std::filesystem::path RegistryStorePath();

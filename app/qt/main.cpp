@@ -56,7 +56,9 @@ int RunProgram(QApplication& app, const char* programName)
                            }};
         LinuxDesktop desktop(registry, drawer, std::move(openers), std::move(sense), LinuxDesktop::DefaultPictureFolder());
         BusyWallpaperShell wallpaper(desktop);
-        Platform platform{versionQuery, screen, registry, wallpaper, messageBox, programEnd, RunningProgramFolder()};
+        PageFiles pages = LinuxPageFiles(RunningProgramFolder(), FilePath(RegistryStorePath().parent_path()),
+                                         LinuxDesktop::DefaultPictureFolder());
+        Platform platform{versionQuery, screen, registry, wallpaper, messageBox, programEnd, std::move(pages)};
         frmMain form(platform);
         MainWindow window(form, screen.DotsPerInch());
         messageBox.SetParent(&window);

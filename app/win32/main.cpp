@@ -40,7 +40,7 @@ int Run(HINSTANCE instance, int showCommand)
     // Start-up, as on every platform: the window is made (hidden), the load step fills the
     // launcher state, then the window is shown.
     try {
-        platform.programFolder = ProgramFolder();
+        platform.pages = PageFiles::InFolder(ProgramFolder());
         window.Create();
         messageBox.SetOwner(window.Handle());
         form.Load();

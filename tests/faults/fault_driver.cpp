@@ -56,7 +56,7 @@ int Run(const fs::path& folder, const fs::path& store, bool windows98)
     try {
         StandaloneRegistry registry(store);
         StandaloneDesktop desktop(registry);
-        Platform platform{version, screen, registry, desktop, messages, end, folder};
+        Platform platform{version, screen, registry, desktop, messages, end, PageFiles::InFolder(folder)};
         frmMain form(platform);
         form.Load();
         form.RunCommand();

@@ -181,9 +181,8 @@ TEST(Layout, PaintFormDrawsEveryControlInOrder)
 // A window over recording platform pieces and a stand-alone registry in a temporary folder.
 struct Window {
     explicit Window(std::optional<VersionRecord> version, int width = 1024, int height = 768, int dpi = 96)
-        : versionQuery(version), screen(width, height, dpi),
-          registry(folder / "registry.reg"), platform{versionQuery, screen, registry,     shell,
-                                                      messageBox,   end,    folder.Path()},
+        : versionQuery(version), screen(width, height, dpi), registry(folder / "registry.reg"),
+          platform{versionQuery, screen, registry, shell, messageBox, end, PageFiles::InFolder(folder.Path())},
           form(platform)
     {
         form.Load();

@@ -40,8 +40,8 @@ private:
 struct RunFixture {
     explicit RunFixture(std::optional<VersionRecord> version, int width = 1024, int height = 768, int dpi = 96)
         : versionQuery(version), screen(width, height, dpi), registry(folder / "registry.reg"), recording(registry),
-          shell(folder / "2.htm", registry), platform{versionQuery, screen, recording,    shell,
-                                                      messageBox,   end,    folder.Path()},
+          shell(folder / "2.htm", registry),
+          platform{versionQuery, screen, recording, shell, messageBox, end, PageFiles::InFolder(folder.Path())},
           form(platform)
     {
         form.Load();

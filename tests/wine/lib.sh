@@ -50,10 +50,13 @@ note() {
     echo "  [$CASE] $*"
 }
 
-# A Unix path as the program sees it through Wine's drive Z:.
+# A Unix path as the program sees it: through the prefix's drive C: for its files, else Z:.
 winpath() {
-    local path=$1
-    printf 'Z:%s' "${path//\//\\}"
+    local path=$1 drive=Z:
+    if [[ -n ${WINEPREFIX:-} && $path == "$WINEPREFIX/drive_c/"* ]]; then
+        path=/${path#"$WINEPREFIX/drive_c/"} drive=C:
+    fi
+    printf '%s%s' "$drive" "${path//\//\\}"
 }
 
 # ------------------------------------------------------------------------------ prefixes
@@ -115,11 +118,16 @@ begin_case() {
     copy_prefix "$WINEPREFIX" || fail "cannot copy the pristine prefix"
     start_display "${2%x*}" "${2#*x}"
     APP="$CASE_DIR/${APP_NAME:-Tarnwick Program}"
+    [[ -n ${TW_ZIP:-} ]] && APP=$WINEPREFIX/drive_c/Tarnwick
     PAGE=$APP/2.htm
     TEMPLATE=$APP/1.htm
     LOG=$CASE_DIR/recorder.log
     export TARNWICK_RECORDER_LOG
     TARNWICK_RECORDER_LOG=$(winpath "$LOG")
+    if [[ -n ${TW_ZIP:-} ]]; then
+        unpack_release_zip
+        return
+    fi
     mkdir -p "$APP"
     cp "$TW_PROGRAM" "$APP/tarnwick.exe" || fail "cannot copy the program"
     case ${3:-test} in
@@ -127,6 +135,20 @@ begin_case() {
     test) write_test_template ;;
     *) cp "$3" "$TEMPLATE" || fail "cannot copy the template $3" ;;
     esac
+}
+
+# TW_ZIP, the release zip, unpacked into C:\ as a person would: one folder, C:\Tarnwick, with the
+# program, the shipped sample as the template and a README.txt in ASCII with CR LF line ends, which
+# Windows 95's Notepad shows (under 64 KiB), naming the version of the program's version record.
+unpack_release_zip() {
+    (cd "$WINEPREFIX/drive_c" && cmake -E tar xf "$TW_ZIP") || fail "cannot unpack $TW_ZIP"
+    expect_eq "unpacked files" "$(cd "$APP" && LC_ALL=C && echo *)" "1.htm README.txt tarnwick.exe"
+    local readme=$APP/README.txt version
+    LC_ALL=C grep -q $'[^\t\r -~]' "$readme" && fail "README.txt is not plain ASCII"
+    [[ $(grep -c $'\r$' "$readme") == $(wc -l <"$readme") && $(wc -c <"$readme") -lt 65536 ]] ||
+        fail "README.txt is not CR LF text Notepad opens"
+    version=$(exiftool -s3 -FileVersion "$APP/tarnwick.exe")
+    expect_eq "README.txt's first line" "$(head -n1 "$readme")" $'Tarnwick '"$version"$'\r'
 }
 
 end_case() {
