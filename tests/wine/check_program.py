@@ -70,8 +70,6 @@ ALLOWED = {
 # The entry point of the program's own, and the runtime's, which it hands over to.
 ENTRY = "_TarnwickEntry@0"
 RUNTIME_ENTRY = "_WinMainCRTStartup"
-# What runs before the entry: the runtime's thread-local storage callbacks (NT calls them first).
-BEFORE_ENTRY = ["___dyn_tls_init@12"]
 # The Pentium's instructions that a compiler emits for integer code (AT&T names, any size
 # suffix) and the x87's. Anything else in the code that runs before the C runtime fails the check.
 PENTIUM = re.compile(r"""(mov|movz[bw][wl]?|movs[bw][wl]?|movs[bwl]?|lea|push[lw]?|pop[lw]?|pushf[lw]?|popf[lw]?|
@@ -119,6 +117,32 @@ def older_than_pentium_pro(code, roots, stop):
             elif not PENTIUM.fullmatch(mnemonic):
                 failures.append(f"{name}: {mnemonic} {operands} is not among the Pentium's instructions")
     return failures, sorted(seen)
+
+
+def tls_callbacks(objdump, program, headers):
+    """The addresses of the thread-local storage callbacks, which the system calls even before the
+    entry point: the zero-ended list that the PE file's TLS directory (data directory entry 9)
+    points to."""
+    match = re.search(r"^Entry 9 ([0-9a-f]+) ([0-9a-f]+)", headers, re.MULTILINE)
+    if not match or int(match.group(2), 16) == 0:
+        return []
+    base = int(re.search(r"^ImageBase\s+([0-9a-f]+)", headers, re.MULTILINE).group(1), 16)
+    sections = [(int(vma, 16) - base, int(size, 16), int(offset, 16)) for size, vma, offset in re.findall(
+        r"^\s+\d+ \S+\s+([0-9a-f]+)\s+([0-9a-f]+)\s+[0-9a-f]+\s+([0-9a-f]+)", subprocess.run(
+            [objdump, "-h", program], check=True, capture_output=True, text=True).stdout, re.MULTILINE)]
+    data = open(program, "rb").read()
+
+    def word(rva):
+        for start, size, offset in sections:
+            if start <= rva < start + size:
+                return int.from_bytes(data[offset + rva - start:offset + rva - start + 4], "little")
+        raise ValueError(f"address {rva + base:#x} lies in no section")
+
+    callbacks, slot = [], word(int(match.group(1), 16) + 12) - base  # AddressOfCallBacks
+    while address := word(slot):
+        callbacks.append(address)
+        slot += 4
+    return callbacks
 
 
 def main():
@@ -198,7 +222,10 @@ def main():
         failures.append(f"the symbols copy has no {ENTRY}")
     else:
         expect("entry point", f"{start:#x}", f"{listing[ENTRY][0]:#x}")
-    problems, reached = older_than_pentium_pro(listing, [ENTRY] + BEFORE_ENTRY, RUNTIME_ENTRY)
+    names = {address: name for name, (address, _) in listing.items()}
+    before_entry = [names.get(address, f"{address:#x}") for address in tls_callbacks(objdump, program, headers)]
+    print(f"ok: thread-local storage callbacks: {', '.join(before_entry) or 'none'}")
+    problems, reached = older_than_pentium_pro(listing, [ENTRY] + before_entry, RUNTIME_ENTRY)
     if problems:
         failures += problems
     else:
