@@ -178,8 +178,17 @@ reg() {
     wine reg "$@" >/dev/null 2>&1
 }
 
+# set_windows_version VERSION [PROGRAM_VERSION]: the prefix's Windows and, when given, the one Wine
+# tells tarnwick.exe alone (AppDefaults), as a compatibility mode does. Wine fills the kernel's
+# shared data page (the real version, which the program reads) from the prefix's version when its
+# server starts: the server started by this command is let end, so that the next one reads it.
 set_windows_version() {
     reg add 'HKCU\Software\Wine' /v Version /d "$1" /f || fail "cannot set the Windows version $1"
+    if [[ -n ${2:-} ]]; then
+        reg add 'HKCU\Software\Wine\AppDefaults\tarnwick.exe' /v Version /d "$2" /f ||
+            fail "cannot set the program's Windows version $2"
+    fi
+    wineserver -w
 }
 
 set_dpi() {
