@@ -212,6 +212,17 @@ shell_state() {
     echo "${out:-absent}"
 }
 
+# reg_value KEY NAME: a registry value's data as reg prints it ("0x1", text), or "absent".
+reg_value() {
+    local out
+    out=$(wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v name="$2" '$1 == name { $1 = ""; $2 = ""; sub(/^ +/, ""); print }')
+    echo "${out:-absent}"
+}
+
+# The desktop as the recorder saved it (Wallpaper, WebContent), and the program's own record.
+readonly TW_RECORDER_KEY='HKCU\Software\Tarnwick Recorder'
+readonly TW_PROGRAM_KEY='HKCU\Software\Tarnwick'
+
 # Puts Wine's own Active Desktop object back in the recorder's place.
 restore_wine_server() {
     reg add "$TW_SERVER_KEY" /ve /d "$(cat "$TW_WORK/wine-server.txt")" /f /reg:32 || fail "cannot restore Wine's server"
@@ -432,7 +443,8 @@ expect_no_log() {
 }
 
 # wallpaper_calls PATH [LINE...]: the recorder's log of a wallpaper set to PATH, with the lines
-# given (the Active Desktop's options) just before the changes are applied.
+# given (the Active Desktop's options) just before the changes are applied. With lines (Run on NT 4,
+# 2000 and XP), the web content is then read back from a new object (READ_BACK, on unless told).
 wallpaper_calls() {
     echo "CreateInstance iid={F490EB00-1240-11D1-9888-006097DEACF9} ok"
     echo "SetWallpaperOptions size=8 style=2 reserved=0"
@@ -441,6 +453,11 @@ wallpaper_calls() {
     (($# == 0)) || printf '%s\n' "$@"
     echo "ApplyChanges flags=7"
     echo "Release refs=0"
+    if (($# > 0)); then
+        echo "CreateInstance iid={F490EB00-1240-11D1-9888-006097DEACF9} ok"
+        echo "${READ_BACK:-$ITEMS_ON}"
+        echo "Release refs=0"
+    fi
 }
 
 # The recorder's lines of Run on NT 4, 2000 and XP: the Active Desktop read and, where the
@@ -448,6 +465,7 @@ wallpaper_calls() {
 readonly ITEMS_ON='GetDesktopItemOptions size=12 reserved=0 components=1 active=1'
 readonly ITEMS_OFF='GetDesktopItemOptions size=12 reserved=0 components=1 active=0'
 readonly ITEMS_TURNED_ON='SetDesktopItemOptions size=12 components=1 active=1 reserved=0'
+readonly ITEMS_TURNED_OFF='SetDesktopItemOptions size=12 components=1 active=0 reserved=0'
 
 # Takes a screenshot of the whole screen.
 screenshot() {

@@ -1,8 +1,12 @@
 // A stand-in for the shell's Active Desktop object, for the tests under Wine: an in-process COM
 // server for the same class that writes one line per call to the file named by the environment
-// variable TARNWICK_RECORDER_LOG (a Windows path) and otherwise does nothing. It keeps the
-// desktop's item options for the process, with items and web content on, or with web content off
-// (as Windows 2000 and XP ship) when TARNWICK_RECORDER_WEB_CONTENT is "off".
+// variable TARNWICK_RECORDER_LOG (a Windows path). Like the shell, it keeps the wallpaper and the
+// desktop's item options across processes, saved when the changes are applied: in
+// HKEY_CURRENT_USER\Software\Tarnwick Recorder (Wallpaper, text; WebContent, 0 or 1), where the
+// tests set and read them. Where no WebContent is saved, items and web content are on, or web
+// content is off (as Windows 2000 and XP ship) when TARNWICK_RECORDER_WEB_CONTENT is "off". With
+// TARNWICK_RECORDER_POLICY "web-content-off" the recorder plays a policy (NoActiveDesktop): the
+// changes are applied and succeed, but the web content stays off.
 #include <windows.h>
 #include <wininet.h>
 #include <shlobj.h>
@@ -62,18 +66,61 @@ std::string Number(unsigned long value)
     return std::to_string(value);
 }
 
-bool WebContentOffAtStart()
+bool Environment(const char* name, const char* value)
 {
-    char value[8] = {};
-    const DWORD length = GetEnvironmentVariableA("TARNWICK_RECORDER_WEB_CONTENT", value, sizeof value);
-    return length == 3 && lstrcmpiA(value, "off") == 0;
+    char text[32] = {};
+    const DWORD length = GetEnvironmentVariableA(name, text, sizeof text);
+    return length > 0 && length < sizeof text && lstrcmpiA(text, value) == 0;
 }
 
-COMPONENTSOPT g_itemOptions = {sizeof(COMPONENTSOPT), TRUE, WebContentOffAtStart() ? FALSE : TRUE};
+constexpr wchar_t kStateKey[] = L"Software\\Tarnwick Recorder";
+
+// The desktop as saved by the last ApplyChanges of any process.
+struct DesktopState {
+    std::wstring wallpaper;
+    BOOL webContent = TRUE;
+    BOOL components = TRUE;  // not saved: the program never changes it
+
+    static DesktopState Load()
+    {
+        DesktopState state;
+        state.webContent = Environment("TARNWICK_RECORDER_WEB_CONTENT", "off") ? FALSE : TRUE;
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, kStateKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return state;
+        wchar_t path[1024] = {};
+        DWORD size = sizeof path - sizeof(wchar_t), type = 0;
+        if (RegQueryValueExW(key, L"Wallpaper", nullptr, &type, reinterpret_cast<BYTE*>(path), &size) ==
+                ERROR_SUCCESS &&
+            type == REG_SZ)
+            state.wallpaper = path;
+        DWORD web = 0;
+        size = sizeof web;
+        if (RegQueryValueExW(key, L"WebContent", nullptr, &type, reinterpret_cast<BYTE*>(&web), &size) ==
+                ERROR_SUCCESS &&
+            type == REG_DWORD)
+            state.webContent = web != 0;
+        RegCloseKey(key);
+        return state;
+    }
+
+    void Save() const
+    {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, kStateKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+            ERROR_SUCCESS)
+            return;
+        RegSetValueExW(key, L"Wallpaper", 0, REG_SZ, reinterpret_cast<const BYTE*>(wallpaper.c_str()),
+                       static_cast<DWORD>((wallpaper.size() + 1) * sizeof(wchar_t)));
+        const DWORD web = webContent ? 1 : 0;
+        RegSetValueExW(key, L"WebContent", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&web), sizeof web);
+        RegCloseKey(key);
+    }
+};
 
 class Recorder final : public IActiveDesktop {
 public:
-    Recorder() { ++g_objects; }
+    Recorder() : state_(DesktopState::Load()) { ++g_objects; }
     ~Recorder() { --g_objects; }
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
@@ -115,11 +162,25 @@ public:
     STDMETHODIMP ApplyChanges(DWORD flags) override
     {
         Log("ApplyChanges flags=" + Number(flags));
+        if (Environment("TARNWICK_RECORDER_POLICY", "web-content-off"))
+            state_.webContent = FALSE;
+        if (flags & AD_APPLY_SAVE)
+            state_.Save();
         return S_OK;
     }
     STDMETHODIMP SetWallpaper(PCWSTR path, DWORD reserved) override
     {
         Log("SetWallpaper path=" + Utf8(path) + " reserved=" + Number(reserved));
+        if (path != nullptr)
+            state_.wallpaper = path;
+        return S_OK;
+    }
+    STDMETHODIMP GetWallpaper(PWSTR path, UINT size, DWORD flags) override
+    {
+        Log("GetWallpaper size=" + Number(size) + " flags=" + Number(flags) + " path=" + Utf8(state_.wallpaper.c_str()));
+        if (path == nullptr || size <= state_.wallpaper.size())
+            return E_INVALIDARG;
+        lstrcpynW(path, state_.wallpaper.c_str(), static_cast<int>(size));
         return S_OK;
     }
     STDMETHODIMP SetWallpaperOptions(LPCWALLPAPEROPT options, DWORD reserved) override
@@ -133,7 +194,6 @@ public:
         return S_OK;
     }
 
-    STDMETHODIMP GetWallpaper(PWSTR, UINT, DWORD) override { return NotImplemented("GetWallpaper"); }
     STDMETHODIMP GetWallpaperOptions(LPWALLPAPEROPT, DWORD) override { return NotImplemented("GetWallpaperOptions"); }
     STDMETHODIMP GetPattern(PWSTR, UINT, DWORD) override { return NotImplemented("GetPattern"); }
     STDMETHODIMP SetPattern(PCWSTR, DWORD) override { return NotImplemented("SetPattern"); }
@@ -147,8 +207,8 @@ public:
             Log("GetDesktopItemOptions size=" + Number(options->dwSize) + " reserved=" + Number(reserved));
             return E_INVALIDARG;
         }
-        options->fEnableComponents = g_itemOptions.fEnableComponents;
-        options->fActiveDesktop = g_itemOptions.fActiveDesktop;
+        options->fEnableComponents = state_.components;
+        options->fActiveDesktop = state_.webContent;
         Log("GetDesktopItemOptions size=" + Number(options->dwSize) + " reserved=" + Number(reserved) +
             " components=" + Number(options->fEnableComponents) + " active=" + Number(options->fActiveDesktop));
         return S_OK;
@@ -164,7 +224,8 @@ public:
             " reserved=" + Number(reserved));
         if (options->dwSize != sizeof(COMPONENTSOPT))
             return E_INVALIDARG;
-        g_itemOptions = *options;
+        state_.components = options->fEnableComponents;
+        state_.webContent = options->fActiveDesktop;
         return S_OK;
     }
     STDMETHODIMP AddDesktopItem(LPCCOMPONENT, DWORD) override { return NotImplemented("AddDesktopItem"); }
@@ -198,6 +259,7 @@ private:
     }
 
     std::atomic<long> refs_{0};
+    DesktopState state_;
 };
 
 class ClassFactory final : public IClassFactory {
