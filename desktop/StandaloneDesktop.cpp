@@ -43,9 +43,9 @@ int32_t ActiveDesktopSettings::SetWallpaper(const std::u16string& path, uint32_t
     return kSOk;
 }
 
-int32_t ActiveDesktopSettings::GetWallpaper(std::u16string& path, uint32_t reserved)
+int32_t ActiveDesktopSettings::GetWallpaper(std::u16string& path, uint32_t flags)
 {
-    if (reserved != 0)
+    if (flags > kGetWallpaperLastApplied)
         return kEInvalidArg;
     path = path_.value_or(u"");
     return kSOk;

@@ -76,7 +76,7 @@ bool ClearWallpaperIfOurs(IWallpaperShell& shell, const std::u16string& ourPage,
 {
     std::unique_ptr<IActiveDesktopObject> desktop = shell.CreateActiveDesktop();
     std::u16string current;
-    Check(shell, desktop->GetWallpaper(current, 0), "IActiveDesktop::GetWallpaper");
+    Check(shell, desktop->GetWallpaper(current, kGetWallpaperLastApplied), "IActiveDesktop::GetWallpaper");
     if (!SamePath(current, ourPage))
         return false;
     WallpaperOptions options;

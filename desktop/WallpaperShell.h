@@ -30,6 +30,8 @@ inline constexpr uint32_t kApplySave = 1;
 inline constexpr uint32_t kApplyHtmlGen = 2;
 inline constexpr uint32_t kApplyRefresh = 4;
 inline constexpr uint32_t kApplyAll = kApplySave | kApplyHtmlGen | kApplyRefresh;
+// GetWallpaper on Vista and later: the wallpaper as last applied, not its converted bitmap.
+inline constexpr uint32_t kGetWallpaperLastApplied = 2;
 
 // One instance of the Active Desktop object; destroying it releases the object.
 // Every call returns an HRESULT: negative is a failure.
@@ -38,8 +40,9 @@ public:
     virtual ~IActiveDesktopObject() = default;
     virtual int32_t SetWallpaperOptions(const WallpaperOptions& options, uint32_t reserved) = 0;
     virtual int32_t SetWallpaper(const std::u16string& path, uint32_t reserved) = 0;
-    // Reads the wallpaper's path (empty where there is none) into path.
-    virtual int32_t GetWallpaper(std::u16string& path, uint32_t reserved) = 0;
+    // Reads the wallpaper's path (empty where there is none) into path; flags as the shell's
+    // (0 before Vista; kGetWallpaperLastApplied on Vista and later).
+    virtual int32_t GetWallpaper(std::u16string& path, uint32_t flags) = 0;
     virtual int32_t ApplyChanges(uint32_t flags) = 0;
     // Reads the desktop's item options into options, whose dwSize the caller sets.
     virtual int32_t GetDesktopItemOptions(DesktopItemOptions& options, uint32_t reserved) = 0;
@@ -73,8 +76,8 @@ enum class WebContent {
 bool SetWallpaper(IWallpaperShell& shell, const std::u16string& path, int32_t style,
                   WebContent webContent = WebContent::Leave);
 
-// Clears the wallpaper (style and empty path, as SetWallpaper) only where it is ours, the page
-// at ourPage (compared without regard to the case of ASCII letters, as Windows compares paths);
+// Vista and later: clears the wallpaper (style and empty path, as SetWallpaper) only where it is
+// ours, the page at ourPage (compared without regard to the case of ASCII letters, as Windows compares paths);
 // any other wallpaper is left as it is. Answers whether it cleared it.
 bool ClearWallpaperIfOurs(IWallpaperShell& shell, const std::u16string& ourPage, int32_t style);
 

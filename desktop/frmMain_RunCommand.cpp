@@ -74,8 +74,8 @@ void frmMain::CloseCommand()
         try {
             SetDesktopWallpaper(u"", kCloseStyle, WebContent::TurnOff);
         } catch (...) {
-            OpenRegistry().SetRegistryValue(HKEY_CURRENT_USER_VALUE, kProgramKey, kWebContentValue,
-                                            TypedValue::Long(1), 0);
+            OpenRegistry().SetRegistryValue(HKEY_CURRENT_USER_VALUE, kProgramKey, kWebContentValue, TypedValue::Long(1),
+                                            0);
             throw;
         }
     } else {

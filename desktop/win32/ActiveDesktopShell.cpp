@@ -37,11 +37,10 @@ public:
         return desktop_->SetWallpaper(reinterpret_cast<const wchar_t*>(path.c_str()), reserved);
     }
 
-    int32_t GetWallpaper(std::u16string& path, uint32_t reserved) override
+    int32_t GetWallpaper(std::u16string& path, uint32_t flags) override
     {
-        // Flags 0: the path as set, on every shell (later ones read AD_GETWP_BMP, 0, the same).
         wchar_t buffer[MAX_PATH + 1] = {};
-        const HRESULT hr = desktop_->GetWallpaper(buffer, MAX_PATH + 1, reserved);
+        const HRESULT hr = desktop_->GetWallpaper(buffer, MAX_PATH + 1, flags);
         if (SUCCEEDED(hr))
             path.assign(reinterpret_cast<const char16_t*>(buffer));
         return hr;

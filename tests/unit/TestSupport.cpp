@@ -83,12 +83,10 @@ public:
     {
         return Record("SetWallpaper", "path=" + ToUtf8(path) + " reserved=" + std::to_string(reserved));
     }
-    int32_t GetWallpaper(std::u16string& path, uint32_t reserved) override
+    int32_t GetWallpaper(std::u16string& path, uint32_t flags) override
     {
-        const int32_t hr = Record("GetWallpaper", "reserved=" + std::to_string(reserved));
-        if (hr >= 0)
-            path = shell_.wallpaper;
-        return hr;
+        path = shell_.wallpaper;
+        return Record("GetWallpaper", "flags=" + std::to_string(flags));
     }
     int32_t ApplyChanges(uint32_t flags) override { return Record("ApplyChanges", "flags=" + std::to_string(flags)); }
     int32_t GetDesktopItemOptions(DesktopItemOptions& options, uint32_t reserved) override

@@ -8,6 +8,7 @@ symbols were stripped)"""
 
 import os
 import re
+import struct
 import subprocess
 import sys
 
@@ -119,27 +120,17 @@ def older_than_pentium_pro(code, roots, stop):
     return failures, sorted(seen)
 
 
-def tls_callbacks(objdump, program, headers):
-    """The addresses of the thread-local storage callbacks, which the system calls even before the
-    entry point: the zero-ended list that the PE file's TLS directory (data directory entry 9)
-    points to."""
-    match = re.search(r"^Entry 9 ([0-9a-f]+) ([0-9a-f]+)", headers, re.MULTILINE)
-    if not match or int(match.group(2), 16) == 0:
-        return []
-    base = int(re.search(r"^ImageBase\s+([0-9a-f]+)", headers, re.MULTILINE).group(1), 16)
-    sections = [(int(vma, 16) - base, int(size, 16), int(offset, 16)) for size, vma, offset in re.findall(
-        r"^\s+\d+ \S+\s+([0-9a-f]+)\s+([0-9a-f]+)\s+[0-9a-f]+\s+([0-9a-f]+)", subprocess.run(
-            [objdump, "-h", program], check=True, capture_output=True, text=True).stdout, re.MULTILINE)]
+def tls_callbacks(program):
+    """The thread-local storage callbacks, which run even before the entry point: the zero-ended
+    list of addresses that the PE file's TLS directory (data directory 9) names."""
     data = open(program, "rb").read()
-
-    def word(rva):
-        for start, size, offset in sections:
-            if start <= rva < start + size:
-                return int.from_bytes(data[offset + rva - start:offset + rva - start + 4], "little")
-        raise ValueError(f"address {rva + base:#x} lies in no section")
-
-    callbacks, slot = [], word(int(match.group(1), 16) + 12) - base  # AddressOfCallBacks
-    while address := word(slot):
+    word = lambda offset, form="<I": struct.unpack_from(form, data, offset)[0]
+    pe = word(0x3C)
+    base, tls, table = word(pe + 52), word(pe + 24 + 96 + 9 * 8), pe + 24 + word(pe + 20, "<H")
+    sections = [struct.unpack_from("<II4xI", data, table + 40 * i + 8) for i in range(word(pe + 6, "<H"))]
+    at = lambda rva: next(word(raw + rva - start) for size, start, raw in sections if start <= rva < start + size)
+    callbacks, slot = [], (at(tls + 12) - base) if tls else 0  # AddressOfCallBacks
+    while slot and (address := at(slot)):
         callbacks.append(address)
         slot += 4
     return callbacks
@@ -223,7 +214,7 @@ def main():
     else:
         expect("entry point", f"{start:#x}", f"{listing[ENTRY][0]:#x}")
     names = {address: name for name, (address, _) in listing.items()}
-    before_entry = [names.get(address, f"{address:#x}") for address in tls_callbacks(objdump, program, headers)]
+    before_entry = [names.get(address, f"{address:#x}") for address in tls_callbacks(program)]
     print(f"ok: thread-local storage callbacks: {', '.join(before_entry) or 'none'}")
     problems, reached = older_than_pentium_pro(listing, [ENTRY] + before_entry, RUNTIME_ENTRY)
     if problems:

@@ -178,16 +178,10 @@ reg() {
     wine reg "$@" >/dev/null 2>&1
 }
 
-# set_windows_version VERSION [PROGRAM_VERSION]: the prefix's Windows and, when given, the one Wine
-# tells tarnwick.exe alone (AppDefaults), as a compatibility mode does. Wine fills the kernel's
-# shared data page (the real version, which the program reads) from the prefix's version when its
-# server starts: the server started by this command is let end, so that the next one reads it.
+# Wine's server fills the kernel's shared data page (the real version, which the program reads)
+# from the prefix's version when it starts: the one this starts is let end.
 set_windows_version() {
     reg add 'HKCU\Software\Wine' /v Version /d "$1" /f || fail "cannot set the Windows version $1"
-    if [[ -n ${2:-} ]]; then
-        reg add 'HKCU\Software\Wine\AppDefaults\tarnwick.exe' /v Version /d "$2" /f ||
-            fail "cannot set the program's Windows version $2"
-    fi
     wineserver -w
 }
 
@@ -212,14 +206,12 @@ shell_state() {
     echo "${out:-absent}"
 }
 
-# reg_value KEY NAME: a registry value's data as reg prints it ("0x1", text), or "absent".
+# reg_value KEY NAME: a value's data as reg prints it ("0x1", text), or "absent" (also when empty).
 reg_value() {
-    local out
-    out=$(wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v name="$2" '$1 == name { $1 = ""; $2 = ""; sub(/^ +/, ""); print }')
-    echo "${out:-absent}"
+    wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v n="$2" '$1 == n { v = $3 } END { print (v == "" ? "absent" : v) }'
 }
 
-# The desktop as the recorder saved it (Wallpaper, WebContent), and the program's own record.
+# Where the recorder saves the desktop (Wallpaper, WebContent), and the program's own key.
 readonly TW_RECORDER_KEY='HKCU\Software\Tarnwick Recorder'
 readonly TW_PROGRAM_KEY='HKCU\Software\Tarnwick'
 
@@ -443,8 +435,8 @@ expect_no_log() {
 }
 
 # wallpaper_calls PATH [LINE...]: the recorder's log of a wallpaper set to PATH, with the lines
-# given (the Active Desktop's options) just before the changes are applied. With lines (Run on NT 4,
-# 2000 and XP), the web content is then read back from a new object (READ_BACK, on unless told).
+# given (the Active Desktop's options) just before the changes are applied, and then (Run on NT 4,
+# 2000 and XP) the web content read back from a new object (READ_BACK, on unless told).
 wallpaper_calls() {
     echo "CreateInstance iid={F490EB00-1240-11D1-9888-006097DEACF9} ok"
     echo "SetWallpaperOptions size=8 style=2 reserved=0"
@@ -453,11 +445,8 @@ wallpaper_calls() {
     (($# == 0)) || printf '%s\n' "$@"
     echo "ApplyChanges flags=7"
     echo "Release refs=0"
-    if (($# > 0)); then
-        echo "CreateInstance iid={F490EB00-1240-11D1-9888-006097DEACF9} ok"
-        echo "${READ_BACK:-$ITEMS_ON}"
-        echo "Release refs=0"
-    fi
+    (($# == 0)) || printf '%s\n' "CreateInstance iid={F490EB00-1240-11D1-9888-006097DEACF9} ok" "${READ_BACK:-$ITEMS_ON}" \
+        "Release refs=0"
 }
 
 # The recorder's lines of Run on NT 4, 2000 and XP: the Active Desktop read and, where the
@@ -465,7 +454,6 @@ wallpaper_calls() {
 readonly ITEMS_ON='GetDesktopItemOptions size=12 reserved=0 components=1 active=1'
 readonly ITEMS_OFF='GetDesktopItemOptions size=12 reserved=0 components=1 active=0'
 readonly ITEMS_TURNED_ON='SetDesktopItemOptions size=12 components=1 active=1 reserved=0'
-readonly ITEMS_TURNED_OFF='SetDesktopItemOptions size=12 components=1 active=0 reserved=0'
 
 # Takes a screenshot of the whole screen.
 screenshot() {

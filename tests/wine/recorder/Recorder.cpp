@@ -1,12 +1,8 @@
 // A stand-in for the shell's Active Desktop object, for the tests under Wine: an in-process COM
 // server for the same class that writes one line per call to the file named by the environment
-// variable TARNWICK_RECORDER_LOG (a Windows path). Like the shell, it keeps the wallpaper and the
-// desktop's item options across processes, saved when the changes are applied: in
-// HKEY_CURRENT_USER\Software\Tarnwick Recorder (Wallpaper, text; WebContent, 0 or 1), where the
-// tests set and read them. Where no WebContent is saved, items and web content are on, or web
-// content is off (as Windows 2000 and XP ship) when TARNWICK_RECORDER_WEB_CONTENT is "off". With
-// TARNWICK_RECORDER_POLICY "web-content-off" the recorder plays a policy (NoActiveDesktop): the
-// changes are applied and succeed, but the web content stays off.
+// variable TARNWICK_RECORDER_LOG (a Windows path). It keeps the wallpaper and the web content (off
+// where TARNWICK_RECORDER_WEB_CONTENT is "off", as 2000 and XP ship; kept off by TARNWICK_RECORDER_POLICY
+// "web-content-off", as NoActiveDesktop does) under HKCU\Software\Tarnwick Recorder, saved by ApplyChanges.
 #include <windows.h>
 #include <wininet.h>
 #include <shlobj.h>
@@ -66,55 +62,37 @@ std::string Number(unsigned long value)
     return std::to_string(value);
 }
 
-bool Environment(const char* name, const char* value)
+bool WebContentOffAtStart()
 {
-    char text[32] = {};
-    const DWORD length = GetEnvironmentVariableA(name, text, sizeof text);
-    return length > 0 && length < sizeof text && lstrcmpiA(text, value) == 0;
+    char value[8] = {};
+    const DWORD length = GetEnvironmentVariableA("TARNWICK_RECORDER_WEB_CONTENT", value, sizeof value);
+    return length == 3 && lstrcmpiA(value, "off") == 0;
 }
 
 constexpr wchar_t kStateKey[] = L"Software\\Tarnwick Recorder";
 
-// The desktop as saved by the last ApplyChanges of any process.
 struct DesktopState {
     std::wstring wallpaper;
-    BOOL webContent = TRUE;
-    BOOL components = TRUE;  // not saved: the program never changes it
+    BOOL webContent = WebContentOffAtStart() ? FALSE : TRUE;
 
     static DesktopState Load()
     {
         DesktopState state;
-        state.webContent = Environment("TARNWICK_RECORDER_WEB_CONTENT", "off") ? FALSE : TRUE;
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, kStateKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return state;
         wchar_t path[1024] = {};
-        DWORD size = sizeof path - sizeof(wchar_t), type = 0;
-        if (RegQueryValueExW(key, L"Wallpaper", nullptr, &type, reinterpret_cast<BYTE*>(path), &size) ==
-                ERROR_SUCCESS &&
-            type == REG_SZ)
+        DWORD size = sizeof path, web = 0;
+        if (!RegGetValueW(HKEY_CURRENT_USER, kStateKey, L"Wallpaper", RRF_RT_REG_SZ, nullptr, path, &size))
             state.wallpaper = path;
-        DWORD web = 0;
         size = sizeof web;
-        if (RegQueryValueExW(key, L"WebContent", nullptr, &type, reinterpret_cast<BYTE*>(&web), &size) ==
-                ERROR_SUCCESS &&
-            type == REG_DWORD)
+        if (!RegGetValueW(HKEY_CURRENT_USER, kStateKey, L"WebContent", RRF_RT_REG_DWORD, nullptr, &web, &size))
             state.webContent = web != 0;
-        RegCloseKey(key);
         return state;
     }
-
     void Save() const
     {
-        HKEY key = nullptr;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, kStateKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
-            ERROR_SUCCESS)
-            return;
-        RegSetValueExW(key, L"Wallpaper", 0, REG_SZ, reinterpret_cast<const BYTE*>(wallpaper.c_str()),
-                       static_cast<DWORD>((wallpaper.size() + 1) * sizeof(wchar_t)));
         const DWORD web = webContent ? 1 : 0;
-        RegSetValueExW(key, L"WebContent", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&web), sizeof web);
-        RegCloseKey(key);
+        RegSetKeyValueW(HKEY_CURRENT_USER, kStateKey, L"Wallpaper", REG_SZ, wallpaper.c_str(),
+                        static_cast<DWORD>((wallpaper.size() + 1) * sizeof(wchar_t)));
+        RegSetKeyValueW(HKEY_CURRENT_USER, kStateKey, L"WebContent", REG_DWORD, &web, sizeof web);
     }
 };
 
@@ -162,8 +140,10 @@ public:
     STDMETHODIMP ApplyChanges(DWORD flags) override
     {
         Log("ApplyChanges flags=" + Number(flags));
-        if (Environment("TARNWICK_RECORDER_POLICY", "web-content-off"))
-            state_.webContent = FALSE;
+        char policy[32] = {};
+        if (GetEnvironmentVariableA("TARNWICK_RECORDER_POLICY", policy, sizeof policy) == 15 &&
+            lstrcmpiA(policy, "web-content-off") == 0)
+            state_.webContent = FALSE;  // what the policy lets the desktop show
         if (flags & AD_APPLY_SAVE)
             state_.Save();
         return S_OK;
@@ -177,7 +157,7 @@ public:
     }
     STDMETHODIMP GetWallpaper(PWSTR path, UINT size, DWORD flags) override
     {
-        Log("GetWallpaper size=" + Number(size) + " flags=" + Number(flags) + " path=" + Utf8(state_.wallpaper.c_str()));
+        Log("GetWallpaper size=" + Number(size) + " flags=" + Number(flags) + " path=" + Utf8(state_.wallpaper.data()));
         if (path == nullptr || size <= state_.wallpaper.size())
             return E_INVALIDARG;
         lstrcpynW(path, state_.wallpaper.c_str(), static_cast<int>(size));
@@ -207,7 +187,7 @@ public:
             Log("GetDesktopItemOptions size=" + Number(options->dwSize) + " reserved=" + Number(reserved));
             return E_INVALIDARG;
         }
-        options->fEnableComponents = state_.components;
+        options->fEnableComponents = TRUE;
         options->fActiveDesktop = state_.webContent;
         Log("GetDesktopItemOptions size=" + Number(options->dwSize) + " reserved=" + Number(reserved) +
             " components=" + Number(options->fEnableComponents) + " active=" + Number(options->fActiveDesktop));
@@ -224,7 +204,6 @@ public:
             " reserved=" + Number(reserved));
         if (options->dwSize != sizeof(COMPONENTSOPT))
             return E_INVALIDARG;
-        state_.components = options->fEnableComponents;
         state_.webContent = options->fActiveDesktop;
         return S_OK;
     }
