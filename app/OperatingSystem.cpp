@@ -29,4 +29,18 @@ std::u16string OperatingSystemNameFor(const std::optional<VersionRecord>& record
     }
 }
 
+namespace {
+constexpr int32_t kPlatformNt = 2;  // VER_PLATFORM_WIN32_NT
+}
+
+bool IsVistaOrLater(const std::optional<VersionRecord>& record)
+{
+    return record && record->platformId == kPlatformNt && record->majorVersion >= 6;
+}
+
+bool IsNtBeforeVista(const std::optional<VersionRecord>& record)
+{
+    return record && record->platformId == kPlatformNt && record->majorVersion < 6;
+}
+
 }  // namespace tarnwick

@@ -20,4 +20,10 @@ inline constexpr char16_t kOsWindowsXp[] = u"Windows XP";
 // The system's name from its version record; no record (the query failed) gives "NONE".
 std::u16string OperatingSystemNameFor(const std::optional<VersionRecord>& record);
 
+// Vista and later (NT 6 and on): no Active Desktop, no page as the wallpaper.
+bool IsVistaOrLater(const std::optional<VersionRecord>& record);
+// NT 4 (with Internet Explorer 4's desktop update), 2000 and XP: an Active Desktop kept off
+// unless asked.
+bool IsNtBeforeVista(const std::optional<VersionRecord>& record);
+
 }  // namespace tarnwick

@@ -11,17 +11,22 @@ namespace tarnwick {
 class IRegistryOps;
 class IWallpaperShell;
 
-// The fields of the Windows version record that the operating-system name depends on.
+// The fields of the Windows version record that the operating-system name depends on, as the
+// system really is.
 struct VersionRecord {
     int32_t majorVersion = 0;
     int32_t minorVersion = 0;
     int32_t platformId = 0;
+    // The system tells programs another version than its own: the program runs in a
+    // compatibility mode ("Windows 95", "Windows XP" ...).
+    bool compatibilityMode = false;
 };
 
 class IVersionQuery {
 public:
     virtual ~IVersionQuery() = default;
-    // Fills the record; false when the system offers no version record.
+    // Fills the record with the running system's real version, which a compatibility mode does
+    // not change; false when the system offers no version record.
     virtual bool Query(VersionRecord& record) = 0;
 };
 

@@ -41,12 +41,6 @@ void frmMain::Load()
     ScreenHeightText = SingleToText(height);
 }
 
-void frmMain::CloseCommand()
-{
-    SetDesktopWallpaper(u"", 2);
-    platform_.programEnd.EndProgram();
-}
-
 void frmMain::ShowSupport()
 {
     platform_.messageBox.Show(SupportMessage(), kProgramTitle);

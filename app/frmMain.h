@@ -11,6 +11,7 @@
 #include "app/Layout.h"
 #include "app/Platform.h"
 #include "base/TypedValue.h"
+#include "desktop/WallpaperShell.h"
 #include "registry/clsRegistry.h"
 
 namespace tarnwick {
@@ -18,6 +19,10 @@ namespace tarnwick {
 inline constexpr char16_t kProgramTitle[] = u"Tarnwick";
 inline constexpr char16_t kSupportAddress[] = u"support@tarnwick.example.com";
 inline constexpr char16_t kSupportWebsite[] = u"https://www.tarnwick.example.com";
+// The program's own key under HKEY_CURRENT_USER, and the value by which Run records that it
+// turned the desktop's web content on (REG_DWORD 1; Close turns it off again and removes it).
+inline constexpr char16_t kProgramKey[] = u"Software\\Tarnwick";
+inline constexpr char16_t kWebContentValue[] = u"WebContentTurnedOn";
 
 // "For support contact us at <address> or visit our website at <site>."
 std::u16string SupportMessage();
@@ -34,7 +39,9 @@ public:
     std::u16string IdentifyOperatingSystem();
 
     // Commands. Run and Close end the program through the platform; failures that end the
-    // program are raised as AppError.
+    // program are raised as AppError. Close takes away only what Run gave: on Vista and later
+    // the wallpaper only where it is our page; on NT 4, 2000 and XP the web content only where
+    // Run turned it on (its record, kWebContentValue under kProgramKey, says so).
     void RunCommand();
     void CloseCommand();
     void ShowSupport();
@@ -64,7 +71,9 @@ public:
 
 private:
     void BuildDesktopPage();
-    void SetDesktopWallpaper(const std::u16string& path, int32_t style, bool turnOnActiveDesktop = false);
+    // Sets the wallpaper; answers whether the desktop's web content was turned on for it.
+    bool SetDesktopWallpaper(const std::u16string& path, int32_t style, WebContent webContent = WebContent::Leave);
+    clsRegistry& OpenRegistry();  // Registry, made on first use
     void Click(ControlId control);
 
     Platform& platform_;

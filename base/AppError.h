@@ -45,12 +45,14 @@ inline constexpr uint32_t kErrorBadData = 13;             // ERROR_INVALID_DATA
 inline constexpr uint32_t kErrorUnexpected = 0x8000FFFF;  // E_UNEXPECTED
 inline constexpr uint32_t kErrorNotSupported = 50;        // ERROR_NOT_SUPPORTED
 inline constexpr uint32_t kErrorNoAccess = 5;             // ERROR_ACCESS_DENIED
+inline constexpr uint32_t kErrorDisabledByPolicy = 1260;  // ERROR_ACCESS_DISABLED_BY_POLICY
 #else
 inline constexpr uint32_t kErrorOutOfMemory = ENOMEM;
 inline constexpr uint32_t kErrorBadData = EBADMSG;
 inline constexpr uint32_t kErrorUnexpected = ENOTRECOVERABLE;
 inline constexpr uint32_t kErrorNotSupported = ENOTSUP;
 inline constexpr uint32_t kErrorNoAccess = EACCES;
+inline constexpr uint32_t kErrorDisabledByPolicy = EPERM;
 #endif
 
 // The error report for whatever ended the program: an AppError as it is, running out of memory

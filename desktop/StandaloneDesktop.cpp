@@ -43,6 +43,14 @@ int32_t ActiveDesktopSettings::SetWallpaper(const std::u16string& path, uint32_t
     return kSOk;
 }
 
+int32_t ActiveDesktopSettings::GetWallpaper(std::u16string& path, uint32_t flags)
+{
+    if (flags > kGetWallpaperLastApplied)
+        return kEInvalidArg;
+    path = path_.value_or(u"");
+    return kSOk;
+}
+
 int32_t ActiveDesktopSettings::GetDesktopItemOptions(DesktopItemOptions& options, uint32_t reserved)
 {
     if (options.dwSize != sizeof(DesktopItemOptions) || reserved != 0)

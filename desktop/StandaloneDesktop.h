@@ -51,6 +51,9 @@ class ActiveDesktopSettings : public IActiveDesktopObject {
 public:
     int32_t SetWallpaperOptions(const WallpaperOptions& options, uint32_t reserved) override;
     int32_t SetWallpaper(const std::u16string& path, uint32_t reserved) override;
+    // The wallpaper this object was given, else none: the record is only ever written (the
+    // registry operations have no read), so these desktops know no earlier wallpaper.
+    int32_t GetWallpaper(std::u16string& path, uint32_t flags) override;
     // The item options live as long as the object: nothing here shows them, so nothing keeps
     // them. Items and web content start on: these desktops show their wallpaper page.
     int32_t GetDesktopItemOptions(DesktopItemOptions& options, uint32_t reserved) override;

@@ -1,6 +1,8 @@
-// frmMain's Run command: the page, then (Vista and later aside, which are told they cannot show
-// it) ShellState on the Windows 95 family, then the wallpaper, with the Active Desktop turned on
-// on the older NT systems, then the end of the program.
+// frmMain's Run and Close commands. Run: the page, then (Vista and later aside, which are told
+// they cannot show it) ShellState on the Windows 95 family, then the wallpaper, with the Active
+// Desktop turned on on the older NT systems, then the end of the program. Close: the wallpaper
+// cleared, on Vista and later only where it is our page, and on the older NT systems the Active
+// Desktop turned off again where Run turned it on.
 #include "app/OperatingSystem.h"
 #include "app/frmMain.h"
 #include "base/AppError.h"
@@ -11,19 +13,14 @@ namespace tarnwick {
 
 namespace {
 
-constexpr int32_t kPlatformNt = 2;  // VER_PLATFORM_WIN32_NT
+constexpr int32_t kCloseStyle = 2;
 
-// Vista and later have no Active Desktop: the shell takes a page as the wallpaper and shows
-// nothing, so the user's picture would be lost for a blank desktop.
-bool ShowsNoPageWallpaper(const std::optional<VersionRecord>& version)
+std::string CompatibilityNote(const std::optional<VersionRecord>& version)
 {
-    return version && version->platformId == kPlatformNt && version->majorVersion >= 6;
-}
-
-// NT 4 with the desktop update, 2000 and XP keep the Active Desktop off unless asked.
-bool NeedsActiveDesktopTurnedOn(const std::optional<VersionRecord>& version)
-{
-    return version && version->platformId == kPlatformNt && version->majorVersion < 6;
+    if (!version || !version->compatibilityMode)
+        return "";
+    return " Tarnwick runs in a compatibility mode for an older Windows, which it does not need: it knows this "
+           "Windows all the same. The mode is turned off in the program's Properties, on the Compatibility tab.";
 }
 
 }  // namespace
@@ -32,24 +29,58 @@ void frmMain::RunCommand()
 {
     BuildDesktopPage();
 
-    if (ShowsNoPageWallpaper(SystemVersion))
+    // Vista and later have no Active Desktop: the shell takes a page as the wallpaper and shows
+    // nothing, so the user's picture would be lost for a blank desktop. Under a compatibility
+    // mode the version record is still the real one.
+    if (IsVistaOrLater(SystemVersion))
         throw AppError(kErrorNotSupported, DescribeSystemError(kErrorNotSupported),
                        "The page was written to " + PagePath().ToUtf8() +
                            ", but it cannot become the desktop wallpaper: this Windows no longer shows a page as the "
                            "desktop wallpaper (the Active Desktop shows pages only up to Windows XP). The wallpaper "
-                           "was left as it was.");
+                           "was left as it was." +
+                           CompatibilityNote(SystemVersion));
 
     const std::u16string& os = OperatingSystemName;
     if (os == kOsWindows95 || os == kOsWindows98 || os == kOsWindowsMe) {
-        if (!Registry)
-            Registry = std::make_unique<clsRegistry>(platform_.registry);
         // Results are not looked at: a missing value or key changes nothing, and the wallpaper
         // is set whatever the registry said.
-        Registry->DeleteRegistryValueOrKey(HKEY_CURRENT_USER_VALUE, kExplorerKey, kShellStateName);
-        Registry->SetRegistryValue(HKEY_CURRENT_USER_VALUE, kExplorerKey, kShellStateName,
-                                   TypedValue::Bytes(ShellStateBytes()), 0);
+        OpenRegistry().DeleteRegistryValueOrKey(HKEY_CURRENT_USER_VALUE, kExplorerKey, kShellStateName);
+        OpenRegistry().SetRegistryValue(HKEY_CURRENT_USER_VALUE, kExplorerKey, kShellStateName,
+                                        TypedValue::Bytes(ShellStateBytes()), 0);
     }
-    SetDesktopWallpaper(PagePath().ToUtf16(), kWallpaperStyleStretch, NeedsActiveDesktopTurnedOn(SystemVersion));
+    const bool olderNt = IsNtBeforeVista(SystemVersion);
+    const bool turnedOn = SetDesktopWallpaper(PagePath().ToUtf16(), kWallpaperStyleStretch,
+                                              olderNt ? WebContent::TurnOn : WebContent::Leave);
+    // Close gives the setting back: recorded only once the desktop shows it on.
+    if (turnedOn && !OpenRegistry().SetRegistryValue(HKEY_CURRENT_USER_VALUE, kProgramKey, kWebContentValue,
+                                                     TypedValue::Long(1), 0))
+        // The usual cause on Windows: the registry refuses the program its own key.
+        throw AppError(kErrorAccessDenied, DescribeSystemError(kErrorAccessDenied),
+                       "The page is the desktop wallpaper and the desktop's web content (the Active Desktop) was "
+                       "turned on for it, but the program could not note that in HKEY_CURRENT_USER\\Software\\"
+                       "Tarnwick, so Close will leave the web content on.");
+    platform_.programEnd.EndProgram();
+}
+
+void frmMain::CloseCommand()
+{
+    if (IsVistaOrLater(SystemVersion)) {
+        // Run never sets the wallpaper here: any other than our page is the person's own.
+        ClearWallpaperIfOurs(platform_.wallpaper, PagePath().ToUtf16(), kCloseStyle);
+    } else if (IsNtBeforeVista(SystemVersion) &&
+               OpenRegistry().DeleteRegistryValueOrKey(HKEY_CURRENT_USER_VALUE, kProgramKey, kWebContentValue)) {
+        // Run turned the web content on: off again, with the wallpaper. Where that fails, the
+        // record goes back, so that the next Close tries again.
+        try {
+            SetDesktopWallpaper(u"", kCloseStyle, WebContent::TurnOff);
+        } catch (...) {
+            OpenRegistry().SetRegistryValue(HKEY_CURRENT_USER_VALUE, kProgramKey, kWebContentValue, TypedValue::Long(1),
+                                            0);
+            throw;
+        }
+    } else {
+        SetDesktopWallpaper(u"", kCloseStyle);
+    }
     platform_.programEnd.EndProgram();
 }
 

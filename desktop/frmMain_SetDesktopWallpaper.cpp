@@ -4,9 +4,16 @@
 
 namespace tarnwick {
 
-void frmMain::SetDesktopWallpaper(const std::u16string& path, int32_t style, bool turnOnActiveDesktop)
+bool frmMain::SetDesktopWallpaper(const std::u16string& path, int32_t style, WebContent webContent)
 {
-    SetWallpaper(platform_.wallpaper, path, style, turnOnActiveDesktop);
+    return SetWallpaper(platform_.wallpaper, path, style, webContent);
+}
+
+clsRegistry& frmMain::OpenRegistry()
+{
+    if (!Registry)
+        Registry = std::make_unique<clsRegistry>(platform_.registry);
+    return *Registry;
 }
 
 }  // namespace tarnwick

@@ -33,12 +33,16 @@ extern "C" bool ProcessorHasCmov()
                      : "i"(kIdFlag)
                      : "cc");
     if (((before ^ after) & kIdFlag) == 0)
-        return false;
+        return CpuidShowsCmov(false, 0, 0);
     unsigned long highest, edx;
     Cpuid(0, highest, edx);
-    if (highest < 1)
-        return false;
-    unsigned long signature;
-    Cpuid(1, signature, edx);
-    return (edx & kCmovFeature) != 0;
+    unsigned long signature, features = 0;
+    if (highest >= 1)
+        Cpuid(1, signature, features);
+    return CpuidShowsCmov(true, highest, features);
+}
+
+bool CpuidShowsCmov(bool hasCpuid, unsigned long highestFunction, unsigned long function1Edx)
+{
+    return hasCpuid && highestFunction >= 1 && (function1Edx & kCmovFeature) != 0;
 }

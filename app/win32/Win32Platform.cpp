@@ -17,7 +17,7 @@ bool Win32VersionQuery::Query(VersionRecord& record)
     ZeroMemory(&info, sizeof info);
     info.dwOSVersionInfoSize = sizeof info;
     static_assert(sizeof(OSVERSIONINFOA) == 148);
-    // GetVersionExA is deprecated, but the record it gives is exactly what the program asks for.
+    // GetVersionExA is deprecated, but Windows 95 has no other; it gives what the system tells programs.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     BOOL ok = GetVersionExA(&info);
@@ -27,6 +27,20 @@ bool Win32VersionQuery::Query(VersionRecord& record)
     record.majorVersion = static_cast<int32_t>(info.dwMajorVersion);
     record.minorVersion = static_cast<int32_t>(info.dwMinorVersion);
     record.platformId = static_cast<int32_t>(info.dwPlatformId);
+    // The family, and on NT the version, come from the one place that knows the real system.
+    const RunningWindows& running = Running();
+    if (running.nt) {
+        record.platformId = VER_PLATFORM_WIN32_NT;
+        if (running.ntMajor != 0) {
+            record.majorVersion = static_cast<int32_t>(running.ntMajor);
+            record.minorVersion = static_cast<int32_t>(running.ntMinor);
+        }
+    } else if (info.dwPlatformId != VER_PLATFORM_WIN32s) {
+        record.platformId = VER_PLATFORM_WIN32_WINDOWS;
+    }
+    record.compatibilityMode = record.platformId != static_cast<int32_t>(info.dwPlatformId) ||
+                               record.majorVersion != static_cast<int32_t>(info.dwMajorVersion) ||
+                               record.minorVersion != static_cast<int32_t>(info.dwMinorVersion);
     return true;
 }
 

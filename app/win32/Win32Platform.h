@@ -8,7 +8,9 @@
 
 namespace tarnwick {
 
-// GetVersionExA with the plain OSVERSIONINFOA record.
+// The real version: on NT the kernel's (base/SystemFamily.h), which a compatibility mode leaves
+// alone; on the 95 family, and for what the system tells programs, GetVersionExA's plain
+// OSVERSIONINFOA record.
 class Win32VersionQuery : public IVersionQuery {
 public:
     bool Query(VersionRecord& record) override;

@@ -37,6 +37,15 @@ public:
         return desktop_->SetWallpaper(reinterpret_cast<const wchar_t*>(path.c_str()), reserved);
     }
 
+    int32_t GetWallpaper(std::u16string& path, uint32_t flags) override
+    {
+        wchar_t buffer[MAX_PATH + 1] = {};
+        const HRESULT hr = desktop_->GetWallpaper(buffer, MAX_PATH + 1, flags);
+        if (SUCCEEDED(hr))
+            path.assign(reinterpret_cast<const char16_t*>(buffer));
+        return hr;
+    }
+
     int32_t ApplyChanges(uint32_t flags) override { return desktop_->ApplyChanges(flags); }
 
     int32_t GetDesktopItemOptions(DesktopItemOptions& options, uint32_t reserved) override

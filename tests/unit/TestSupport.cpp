@@ -83,6 +83,11 @@ public:
     {
         return Record("SetWallpaper", "path=" + ToUtf8(path) + " reserved=" + std::to_string(reserved));
     }
+    int32_t GetWallpaper(std::u16string& path, uint32_t flags) override
+    {
+        path = shell_.wallpaper;
+        return Record("GetWallpaper", "flags=" + std::to_string(flags));
+    }
     int32_t ApplyChanges(uint32_t flags) override { return Record("ApplyChanges", "flags=" + std::to_string(flags)); }
     int32_t GetDesktopItemOptions(DesktopItemOptions& options, uint32_t reserved) override
     {

@@ -73,6 +73,7 @@ public:
     int32_t failStatus = static_cast<int32_t>(0x80004001u);  // E_NOTIMPL
     // What GetDesktopItemOptions answers; SetDesktopItemOptions changes it.
     DesktopItemOptions itemOptions{sizeof(DesktopItemOptions), 1, 1};
+    std::u16string wallpaper;  // what GetWallpaper answers
 };
 
 // Passes every call on to the registry beneath and records it as one line, in order. The

@@ -138,13 +138,13 @@ TEST(RunCommand, OtherSystemsLeaveTheRegistryAlone)
         EXPECT_FALSE(std::filesystem::exists(run.folder / "registry.reg"));
         EXPECT_FALSE(run.form.Registry);
         // NT reads the Active Desktop's state as well (found on, so not set).
-        EXPECT_EQ(run.shell.calls.size(), version ? 6u : 5u);
+        EXPECT_EQ(run.shell.calls.size(), version ? 9u : 5u);
         EXPECT_EQ(run.end.ends, 1);
     }
 }
 
 // NT 4, 2000 and XP: the Active Desktop is turned on, on the same object, just before the changes
-// are applied; whether the desktop's items show stays as it was.
+// are applied, then read back; whether the desktop's items show stays as it was. Close turns it off.
 TEST(RunCommand, OnNtBeforeVistaTheActiveDesktopIsTurnedOnBeforeTheChangesAreApplied)
 {
     for (VersionRecord version : {VersionRecord{4, 0, 2}, VersionRecord{5, 0, 2}, VersionRecord{5, 1, 2}}) {
@@ -159,18 +159,18 @@ TEST(RunCommand, OnNtBeforeVistaTheActiveDesktopIsTurnedOnBeforeTheChangesAreApp
                                                 "GetDesktopItemOptions size=12 reserved=0",
                                                 "SetDesktopItemOptions size=12 components=" +
                                                     std::to_string(components) + " active=1 reserved=0",
-                                                "ApplyChanges flags=7", "Release"}));
+                                                "ApplyChanges flags=7", "Release", "Create",
+                                                "GetDesktopItemOptions size=12 reserved=0", "Release"}));
             EXPECT_EQ(run.end.ends, 1);
 
-            // Once on, it is only read; Close never looks at it.
+            // Once on, it is only read.
             run.shell.calls.clear();
             run.form.RunCommand();
             EXPECT_EQ(run.shell.calls.at(3), "GetDesktopItemOptions size=12 reserved=0");
             EXPECT_EQ(run.shell.calls.at(4), "ApplyChanges flags=7");
             run.shell.calls.clear();
-            run.shell.itemOptions.fActiveDesktop = 0;
             run.form.CloseCommand();
-            EXPECT_EQ(run.shell.calls.size(), 5u);
+            EXPECT_EQ(run.shell.calls.size(), 7u);
             EXPECT_EQ(run.shell.itemOptions.fActiveDesktop, 0);
         }
     }
@@ -195,12 +195,12 @@ TEST(RunCommand, OnNtBeforeVistaTheActiveDesktopIsTurnedOnBeforeTheChangesAreApp
 }
 
 // Vista and later: the page is written, the shell is never asked, and the report says why and
-// where the page is; Close still clears the wallpaper. The name table is not what decides: it
-// calls 6.0 and 10.0 "Windows 2000", 6.1 "Windows XP".
+// where the page is; Close clears the wallpaper only where it is our page. The name table is not
+// what decides: it calls 6.0 and 10.0 "Windows 2000", 6.1 "Windows XP".
 TEST(RunCommand, FromVistaOnThePageIsWrittenAndReportedButNotMadeTheWallpaper)
 {
     for (VersionRecord version :
-         {VersionRecord{6, 0, 2}, VersionRecord{6, 1, 2}, VersionRecord{6, 2, 2}, VersionRecord{10, 0, 2}}) {
+         {VersionRecord{6, 0, 2}, VersionRecord{6, 1, 2}, VersionRecord{6, 2, 2}, VersionRecord{10, 0, 2, true}}) {
         RunFixture run(version);
         test::WriteBytes(run.folder / "1.htm", "width=800\r\n");
         test::WriteBytes(run.folder / "2.htm", "older page");
@@ -222,9 +222,11 @@ TEST(RunCommand, FromVistaOnThePageIsWrittenAndReportedButNotMadeTheWallpaper)
         EXPECT_EQ(run.end.ends, 0);
         EXPECT_EQ(run.form.OperatingSystemName, version.minorVersion == 0 ? u"Windows 2000" : u"Windows XP");
 
+        run.shell.wallpaper = FilePath(run.folder.Path() / "2.htm").ToUtf16();
         run.form.CloseCommand();
         EXPECT_EQ(run.shell.calls,
-                  (std::vector<std::string>{"Create", "SetWallpaperOptions size=8 style=2 reserved=0",
+                  (std::vector<std::string>{"Create", "GetWallpaper flags=2",
+                                            "SetWallpaperOptions size=8 style=2 reserved=0",
                                             "SetWallpaper path= reserved=0", "ApplyChanges flags=7", "Release"}));
         EXPECT_EQ(run.end.ends, 1);
     }

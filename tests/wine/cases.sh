@@ -46,6 +46,8 @@ expect_wallpaper_log() {
 # run VERSION: "Run Tarnwick" writes the page, sets ShellState on the Windows 95 family only, sets
 # the page as the wallpaper and ends the program. On 2000 and XP the recorder reports web content
 # off, as those systems ship, and Run turns it on; on NT 4 it reports it on, and Run only reads it.
+# Then Close gives the web content back as Run found it: off again on 2000 and XP, on on NT 4. On
+# 2000, a policy that keeps it off (the recorder plays NoActiveDesktop) makes Run report, non-zero.
 case_run() {
     begin_case "run-$1" 1024x768
     set_windows_version "$1"
@@ -85,12 +87,32 @@ case_run() {
     *) expect_eq "files left" "$left" "$shipped" ;;
     esac
     note "page, ShellState and wallpaper as expected on $1"
+    ((${#items[@]})) || return 0
+    rm -f "$LOG"
+    start_program
+    click close
+    wait_exit 20
+    expect_eq "exit status of Close" "$STATUS" 0
+    expect_log "$(if [[ $1 == nt40 ]]; then wallpaper_calls ""; else wallpaper_calls "" "$ITEMS_ON" "${ITEMS_TURNED_ON/1 r/0 r}" |
+        head -n 7; fi)"
+    expect_eq "web content after Close" "$(reg_value "$TW_RECORDER_KEY" WebContent)" "$([[ $1 == nt40 ]] && echo 0x1 || echo 0x0)"
+    expect_eq "the program's note" "$(reg_value "$TW_PROGRAM_KEY" WebContentTurnedOn)" absent
+    note "Close: the web content as Run found it"
+    [[ $1 == win2k ]] || return 0
+    rm -f "$LOG"
+    TARNWICK_RECORDER_POLICY=web-content-off start_program
+    click run
+    expect_report "The page was set as the desktop wallpaper, but it does not show: this system's policy keeps the \
+desktop's web content (the Active Desktop) off.*Error 1260: *"
+    expect_log "$(READ_BACK=$ITEMS_OFF wallpaper_calls "$(winpath "$PAGE")" "$ITEMS_OFF" "$ITEMS_TURNED_ON")"
+    note "policy: reported: ${BOX_TEXT//\\n/ }; exit status $STATUS"
 }
 
 # vista VERSION (win7, win10): Run writes the page, then reports that this Windows shows no page as
 # the wallpaper, names the page, ends non-zero and leaves the Active Desktop object alone; Close
-# still clears the wallpaper. On win10 the program folder is named beyond the ANSI code page, and
-# the build number is 16384 or more, where a test of GetVersion's wrong bit takes NT for Windows 95.
+# leaves the person's wallpaper on win10 (also in a compatibility mode) and clears our page (as XP's
+# Run left it) on win7. On win10 the program folder is named beyond the ANSI code page, and the
+# build number is 16384 or more, where a test of GetVersion's wrong bit takes NT for Windows 95.
 case_vista() {
     export LC_ALL=C.UTF-8
     [[ $1 == win10 ]] && APP_NAME='Tarnwick Ελληνικά'
@@ -106,6 +128,9 @@ case_vista() {
         ((${build:-0} >= 16384)) || fail "GetVersion on win10 gives build '${build}', not 16384 or more"
         note "GetVersion: build $build"
     fi
+    local wallpaper
+    wallpaper=$([[ $1 == win10 ]] && echo 'C:\users\Public\holiday.bmp' || winpath "$PAGE")
+    reg add "$TW_RECORDER_KEY" /v Wallpaper /d "$wallpaper" /f || fail "cannot set the wallpaper"
     write_old_page
     start_program
     click run
@@ -123,14 +148,36 @@ case_vista() {
     expect_page 1024 768
     expect_no_log
     note "reported: ${BOX_TEXT//\\n/ }; exit status $STATUS"
+    # 10 with the program in Windows 95, then XP, compatibility mode (Wine tells tarnwick.exe alone
+    # the older version; the shared data page stays 10's): Run as on 10, and its report says so.
+    local mode
+    for mode in $([[ $1 == win10 ]] && echo win95 winxp); do
+        reg add 'HKCU\Software\Wine\AppDefaults\tarnwick.exe' /v Version /d "$mode" /f || fail "no mode $mode"
+        start_program
+        click run
+        expect_report "The page was written to *, but it cannot become* Tarnwick runs in a compatibility mode for \
+an older Windows, which it does not need*Error 50: *"
+        expect_no_log
+    done
 
     start_program
     click close
     wait_exit 20
     expect_eq "exit status" "$STATUS" 0
-    expect_wallpaper_log ""
     expect_page 1024 768
-    note "Close cleared the wallpaper"
+    grep -qxF "GetWallpaper size=261 flags=2 path=$wallpaper" "$LOG" || fail "Close did not read the wallpaper"
+    [[ $1 == win10 ]] || wallpaper=absent
+    expect_eq "wallpaper after Close" "$(reg_value "$TW_RECORDER_KEY" Wallpaper)" "$wallpaper"
+    note "Close: the wallpaper is $wallpaper"
+}
+
+# expect_report PATTERN: a report matching PATTERN (no paths: backslashes escape); OK ends it, non-zero.
+expect_report() {
+    wait_box 20
+    [[ $BOX_TEXT == $1 ]] || fail "report: '$BOX_TEXT'"
+    press Return
+    wait_exit 20
+    [[ $STATUS != 0 ]] || fail "exit status 0 after the report"
 }
 
 # relay VERSION: on the Windows 95 family the program's own code calls only the ANSI entry points

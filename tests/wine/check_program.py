@@ -8,6 +8,7 @@ symbols were stripped)"""
 
 import os
 import re
+import struct
 import subprocess
 import sys
 
@@ -71,8 +72,6 @@ ALLOWED = {
 # The entry point of the program's own, and the runtime's, which it hands over to.
 ENTRY = "_TarnwickEntry@0"
 RUNTIME_ENTRY = "_WinMainCRTStartup"
-# What runs before the entry: the runtime's thread-local storage callbacks (NT calls them first).
-BEFORE_ENTRY = ["___dyn_tls_init@12"]
 # The Pentium's instructions that a compiler emits for integer code (AT&T names, any size
 # suffix) and the x87's. Anything else in the code that runs before the C runtime fails the check.
 PENTIUM = re.compile(r"""(mov|movz[bw][wl]?|movs[bw][wl]?|movs[bwl]?|lea|push[lw]?|pop[lw]?|pushf[lw]?|popf[lw]?|
@@ -120,6 +119,22 @@ def older_than_pentium_pro(code, roots, stop):
             elif not PENTIUM.fullmatch(mnemonic):
                 failures.append(f"{name}: {mnemonic} {operands} is not among the Pentium's instructions")
     return failures, sorted(seen)
+
+
+def tls_callbacks(program):
+    """The thread-local storage callbacks, which run even before the entry point: the zero-ended
+    list of addresses that the PE file's TLS directory (data directory 9) names."""
+    data = open(program, "rb").read()
+    word = lambda offset, form="<I": struct.unpack_from(form, data, offset)[0]
+    pe = word(0x3C)
+    base, tls, table = word(pe + 52), word(pe + 24 + 96 + 9 * 8), pe + 24 + word(pe + 20, "<H")
+    sections = [struct.unpack_from("<II4xI", data, table + 40 * i + 8) for i in range(word(pe + 6, "<H"))]
+    at = lambda rva: next(word(raw + rva - start) for size, start, raw in sections if start <= rva < start + size)
+    callbacks, slot = [], (at(tls + 12) - base) if tls else 0  # AddressOfCallBacks
+    while slot and (address := at(slot)):
+        callbacks.append(address)
+        slot += 4
+    return callbacks
 
 
 def main():
@@ -199,7 +214,10 @@ def main():
         failures.append(f"the symbols copy has no {ENTRY}")
     else:
         expect("entry point", f"{start:#x}", f"{listing[ENTRY][0]:#x}")
-    problems, reached = older_than_pentium_pro(listing, [ENTRY] + BEFORE_ENTRY, RUNTIME_ENTRY)
+    names = {address: name for name, (address, _) in listing.items()}
+    before_entry = [names.get(address, f"{address:#x}") for address in tls_callbacks(program)]
+    print(f"ok: thread-local storage callbacks: {', '.join(before_entry) or 'none'}")
+    problems, reached = older_than_pentium_pro(listing, [ENTRY] + before_entry, RUNTIME_ENTRY)
     if problems:
         failures += problems
     else:

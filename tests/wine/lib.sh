@@ -200,8 +200,11 @@ reg() {
     wine reg "$@" >/dev/null 2>&1
 }
 
+# Wine's server fills the kernel's shared data page (the real version, which the program reads)
+# from the prefix's version when it starts: the one this starts is let end.
 set_windows_version() {
     reg add 'HKCU\Software\Wine' /v Version /d "$1" /f || fail "cannot set the Windows version $1"
+    wineserver -w
 }
 
 set_dpi() {
@@ -224,6 +227,15 @@ shell_state() {
         awk '$1 == "ShellState" { print $2, $3 }')
     echo "${out:-absent}"
 }
+
+# reg_value KEY NAME: a value's data as reg prints it ("0x1", text), or "absent" (also when empty).
+reg_value() {
+    wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v n="$2" '$1 == n { v = $3 } END { print (v == "" ? "absent" : v) }'
+}
+
+# Where the recorder saves the desktop (Wallpaper, WebContent), and the program's own key.
+readonly TW_RECORDER_KEY='HKCU\Software\Tarnwick Recorder'
+readonly TW_PROGRAM_KEY='HKCU\Software\Tarnwick'
 
 # Puts Wine's own Active Desktop object back in the recorder's place.
 restore_wine_server() {
@@ -446,7 +458,8 @@ expect_no_log() {
 }
 
 # wallpaper_calls PATH [LINE...]: the recorder's log of a wallpaper set to PATH, with the lines
-# given (the Active Desktop's options) just before the changes are applied.
+# given (the Active Desktop's options) just before the changes are applied, and then (Run on NT 4,
+# 2000 and XP) the web content read back from a new object (READ_BACK, on unless told).
 wallpaper_calls() {
     echo "CreateInstance iid={F490EB00-1240-11D1-9888-006097DEACF9} ok"
     echo "SetWallpaperOptions size=8 style=2 reserved=0"
@@ -455,6 +468,8 @@ wallpaper_calls() {
     (($# == 0)) || printf '%s\n' "$@"
     echo "ApplyChanges flags=7"
     echo "Release refs=0"
+    (($# == 0)) || printf '%s\n' "CreateInstance iid={F490EB00-1240-11D1-9888-006097DEACF9} ok" "${READ_BACK:-$ITEMS_ON}" \
+        "Release refs=0"
 }
 
 # The recorder's lines of Run on NT 4, 2000 and XP: the Active Desktop read and, where the

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The program's processor check on qemu's models of each processor generation: it finds no CMOV
 # on the 486 and the Pentium, and finds it on the Pentium II and later. (qemu cannot model a
-# processor without CPUID: its 486 has CPUID, which answers without CMOV.)
+# processor without CPUID: its 486 has CPUID, which answers without CMOV.) Then on answers fed to the
+# probe: a Pentium Pro (CMOV, no PAT), an Athlon (highest standard function 1), a Pentium MMX.
 # Usage: processor_models.sh PROBE (tests/wine/tools/processor_probe.cpp, built for Linux i386)
 set -uo pipefail
 
@@ -10,7 +11,8 @@ qemu=$(command -v qemu-i386-static || command -v qemu-i386) || { echo "FAIL: no 
 failures=0
 check() {
     local model=$1 want=$2 status
-    "$qemu" -cpu "$model" "$probe"
+    shift 2
+    "$qemu" -cpu "${model%% *}" "$probe" "$@"
     status=$?
     if [[ $status == "$want" ]]; then
         echo "ok: $model: $([[ $want == 10 ]] && echo CMOV found || echo no CMOV)"
@@ -24,4 +26,8 @@ check pentium 20
 check pentium2 10
 check pentium3 10
 check qemu32 10
+check "qemu32 as a Pentium Pro" 10 2 0000FBFF
+check "qemu32 as an Athlon" 10 1 0183F9FF
+check "qemu32 as a Pentium MMX" 20 1 008001BF
+check "qemu32 without CPUID" 20 none
 exit $((failures > 0))

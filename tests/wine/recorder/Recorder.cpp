@@ -1,8 +1,8 @@
 // A stand-in for the shell's Active Desktop object, for the tests under Wine: an in-process COM
 // server for the same class that writes one line per call to the file named by the environment
-// variable TARNWICK_RECORDER_LOG (a Windows path) and otherwise does nothing. It keeps the
-// desktop's item options for the process, with items and web content on, or with web content off
-// (as Windows 2000 and XP ship) when TARNWICK_RECORDER_WEB_CONTENT is "off".
+// variable TARNWICK_RECORDER_LOG (a Windows path). It keeps the wallpaper and the web content (off
+// where TARNWICK_RECORDER_WEB_CONTENT is "off", as 2000 and XP ship; kept off by TARNWICK_RECORDER_POLICY
+// "web-content-off", as NoActiveDesktop does) under HKCU\Software\Tarnwick Recorder, saved by ApplyChanges.
 #include <windows.h>
 #include <wininet.h>
 #include <shlobj.h>
@@ -69,11 +69,36 @@ bool WebContentOffAtStart()
     return length == 3 && lstrcmpiA(value, "off") == 0;
 }
 
-COMPONENTSOPT g_itemOptions = {sizeof(COMPONENTSOPT), TRUE, WebContentOffAtStart() ? FALSE : TRUE};
+constexpr wchar_t kStateKey[] = L"Software\\Tarnwick Recorder";
+
+struct DesktopState {
+    std::wstring wallpaper;
+    BOOL webContent = WebContentOffAtStart() ? FALSE : TRUE;
+
+    static DesktopState Load()
+    {
+        DesktopState state;
+        wchar_t path[1024] = {};
+        DWORD size = sizeof path, web = 0;
+        if (!RegGetValueW(HKEY_CURRENT_USER, kStateKey, L"Wallpaper", RRF_RT_REG_SZ, nullptr, path, &size))
+            state.wallpaper = path;
+        size = sizeof web;
+        if (!RegGetValueW(HKEY_CURRENT_USER, kStateKey, L"WebContent", RRF_RT_REG_DWORD, nullptr, &web, &size))
+            state.webContent = web != 0;
+        return state;
+    }
+    void Save() const
+    {
+        const DWORD web = webContent ? 1 : 0;
+        RegSetKeyValueW(HKEY_CURRENT_USER, kStateKey, L"Wallpaper", REG_SZ, wallpaper.c_str(),
+                        static_cast<DWORD>((wallpaper.size() + 1) * sizeof(wchar_t)));
+        RegSetKeyValueW(HKEY_CURRENT_USER, kStateKey, L"WebContent", REG_DWORD, &web, sizeof web);
+    }
+};
 
 class Recorder final : public IActiveDesktop {
 public:
-    Recorder() { ++g_objects; }
+    Recorder() : state_(DesktopState::Load()) { ++g_objects; }
     ~Recorder() { --g_objects; }
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
@@ -115,11 +140,27 @@ public:
     STDMETHODIMP ApplyChanges(DWORD flags) override
     {
         Log("ApplyChanges flags=" + Number(flags));
+        char policy[32] = {};
+        if (GetEnvironmentVariableA("TARNWICK_RECORDER_POLICY", policy, sizeof policy) == 15 &&
+            lstrcmpiA(policy, "web-content-off") == 0)
+            state_.webContent = FALSE;  // what the policy lets the desktop show
+        if (flags & AD_APPLY_SAVE)
+            state_.Save();
         return S_OK;
     }
     STDMETHODIMP SetWallpaper(PCWSTR path, DWORD reserved) override
     {
         Log("SetWallpaper path=" + Utf8(path) + " reserved=" + Number(reserved));
+        if (path != nullptr)
+            state_.wallpaper = path;
+        return S_OK;
+    }
+    STDMETHODIMP GetWallpaper(PWSTR path, UINT size, DWORD flags) override
+    {
+        Log("GetWallpaper size=" + Number(size) + " flags=" + Number(flags) + " path=" + Utf8(state_.wallpaper.data()));
+        if (path == nullptr || size <= state_.wallpaper.size())
+            return E_INVALIDARG;
+        lstrcpynW(path, state_.wallpaper.c_str(), static_cast<int>(size));
         return S_OK;
     }
     STDMETHODIMP SetWallpaperOptions(LPCWALLPAPEROPT options, DWORD reserved) override
@@ -133,7 +174,6 @@ public:
         return S_OK;
     }
 
-    STDMETHODIMP GetWallpaper(PWSTR, UINT, DWORD) override { return NotImplemented("GetWallpaper"); }
     STDMETHODIMP GetWallpaperOptions(LPWALLPAPEROPT, DWORD) override { return NotImplemented("GetWallpaperOptions"); }
     STDMETHODIMP GetPattern(PWSTR, UINT, DWORD) override { return NotImplemented("GetPattern"); }
     STDMETHODIMP SetPattern(PCWSTR, DWORD) override { return NotImplemented("SetPattern"); }
@@ -147,8 +187,8 @@ public:
             Log("GetDesktopItemOptions size=" + Number(options->dwSize) + " reserved=" + Number(reserved));
             return E_INVALIDARG;
         }
-        options->fEnableComponents = g_itemOptions.fEnableComponents;
-        options->fActiveDesktop = g_itemOptions.fActiveDesktop;
+        options->fEnableComponents = TRUE;
+        options->fActiveDesktop = state_.webContent;
         Log("GetDesktopItemOptions size=" + Number(options->dwSize) + " reserved=" + Number(reserved) +
             " components=" + Number(options->fEnableComponents) + " active=" + Number(options->fActiveDesktop));
         return S_OK;
@@ -164,7 +204,7 @@ public:
             " reserved=" + Number(reserved));
         if (options->dwSize != sizeof(COMPONENTSOPT))
             return E_INVALIDARG;
-        g_itemOptions = *options;
+        state_.webContent = options->fActiveDesktop;
         return S_OK;
     }
     STDMETHODIMP AddDesktopItem(LPCCOMPONENT, DWORD) override { return NotImplemented("AddDesktopItem"); }
@@ -198,6 +238,7 @@ private:
     }
 
     std::atomic<long> refs_{0};
+    DesktopState state_;
 };
 
 class ClassFactory final : public IClassFactory {
