@@ -1,8 +1,10 @@
-// The Linux program: frmMain in a Qt window; the page drawn by Qt WebEngine and shown by the
-// desktop portal or on the X root window; the wallpaper record in the stand-alone registry.
+// The Linux program: frmMain in a Qt window; the page drawn by Qt WebEngine in a process of its
+// own (tarnwick-drawer) and shown by the desktop portal or on the X root window; the wallpaper
+// record in the stand-alone registry.
 #include <QApplication>
 #include <QIcon>
 #include <QScreen>
+#include <QTimer>
 
 #include <exception>
 
@@ -29,7 +31,9 @@ int RunProgram(QApplication& app, const char* programName)
     // launcher state, then the window is shown.
     try {
         StandaloneRegistry registry(RegistryStorePath());
-        WebPageDrawer drawer;
+        // The drawing process starts once the window is up: by the click, its engine is warm.
+        WebPageDrawer drawer(RunningProgramFolder() / WebPageDrawer::kProgramName);
+        QTimer::singleShot(0, &app, [&drawer] { drawer.Start(); });
         LinuxDesktop desktop(registry, drawer, BackgroundOpeners{.portal = OpenPortalBackground, .rootWindow = OpenRootWindowBackground},
                              LinuxDesktop::DefaultPictureFolder());
         BusyWallpaperShell wallpaper(desktop);
@@ -63,7 +67,6 @@ int main(int argc, char** argv)
     // Checked before Qt starts, which would otherwise abort with a message of its own.
     if (!DisplayIsNamed(programName))
         return 1;
-    PrepareWebEngine();
     HoldQtMessages(programName);
     QApplication app(argc, argv);
     ReleaseQtMessages();

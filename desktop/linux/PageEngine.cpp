@@ -1,0 +1,288 @@
+#include "desktop/linux/PageEngine.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QImage>
+#include <QLoggingCategory>
+#include <QPixmap>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QUrl>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineView>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "desktop/linux/DrawingExchange.h"
+
+namespace tarnwick {
+
+namespace {
+
+// Appended to the person's own QTWEBENGINE_CHROMIUM_FLAGS; a later switch wins over an earlier
+// one of the same name. Software drawing works on every machine. Every host name, and every
+// address written as one, resolves to nothing, so WebSocket and whatever else the request
+// interceptor does not see cannot connect; WebRTC may send UDP only through a proxy and there is
+// none. The rest keeps the process tree small: one renderer, no background networking.
+constexpr char kEngineFlags[] =
+    "--disable-gpu"
+    " --host-resolver-rules=\"MAP * ~NOTFOUND\""
+    " --force-webrtc-ip-handling-policy=disable_non_proxied_udp"
+    " --webrtc-ip-handling-policy=disable_non_proxied_udp"
+    " --disable-background-networking"
+    " --renderer-process-limit=1";
+
+// Run in the program's own script world: the page's redefinitions of requestAnimationFrame or
+// anything else live in the page's world and are not seen here.
+constexpr char kDrawnScript[] =
+    "(() => { const frame = window.requestAnimationFrame.bind(window); window.tarnwickDrawn = false;"
+    " document.fonts.ready.then(() => frame(() => frame(() => { window.tarnwickDrawn = true; }))); })();";
+constexpr char kDrawnQuery[] = "window.tarnwickDrawn === true";
+
+AppError Failure(int number, const std::string& why)
+{
+    return AppError(static_cast<uint32_t>(number), DescribeSystemError(static_cast<uint32_t>(number)), why);
+}
+
+std::string BoundText(std::chrono::milliseconds bound)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(bound.count()) / 1000.0);
+    return text;
+}
+
+class LocalOnly : public QWebEngineUrlRequestInterceptor {
+public:
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override
+    {
+        const QString scheme = info.requestUrl().scheme();
+        if (scheme != QLatin1String("file") && scheme != QLatin1String("data") && scheme != QLatin1String("qrc"))
+            info.block(true);
+    }
+};
+
+// Runs the event loop until done() or the deadline; false when the deadline came first.
+template <class Done>
+bool WaitUntil(Done done, const QDeadlineTimer& deadline)
+{
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(5, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+bool WriteAll(int fd, const std::string& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+void PrepareDrawingEngine()
+{
+    if (::geteuid() == 0 && std::getenv("QTWEBENGINE_DISABLE_SANDBOX") == nullptr)
+        ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+    const char* own = std::getenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    std::string flags = own != nullptr && own[0] != '\0' ? std::string(own) + " " + kEngineFlags : kEngineFlags;
+    ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
+    // No display at all: nothing this process makes can be shown anywhere. One device pixel a
+    // pixel; the screen's scale is the page's zoom.
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    for (const char* scale : {"QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_AUTO_SCREEN_SCALE_FACTOR",
+                              "QT_ENABLE_HIGHDPI_SCALING", "QT_FONT_DPI", "QT_DEVICE_PIXEL_RATIO"})
+        ::unsetenv(scale);
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // Start-up notes ("Sandboxing disabled by user.", the offscreen platform's) are not ours to show.
+    QLoggingCategory::setFilterRules(
+        QStringLiteral("qt.webenginecontext.info=false\ndefault.info=false\nqt.qpa.*=false\ndefault.warning=false"));
+}
+
+struct PageEngine::Parts {
+    // Off the record: nothing of the page is kept on disk. Destroyed after the view and its page.
+    QWebEngineProfile profile;
+    LocalOnly interceptor;
+    QWebEngineView view;
+    QWebEnginePage* page = nullptr;
+    enum class Load { Running, Done, Failed } load = Load::Running;
+    std::string rendererGone;
+};
+
+PageEngine::PageEngine() : parts_(std::make_unique<Parts>())
+{
+    Parts& p = *parts_;
+    p.profile.setUrlRequestInterceptor(&p.interceptor);
+    QWebEngineSettings* settings = p.profile.settings();
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+    settings->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
+    settings->setAttribute(QWebEngineSettings::ShowScrollBars, false);
+    settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+    settings->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
+    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    settings->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
+
+    p.page = new QWebEnginePage(&p.profile, &p.view);
+    p.view.setPage(p.page);
+    QObject::connect(p.page, &QWebEnginePage::loadFinished,
+                     [&p](bool ok) { p.load = ok ? Parts::Load::Done : Parts::Load::Failed; });
+    QObject::connect(p.page, &QWebEnginePage::renderProcessTerminated,
+                     [&p](QWebEnginePage::RenderProcessTerminationStatus, int code) {
+                         p.rendererGone = "its renderer process ended (status " + std::to_string(code) + ").";
+                     });
+    // On the offscreen platform the window exists only in this process.
+    p.view.resize(640, 480);
+    p.view.show();
+    // The renderer starts now, so a request pays only for its page.
+    p.page->setUrl(QUrl(QStringLiteral("about:blank")));
+}
+
+PageEngine::~PageEngine() = default;
+
+std::string PageEngine::Draw(const std::string& fileUri, int width, int height, double ratio,
+                             std::chrono::milliseconds bound)
+{
+    Parts& p = *parts_;
+    const QDeadlineTimer deadline(bound.count());
+    p.view.resize(width, height);
+    p.page->setZoomFactor(ratio);
+    p.load = Parts::Load::Running;
+    p.page->load(QUrl::fromEncoded(QByteArray::fromStdString(fileUri), QUrl::StrictMode));
+
+    if (!WaitUntil([&] { return p.load != Parts::Load::Running || !p.rendererGone.empty(); }, deadline))
+        throw Failure(ETIMEDOUT, "it did not finish loading within " + BoundText(bound) + ".");
+    if (!p.rendererGone.empty())
+        throw Failure(ECHILD, p.rendererGone);
+    if (p.load == Parts::Load::Failed)
+        throw Failure(EIO, "it failed to load (a missing or unreadable file?).");
+    if (p.page->zoomFactor() != ratio)
+        p.page->setZoomFactor(ratio);
+
+    p.page->runJavaScript(QString::fromLatin1(kDrawnScript), QWebEngineScript::ApplicationWorld);
+    bool drawn = false;
+    bool asking = false;
+    const bool inTime = WaitUntil(
+        [&] {
+            if (!asking && !drawn) {
+                asking = true;
+                p.page->runJavaScript(QString::fromLatin1(kDrawnQuery), QWebEngineScript::ApplicationWorld,
+                                      [&](const QVariant& answer) {
+                                          drawn = answer.toBool();
+                                          asking = false;
+                                      });
+            }
+            return drawn || !p.rendererGone.empty();
+        },
+        deadline);
+    if (!inTime)
+        throw Failure(ETIMEDOUT, "it loaded but drew no frame within " + BoundText(bound) + ".");
+    if (!p.rendererGone.empty())
+        throw Failure(ECHILD, p.rendererGone);
+
+    QImage image = p.view.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    if (image.width() != width || image.height() != height)
+        image = image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    // zlib level 1 (Qt maps quality 80 to it): a desktop picture is written once and read once.
+    if (!image.save(&buffer, "PNG", 80))
+        throw Failure(EIO, "its picture could not be encoded as PNG (is Qt's PNG support there?).");
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+int RunDrawingProcess(int argc, char** argv)
+{
+    // The panel that started this process: it ends with it, even when the panel is killed.
+    const long parent = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 0;
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (parent <= 0 || ::getppid() != static_cast<pid_t>(parent)) {
+        std::fprintf(stderr, "%s: the drawing process of Tarnwick is started by the program, not by hand.\n",
+                     argc > 0 ? argv[0] : "tarnwick-drawer");
+        return 2;
+    }
+    // The answers have standard output to themselves: anything else printed goes to stderr.
+    const int replies = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    PrepareDrawingEngine();
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
+    PageEngine engine;
+    if (!WriteAll(replies, exchange::ReadyReply()))
+        return 1;
+
+    std::string arrived;
+    QSocketNotifier requests(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&requests, &QSocketNotifier::activated, [&] {
+        char chunk[4096];
+        const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            return;
+        if (n <= 0) {  // the panel is gone or done
+            requests.setEnabled(false);
+            app.quit();
+            return;
+        }
+        arrived.append(chunk, static_cast<size_t>(n));
+        size_t end;
+        while ((end = arrived.find('\n')) != std::string::npos) {
+            const std::string line = arrived.substr(0, end);
+            arrived.erase(0, end + 1);
+            const std::optional<exchange::Request> request = exchange::ParseRequest(line);
+            std::string reply;
+            bool failed = false;
+            if (!request) {
+                reply = exchange::FailureReply(EINVAL, "the drawing process was asked something it does not know.");
+                failed = true;
+            } else {
+                requests.setEnabled(false);
+                try {
+                    reply = exchange::PictureReply(engine.Draw(request->uri, request->width, request->height,
+                                                               request->ratio,
+                                                               std::chrono::milliseconds(request->boundMs)));
+                } catch (const AppError& error) {
+                    reply = exchange::FailureReply(static_cast<int>(error.Number()), error.Context());
+                    failed = true;
+                }
+                requests.setEnabled(true);
+            }
+            // After a failure the engine may be stuck in the page: this process ends and the
+            // panel starts a fresh one for its next request.
+            if (!WriteAll(replies, reply) || failed) {
+                requests.setEnabled(false);
+                app.quit();
+                return;
+            }
+        }
+    });
+    return app.exec();
+}
+
+}  // namespace tarnwick
