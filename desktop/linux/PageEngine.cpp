@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWebEnginePage>
+#include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
@@ -45,12 +46,19 @@ constexpr char kEngineFlags[] =
     " --disable-background-networking"
     " --renderer-process-limit=1";
 
-// Run in the program's own script world: the page's redefinitions of requestAnimationFrame or
-// anything else live in the page's world and are not seen here.
-constexpr char kDrawnScript[] =
-    "(() => { const frame = window.requestAnimationFrame.bind(window); window.tarnwickDrawn = false;"
-    " document.fonts.ready.then(() => frame(() => frame(() => { window.tarnwickDrawn = true; }))); })();";
-constexpr char kDrawnQuery[] = "window.tarnwickDrawn === true";
+// Run in the program's own script world, where the page's redefinitions of
+// requestAnimationFrame, console or anything else are not seen. The document that was there
+// before the load is marked first, and an error page is no file; in the page's own document the
+// check answers 0 until it has loaded, 1 while it waits for its fonts and two animation frames,
+// then 2.
+constexpr char kMarkOld[] = "window.tarnwickOld = true";
+constexpr char kDrawnQuery[] =
+    "(() => { if (window.tarnwickOld || location.protocol !== 'file:' || document.readyState !== 'complete')"
+    " return 0;"
+    " if (window.tarnwickDrawn === undefined) { const frame = window.requestAnimationFrame.bind(window);"
+    " window.tarnwickDrawn = false;"
+    " document.fonts.ready.then(() => frame(() => frame(() => { window.tarnwickDrawn = true; }))); }"
+    " return window.tarnwickDrawn ? 2 : 1; })()";
 
 AppError Failure(int number, const std::string& why)
 {
@@ -129,8 +137,9 @@ struct PageEngine::Parts {
     LocalOnly interceptor;
     QWebEngineView view;
     QWebEnginePage* page = nullptr;
-    enum class Load { Running, Done, Failed } load = Load::Running;
+    enum class Load { Running, Failed } load = Load::Running;
     std::string rendererGone;
+    QUrl asked;
 };
 
 PageEngine::PageEngine() : parts_(std::make_unique<Parts>())
@@ -149,8 +158,14 @@ PageEngine::PageEngine() : parts_(std::make_unique<Parts>())
 
     p.page = new QWebEnginePage(&p.profile, &p.view);
     p.view.setPage(p.page);
-    QObject::connect(p.page, &QWebEnginePage::loadFinished,
-                     [&p](bool ok) { p.load = ok ? Parts::Load::Done : Parts::Load::Failed; });
+    // A failed load of the page asked for is the failure; a page that navigates itself elsewhere
+    // is denied that (a failed load of another address) and is drawn as it is.
+    QObject::connect(p.page, &QWebEnginePage::loadingChanged, [&p](const QWebEngineLoadingInfo& info) {
+        if (info.url() != p.asked || info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
+            return;
+        if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus)
+            p.load = Parts::Load::Failed;
+    });
     QObject::connect(p.page, &QWebEnginePage::renderProcessTerminated,
                      [&p](QWebEnginePage::RenderProcessTerminationStatus, int code) {
                          p.rendererGone = "its renderer process ended (status " + std::to_string(code) + ").";
@@ -158,8 +173,13 @@ PageEngine::PageEngine() : parts_(std::make_unique<Parts>())
     // On the offscreen platform the window exists only in this process.
     p.view.resize(640, 480);
     p.view.show();
-    // The renderer starts now, so a request pays only for its page.
+    // The renderer starts now, so a request pays only for its page. Until the empty page is
+    // there, the page has no document to run the program's scripts in.
+    bool blank = false;
+    QObject::connect(p.page, &QWebEnginePage::loadFinished, [&blank] { blank = true; });
     p.page->setUrl(QUrl(QStringLiteral("about:blank")));
+    WaitUntil([&] { return blank || !p.rendererGone.empty(); }, QDeadlineTimer(10000));
+    QObject::disconnect(p.page, &QWebEnginePage::loadFinished, nullptr, nullptr);
 }
 
 PageEngine::~PageEngine() = default;
@@ -171,38 +191,39 @@ std::string PageEngine::Draw(const std::string& fileUri, int width, int height, 
     const QDeadlineTimer deadline(bound.count());
     p.view.resize(width, height);
     p.page->setZoomFactor(ratio);
+    bool marked = false;
+    p.page->runJavaScript(QString::fromLatin1(kMarkOld), QWebEngineScript::ApplicationWorld,
+                          [&marked](const QVariant&) { marked = true; });
+    WaitUntil([&] { return marked || !p.rendererGone.empty(); }, std::min(deadline, QDeadlineTimer(2000)));
     p.load = Parts::Load::Running;
-    p.page->load(QUrl::fromEncoded(QByteArray::fromStdString(fileUri), QUrl::StrictMode));
+    p.asked = QUrl::fromEncoded(QByteArray::fromStdString(fileUri), QUrl::StrictMode);
+    p.page->load(p.asked);
 
-    if (!WaitUntil([&] { return p.load != Parts::Load::Running || !p.rendererGone.empty(); }, deadline))
-        throw Failure(ETIMEDOUT, "it did not finish loading within " + BoundText(bound) + ".");
+    int state = 0;  // as kDrawnQuery answers
+    bool asking = false;
+    const bool inTime = WaitUntil(
+        [&] {
+            if (!asking && state < 2 && p.load != Parts::Load::Failed) {
+                asking = true;
+                p.page->runJavaScript(QString::fromLatin1(kDrawnQuery), QWebEngineScript::ApplicationWorld,
+                                      [&](const QVariant& answer) {
+                                          state = answer.toInt();
+                                          asking = false;
+                                      });
+            }
+            return state == 2 || p.load == Parts::Load::Failed || !p.rendererGone.empty();
+        },
+        deadline);
     if (!p.rendererGone.empty())
         throw Failure(ECHILD, p.rendererGone);
     if (p.load == Parts::Load::Failed)
         throw Failure(EIO, "it failed to load (a missing or unreadable file?).");
-    if (p.page->zoomFactor() != ratio)
-        p.page->setZoomFactor(ratio);
-
-    p.page->runJavaScript(QString::fromLatin1(kDrawnScript), QWebEngineScript::ApplicationWorld);
-    bool drawn = false;
-    bool asking = false;
-    const bool inTime = WaitUntil(
-        [&] {
-            if (!asking && !drawn) {
-                asking = true;
-                p.page->runJavaScript(QString::fromLatin1(kDrawnQuery), QWebEngineScript::ApplicationWorld,
-                                      [&](const QVariant& answer) {
-                                          drawn = answer.toBool();
-                                          asking = false;
-                                      });
-            }
-            return drawn || !p.rendererGone.empty();
-        },
-        deadline);
+    if (!inTime && state == 0)
+        throw Failure(ETIMEDOUT, "it did not finish loading within " + BoundText(bound) + ".");
     if (!inTime)
         throw Failure(ETIMEDOUT, "it loaded but drew no frame within " + BoundText(bound) + ".");
-    if (!p.rendererGone.empty())
-        throw Failure(ECHILD, p.rendererGone);
+    if (p.page->zoomFactor() != ratio)
+        throw Failure(EIO, "it could not be zoomed to the screen's scale.");
 
     QImage image = p.view.grab().toImage().convertToFormat(QImage::Format_RGB32);
     if (image.width() != width || image.height() != height)
