@@ -42,7 +42,6 @@ constexpr char kEngineFlags[] =
     "--disable-gpu"
     " --host-resolver-rules=\"MAP * ~NOTFOUND\""
     " --force-webrtc-ip-handling-policy=disable_non_proxied_udp"
-    " --webrtc-ip-handling-policy=disable_non_proxied_udp"
     " --disable-background-networking"
     " --renderer-process-limit=1";
 
@@ -154,7 +153,6 @@ PageEngine::PageEngine() : parts_(std::make_unique<Parts>())
     settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
     settings->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
-    settings->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
 
     p.page = new QWebEnginePage(&p.profile, &p.view);
     p.view.setPage(p.page);
