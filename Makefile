@@ -14,8 +14,11 @@ TEST_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-i686-win32 binutils-mingw-w64-i68
   libxfixes-dev qemu-user-static dbus-daemon libglib2.0-bin xdg-desktop-portal xdg-desktop-portal-gnome \
   dconf-service dconf-gsettings-backend gsettings-desktop-schemas
 
+# What only the benchmark needs: Chromium, for its headless screenshot beside our Run.
+BENCH_PACKAGES := $(RUN_PACKAGES) xvfb xdotool x11-utils python3 chromium
+
 .PHONY: all run run-windows test test-linux test-windows test-sanitize fuzz-smoke bench \
-        build-linux build-windows deps-run deps-test deps-wine32 check-tools clean
+        build-linux build-windows deps-run deps-test deps-bench deps-wine32 check-tools clean
 
 all: build-linux
 
@@ -78,7 +81,10 @@ fuzz-smoke: check-tools
 # and the Windows program's unit and end-to-end tests under Wine.
 test: test-linux test-sanitize fuzz-smoke test-windows
 
-bench: build-linux
+deps-bench:
+	$(call install_missing,$(BENCH_PACKAGES))
+
+bench: deps-bench build-linux
 	bench/run.sh
 
 clean:

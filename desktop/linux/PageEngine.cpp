@@ -14,6 +14,7 @@
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
@@ -26,6 +27,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "desktop/linux/DrawingExchange.h"
 
@@ -46,14 +48,14 @@ constexpr char kEngineFlags[] =
     " --renderer-process-limit=1";
 
 // Run in the program's own script world, where the page's redefinitions of
-// requestAnimationFrame, console or anything else are not seen. The document that was there
-// before the load is marked first, and an error page is no file; in the page's own document the
-// check answers 0 until it has loaded, 1 while it waits for its fonts and two animation frames,
-// then 2.
-constexpr char kMarkOld[] = "window.tarnwickOld = true";
-constexpr char kDrawnQuery[] =
-    "(() => { if (window.tarnwickOld || location.protocol !== 'file:' || document.readyState !== 'complete')"
-    " return 0;"
+// requestAnimationFrame, console or anything else are not seen. Each request's document is
+// numbered as it is made (kNumber), so no earlier document is taken for it, and an error page is
+// no file; in the page's own document the check (kDrawn) answers 0 until it has loaded, 1 while
+// it waits for its fonts and two animation frames, then 2.
+constexpr char kNumber[] = "window.tarnwickRequest = %1;";
+constexpr char kDrawn[] =
+    "(() => { if (window.tarnwickRequest !== %1 || location.protocol !== 'file:'"
+    " || document.readyState !== 'complete') return 0;"
     " if (window.tarnwickDrawn === undefined) { const frame = window.requestAnimationFrame.bind(window);"
     " window.tarnwickDrawn = false;"
     " document.fonts.ready.then(() => frame(() => frame(() => { window.tarnwickDrawn = true; }))); }"
@@ -117,6 +119,12 @@ void PrepareDrawingEngine()
         ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
     const char* own = std::getenv("QTWEBENGINE_CHROMIUM_FLAGS");
     std::string flags = own != nullptr && own[0] != '\0' ? std::string(own) + " " + kEngineFlags : kEngineFlags;
+    // Without the sandbox, the zygotes that start sandboxed processes are of no use: the renderer
+    // is started directly, two processes fewer.
+    const char* noSandbox = std::getenv("QTWEBENGINE_DISABLE_SANDBOX");
+    if ((noSandbox != nullptr && noSandbox[0] != '\0' && std::strcmp(noSandbox, "0") != 0) ||
+        flags.find("--no-sandbox") != std::string::npos)
+        flags += " --no-zygote";
     ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
     // No display at all: nothing this process makes can be shown anywhere. One device pixel a
     // pixel; the screen's scale is the page's zoom.
@@ -139,6 +147,7 @@ struct PageEngine::Parts {
     enum class Load { Running, Failed } load = Load::Running;
     std::string rendererGone;
     QUrl asked;
+    int requests = 0;
 };
 
 PageEngine::PageEngine() : parts_(std::make_unique<Parts>())
@@ -189,21 +198,26 @@ std::string PageEngine::Draw(const std::string& fileUri, int width, int height, 
     const QDeadlineTimer deadline(bound.count());
     p.view.resize(width, height);
     p.page->setZoomFactor(ratio);
-    bool marked = false;
-    p.page->runJavaScript(QString::fromLatin1(kMarkOld), QWebEngineScript::ApplicationWorld,
-                          [&marked](const QVariant&) { marked = true; });
-    WaitUntil([&] { return marked || !p.rendererGone.empty(); }, std::min(deadline, QDeadlineTimer(2000)));
+    const QString number = QString::number(++p.requests);
+    p.page->scripts().clear();
+    QWebEngineScript numbering;
+    numbering.setSourceCode(QString::fromLatin1(kNumber).arg(number));
+    numbering.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    numbering.setWorldId(QWebEngineScript::ApplicationWorld);
+    numbering.setRunsOnSubFrames(false);
+    p.page->scripts().insert(numbering);
+    const QString drawnQuery = QString::fromLatin1(kDrawn).arg(number);
     p.load = Parts::Load::Running;
     p.asked = QUrl::fromEncoded(QByteArray::fromStdString(fileUri), QUrl::StrictMode);
     p.page->load(p.asked);
 
-    int state = 0;  // as kDrawnQuery answers
+    int state = 0;  // as kDrawn answers
     bool asking = false;
     const bool inTime = WaitUntil(
         [&] {
             if (!asking && state < 2 && p.load != Parts::Load::Failed) {
                 asking = true;
-                p.page->runJavaScript(QString::fromLatin1(kDrawnQuery), QWebEngineScript::ApplicationWorld,
+                p.page->runJavaScript(drawnQuery, QWebEngineScript::ApplicationWorld,
                                       [&](const QVariant& answer) {
                                           state = answer.toInt();
                                           asking = false;
