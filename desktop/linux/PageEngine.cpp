@@ -1,7 +1,6 @@
 #include "desktop/linux/PageEngine.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QImage>
@@ -30,6 +29,7 @@
 #include <cstring>
 
 #include "desktop/linux/DrawingExchange.h"
+#include "desktop/linux/FastPng.h"
 
 namespace tarnwick {
 
@@ -150,7 +150,7 @@ struct PageEngine::Parts {
     int requests = 0;
 };
 
-PageEngine::PageEngine() : parts_(std::make_unique<Parts>())
+PageEngine::PageEngine(int width, int height) : parts_(std::make_unique<Parts>())
 {
     Parts& p = *parts_;
     p.profile.setUrlRequestInterceptor(&p.interceptor);
@@ -177,8 +177,10 @@ PageEngine::PageEngine() : parts_(std::make_unique<Parts>())
                      [&p](QWebEnginePage::RenderProcessTerminationStatus, int code) {
                          p.rendererGone = "its renderer process ended (status " + std::to_string(code) + ").";
                      });
-    // On the offscreen platform the window exists only in this process.
-    p.view.resize(640, 480);
+    // On the offscreen platform the window exists only in this process. At the screen's size
+    // from the start: a page drawn just after a resize may be grabbed before its first frame at
+    // the new size has reached the window.
+    p.view.resize(width, height);
     p.view.show();
     // The renderer starts now, so a request pays only for its page. Until the empty page is
     // there, the page has no document to run the program's scripts in.
@@ -196,7 +198,8 @@ std::string PageEngine::Draw(const std::string& fileUri, int width, int height, 
 {
     Parts& p = *parts_;
     const QDeadlineTimer deadline(bound.count());
-    p.view.resize(width, height);
+    if (p.view.size() != QSize(width, height))
+        p.view.resize(width, height);
     p.page->setZoomFactor(ratio);
     const QString number = QString::number(++p.requests);
     p.page->scripts().clear();
@@ -240,13 +243,7 @@ std::string PageEngine::Draw(const std::string& fileUri, int width, int height, 
     QImage image = p.view.grab().toImage().convertToFormat(QImage::Format_RGB32);
     if (image.width() != width || image.height() != height)
         image = image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    // zlib level 1 (Qt maps quality 80 to it): a desktop picture is written once and read once.
-    if (!image.save(&buffer, "PNG", 80))
-        throw Failure(EIO, "its picture could not be encoded as PNG (is Qt's PNG support there?).");
-    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+    return FastPng(image);
 }
 
 int RunDrawingProcess(int argc, char** argv)
@@ -267,7 +264,9 @@ int RunDrawingProcess(int argc, char** argv)
     PrepareDrawingEngine();
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
-    PageEngine engine;
+    const int width = argc > 3 ? std::atoi(argv[2]) : 0;
+    const int height = argc > 3 ? std::atoi(argv[3]) : 0;
+    PageEngine engine(width > 0 ? width : 1024, height > 0 ? height : 768);
     if (!WriteAll(replies, exchange::ReadyReply()))
         return 1;
 

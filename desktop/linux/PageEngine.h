@@ -27,8 +27,8 @@ void PrepareDrawingEngine();
 
 class PageEngine {
 public:
-    // Needs a QApplication. Starts the engine and its renderer on an empty page.
-    PageEngine();
+    // Needs a QApplication. Starts the engine and its renderer on an empty page of that size.
+    PageEngine(int width, int height);
     ~PageEngine();
     PageEngine(const PageEngine&) = delete;
     PageEngine& operator=(const PageEngine&) = delete;
@@ -38,17 +38,14 @@ public:
     // says why (it failed to load, its renderer ended, the bound ran out); the number is an errno.
     std::string Draw(const std::string& fileUri, int width, int height, double ratio, std::chrono::milliseconds bound);
 
-    // Whether the engine can draw again after a failure (false once its renderer hangs or ended).
-    bool Usable() const { return usable_; }
-
 private:
     struct Parts;
     std::unique_ptr<Parts> parts_;
-    bool usable_ = true;
 };
 
 // The drawing process: answers requests read from standard input until it ends (see
-// WebPageDrawer.cpp for the exchange). parentPid is the panel: the process ends with it.
+// DrawingExchange.h). Its arguments: the panel's process id (the process ends with the panel),
+// then the screen's width and height in pixels, the size its first page is most likely drawn at.
 int RunDrawingProcess(int argc, char** argv);
 
 }  // namespace tarnwick

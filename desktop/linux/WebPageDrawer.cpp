@@ -85,7 +85,15 @@ void WebPageDrawer::Start()
     posix_spawn_file_actions_adddup2(&actions, ends[1], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
     const std::string parent = std::to_string(::getpid());
-    char* argv[] = {const_cast<char*>(program_.Native().c_str()), const_cast<char*>(parent.c_str()), nullptr};
+    PixelSize screen{1024, 768};
+    try {
+        screen = ScreenSize();
+    } catch (const AppError&) {
+        // No screen now: the process starts at a size of its own, and DrawPage reports.
+    }
+    const std::string width = std::to_string(screen.width), height = std::to_string(screen.height);
+    char* argv[] = {const_cast<char*>(program_.Native().c_str()), const_cast<char*>(parent.c_str()),
+                    const_cast<char*>(width.c_str()), const_cast<char*>(height.c_str()), nullptr};
     pid_t pid = -1;
     startError_ = posix_spawn(&pid, program_.Native().c_str(), &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
