@@ -43,27 +43,26 @@ expect_tree_gone() {
     done
 }
 
-# Until the file STOP appears: every window mapped on the display, one id a line, into SEEN.
+# Until the file "stop" appears: every window mapped on the display, one id a line, into "seen".
 watch_windows() {
     while [[ ! -e $CASE_DIR/stop ]]; do
         xdotool search --onlyvisible --name '' 2>/dev/null
     done | sort -u >"$CASE_DIR/seen"
 }
 
-# No window but the panel all through Run, and nothing of the program left once it has ended.
+# No window but the panel from the program's start to its end after Run, and nothing of the
+# program left once it has ended.
 case_no_window_and_nothing_left() {
     prepare_case none
     block_template
     export QTWEBENGINE_DISABLE_SANDBOX=1
+    watch_windows &
+    local watcher=$! tenths=100
     start_program
     wait_tree
-    watch_windows &
-    local watcher=$!
     sleep 0.3
     click "$RUN_X" "$RUN_Y"
-    expect_exit 0
-    expect_quiet
-    sleep 0.3
+    while is_running && ((tenths-- > 0)); do sleep 0.1; done
     touch "$CASE_DIR/stop"
     wait "$watcher"
     local others root
@@ -71,6 +70,8 @@ case_no_window_and_nothing_left() {
     others=$(grep -vx -e "$WIN" -e "$root" "$CASE_DIR/seen")
     [[ -z $others ]] || fail "windows other than the panel were mapped during Run: $(for w in $others; do xwininfo -id "$w" | grep -E 'xwininfo|geometry'; done)"
     grep -qx "$WIN" "$CASE_DIR/seen" || fail "the watch did not even see the panel"
+    expect_exit 0
+    expect_quiet
     expect_tree_gone "after Run"
     [[ $(identify -format '%wx%h' "$HOME_DIR"/.local/share/tarnwick/tarnwick-*.png) == 1024x768 ]] || fail "the picture is not 1024x768"
 
