@@ -21,6 +21,8 @@ xauth xauth
 xdotool xdotool
 xsetroot x11-xserver-utils
 xprop x11-utils
+xwininfo x11-utils
+ps procps
 import imagemagick
 convert imagemagick
 identify imagemagick
