@@ -8,7 +8,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # What the build, the program and the tests need.
 RUN_PACKAGES := cmake make g++ libgtest-dev libgmock-dev googletest qt6-base-dev fonts-liberation \
-  qt6-webengine-dev libx11-dev libx11-xcb-dev libxrandr-dev pkg-config libglib2.0-dev
+  qt6-webengine-dev libx11-dev libx11-xcb-dev libxrandr-dev pkg-config libglib2.0-dev zlib1g-dev
 TEST_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine64 \
   xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick icoutils libimage-exiftool-perl clang \
   libclang-rt-14-dev util-linux mount procps perl python3 diffutils coreutils strace libx11-dev \
@@ -17,8 +17,11 @@ TEST_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-i686-win32 binutils-mingw-w64-i68
   dbus-x11 dbus-bin xfwm4 xfdesktop4 xfconf pcmanfm pcmanfm-qt caja mate-desktop-common \
   plasma-desktop plasma-workspace kactivitymanagerd
 
+# What only the benchmark needs: Chromium, for its headless screenshot beside our Run.
+BENCH_PACKAGES := $(RUN_PACKAGES) xvfb xdotool x11-utils python3 chromium
+
 .PHONY: all run run-windows test test-linux test-windows test-sanitize fuzz-smoke bench \
-        build-linux build-windows deps-run deps-test deps-wine32 check-tools clean dist install
+        build-linux build-windows deps-run deps-test deps-bench deps-wine32 check-tools clean dist install
 
 all: build-linux
 
@@ -103,7 +106,10 @@ install: deps-run
 	cmake --build build/linux -j$(JOBS) --target tarnwick_installed
 	cmake --install build/linux --prefix "$(PREFIX)" --strip
 
-bench: build-linux
+deps-bench:
+	$(call install_missing,$(BENCH_PACKAGES))
+
+bench: deps-bench build-linux
 	bench/run.sh
 
 clean:

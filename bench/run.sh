@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The benchmark in one command: builds bench_page (preset linux), times the programs' start-up
 # when they are built (the Linux program under Xvfb; the Windows program's size and start-up
-# under Wine), then runs the page benchmark, which prints everything as one table.
+# under Wine), the Linux program's Run at 1024x768 and 1920x1080 with the peak memory of its
+# process tree, beside Chromium's own headless screenshot of the same page, then runs the page
+# benchmark, which prints everything as one table.
 #
 # Start-up time is from starting the process until xdotool finds its window "Tarnwick" mapped,
 # polled without sleeping; the median of several starts. Wine's prefix is made first and the
@@ -12,10 +14,12 @@
 # build/windows), TMPDIR for the work folder (the page benchmark writes there, 64 MiB files).
 set -euo pipefail
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(dirname "$here")
 build=${TARNWICK_BUILD:-$root/build/linux}
 winbuild=${TARNWICK_WINDOWS_BUILD:-$root/build/windows}
 starts=${TARNWICK_BENCH_STARTS:-5}
+rss_runs=${TARNWICK_BENCH_RSS_RUNS:-3}
 
 median() {
     sort -n | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)] }'
@@ -54,16 +58,25 @@ time_window_ms() {
     return 0
 }
 
-# time_run_ms PROGRAM: starts the program, clicks "Run Tarnwick" once its window is there and
-# prints the milliseconds from the click until the root window holds a new background pixmap
-# (_XROOTPMAP_ID changes): the page drawn, written and shown. Empty on a 30 s timeout.
+# time_run_ms PROGRAM [RSS-FILE]: starts the program, clicks "Run Tarnwick" a second after its
+# window is there (a person takes that long; the program starts its drawing process meanwhile)
+# and prints the milliseconds from the click until the root window holds a new background pixmap
+# (_XROOTPMAP_ID changes): the page drawn, written and shown. Empty on a 30 s timeout. With
+# RSS-FILE, the peak resident memory of the program's whole process tree is appended there
+# (KiB) instead, sampled from the window's showing (the drawing process starts meanwhile) to the
+# program's end; the sampling costs time, so those runs are not timed.
 time_run_ms() {
-    local before t0 t1 found="" X Y WIDTH HEIGHT SCREEN WINDOW win
+    local before t0 t1 found="" X Y WIDTH HEIGHT SCREEN WINDOW win sampler=""
     "$1" >/dev/null 2>>"${TARNWICK_BENCH_LOG:-/dev/null}" &
     started_pid=$!
     win=$(timeout 30 xdotool search --sync --onlyvisible --name '^Tarnwick$' 2>/dev/null | head -n1)
     if [[ -n $win ]]; then
         eval "$(xdotool getwindowgeometry --shell "$win")"
+        if [[ -n ${2:-} ]]; then
+            "$here/tree_rss.py" --pid "$started_pid" >>"$2" &
+            sampler=$!
+        fi
+        sleep 1
         before=$(xprop -root _XROOTPMAP_ID 2>/dev/null)
         t0=$(now_us)
         xdotool mousemove $((X + 98)) $((Y + 208)) click 1
@@ -77,8 +90,26 @@ time_run_ms() {
     fi
     wait "$started_pid" 2>/dev/null || true
     started_pid=""
+    [[ -n $sampler ]] && { wait "$sampler" 2>/dev/null || true; return 0; }
     [[ -n $found ]] && awk -v d=$((t1 - t0)) 'BEGIN { printf "%.0f\n", d / 1000 }'
     return 0
+}
+
+# Chromium's own screenshot of a page, the same size: "chromium_shot PAGE WIDTH HEIGHT [RSS-FILE]"
+# prints the milliseconds from its start to its end, or with RSS-FILE appends its process tree's
+# peak resident memory (KiB) there.
+chromium_shot() {
+    local cmd=(chromium --headless --disable-gpu --hide-scrollbars --window-size="$2,$3"
+        --screenshot="$work/chromium.png" "file://$1")
+    [[ $(id -u) == 0 ]] && cmd+=(--no-sandbox)
+    if [[ -n ${4:-} ]]; then
+        "$here/tree_rss.py" --run "${cmd[@]}" | awk '{ print $1 }' >>"$4"
+        return 0
+    fi
+    local t0
+    t0=$(now_us)
+    "${cmd[@]}" >/dev/null 2>&1 || return 0
+    awk -v d=$(($(now_us) - t0)) 'BEGIN { printf "%.0f\n", d / 1000 }'
 }
 
 # Runs on the X server that with_xvfb started: "times FILE PROGRAM ARGS..." appends one figure a line to FILE.
@@ -93,11 +124,16 @@ if [[ ${1:-} == --inside-x ]]; then
         time_window_ms "$@" >/dev/null  # the first start loads Wine's own pieces
         wineserver -k 2>/dev/null || true
     fi
+    if [[ $kind == run ]]; then
+        for ((i = 0; i < starts; i++)); do
+            time_run_ms "$1" >>"$out"
+        done
+        for ((i = 0; i < rss_runs; i++)); do
+            time_run_ms "$1" "$out.rss"
+        done
+        exit 0
+    fi
     for ((i = 0; i < starts; i++)); do
-        if [[ $kind == run ]]; then
-            time_run_ms "$@" >>"$out"
-            continue
-        fi
         time_window_ms "$@" >>"$out"
         [[ $kind == wine ]] && { wineserver -k 2>/dev/null || true; }
     done
@@ -120,13 +156,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# with_xvfb COMMAND...: runs the command on an X server of its own. Xvfb picks a free display
+# with_xvfb [--size WxH] COMMAND...: runs the command on an X server of its own (1024x768 unless told). Xvfb picks a free display
 # itself (-displayfd), which xvfb-run -a does not do safely when other tests start servers too.
 with_xvfb() {
-    local fdfile=$work/display xpid tries=0 status=0
+    local fdfile=$work/display xpid tries=0 status=0 size=1024x768
+    if [[ $1 == --size ]]; then
+        size=$2
+        shift 2
+    fi
     : >"$fdfile"
     # -noreset: no server reset (and refused connections) each time the last client leaves.
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$fdfile" 2>/dev/null &
+    Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset 3>"$fdfile" 2>/dev/null &
     xpid=$!
     until [[ -s $fdfile ]]; do
         ((tries++ < 1000)) && kill -0 "$xpid" 2>/dev/null || { kill "$xpid" 2>/dev/null; return 1; }
@@ -136,6 +176,16 @@ with_xvfb() {
     kill "$xpid" 2>/dev/null
     wait "$xpid" 2>/dev/null
     return $status
+}
+
+# met FIGURE TARGET: MET when the figure is within the target.
+met() {
+    awk -v f="$1" -v t="$2" 'BEGIN { print (f <= t) ? "MET" : "NOT MET" }'
+}
+
+# ratio OURS THEIRS: ours as a fraction of theirs, "0.23x".
+ratio() {
+    awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2fx", a / b }'
 }
 
 rows=()
@@ -148,31 +198,64 @@ if [[ -x $linux_program && -n $have_x ]]; then
     mkdir -p "$work/linux/program" "$work/linux/home/.config" "$work/linux/runtime"
     chmod 700 "$work/linux/runtime"
     cp "$linux_program" "$work/linux/program/tarnwick"
+    cp "$linux_program-drawer" "$work/linux/program/tarnwick-drawer"
     HOME=$work/linux/home XDG_CONFIG_HOME=$work/linux/home/.config XDG_RUNTIME_DIR=$work/linux/runtime \
         TARNWICK_BENCH_LOG=$work/linux/stderr TARNWICK_BENCH_STARTS=$starts with_xvfb \
         "$0" --inside-x "$work/linux/times" linux "$work/linux/program/tarnwick" || true
     figure=$( [[ -f $work/linux/times ]] && median <"$work/linux/times" )
     n=$( [[ -f $work/linux/times ]] && wc -l <"$work/linux/times" || echo 0 )
     if [[ -n $figure ]]; then
-        rows+=("Linux program: start -> window shown (Xvfb)|$figure ms|median of $n of $starts starts")
+        rows+=("Linux program: start -> window shown (Xvfb)|$figure ms|median of $n of $starts starts; target 150 ms: $(met "$figure" 150)")
     else
         rows+=("Linux program: start -> window shown (Xvfb)|failed|no window: $(head -c 200 "$work/linux/stderr" 2>/dev/null | tr '\n' ' ')")
     fi
-    # Run -> the page on the root window (no session bus, so no portal), the sample page.
+    # Run -> the page on the root window (no session bus, so no portal), the sample page, at two
+    # screen sizes; then Chromium's own headless screenshot of the very page Run wrote.
     cp "$root/resources/1.htm" "$work/linux/program/1.htm"
-    (
-        unset DBUS_SESSION_BUS_ADDRESS
-        HOME=$work/linux/home XDG_CONFIG_HOME=$work/linux/home/.config XDG_DATA_HOME=$work/linux/home/data \
-            XDG_RUNTIME_DIR=$work/linux/runtime TARNWICK_BENCH_LOG=$work/linux/run-stderr \
-            TARNWICK_BENCH_STARTS=$starts with_xvfb "$0" --inside-x "$work/linux/runs" run "$work/linux/program/tarnwick"
-    ) || true
-    figure=$( [[ -f $work/linux/runs ]] && median <"$work/linux/runs" )
-    n=$( [[ -f $work/linux/runs ]] && wc -l <"$work/linux/runs" || echo 0 )
-    if [[ -n $figure ]]; then
-        rows+=("Linux program: Run -> page on the desktop|$figure ms|median of $n of $starts runs, 1024x768, X root window, software drawing")
-    else
-        rows+=("Linux program: Run -> page on the desktop|failed|$(head -c 200 "$work/linux/run-stderr" 2>/dev/null | tr '\n' ' ')")
-    fi
+    have_chromium=""
+    command -v chromium >/dev/null && have_chromium=1
+    for size in 1024x768:200 1920x1080:250; do
+        target=${size#*:}
+        size=${size%:*}
+        runs=$work/linux/runs-$size
+        (
+            unset DBUS_SESSION_BUS_ADDRESS
+            HOME=$work/linux/home XDG_CONFIG_HOME=$work/linux/home/.config XDG_DATA_HOME=$work/linux/home/data \
+                XDG_RUNTIME_DIR=$work/linux/runtime TARNWICK_BENCH_LOG=$work/linux/run-stderr \
+                TARNWICK_BENCH_STARTS=$starts with_xvfb --size "$size" "$0" --inside-x "$runs" run \
+                "$work/linux/program/tarnwick"
+        ) || true
+        ours=$( [[ -f $runs ]] && median <"$runs" )
+        n=$( [[ -f $runs ]] && wc -l <"$runs" || echo 0 )
+        peak=$( [[ -f $runs.rss ]] && sort -n "$runs.rss" | tail -n1 )
+        if [[ -z $ours ]]; then
+            rows+=("Linux program: Run -> page on the desktop, $size|failed|$(head -c 200 "$work/linux/run-stderr" 2>/dev/null | tr '\n' ' ')")
+            continue
+        fi
+        rows+=("Linux program: Run -> page on the desktop, $size|$ours ms|median of $n of $starts runs, clicked 1 s after the window showed; target $target ms: $(met "$ours" "$target")")
+        if [[ -n $peak ]]; then
+            rows+=("Linux program: peak RSS of its process tree, Run, $size|$((peak / 1024)) MiB|largest of $rss_runs runs (panel, drawing process, Chromium's); target 350 MiB: $(met $((peak / 1024)) 350)")
+        fi
+        if [[ -n $have_chromium && -f $work/linux/program/2.htm ]]; then
+            cp "$work/linux/program/2.htm" "$work/page-$size.htm"
+            : >"$work/chromium-times" && : >"$work/chromium-rss"
+            for ((i = 0; i < starts; i++)); do
+                chromium_shot "$work/page-$size.htm" "${size%x*}" "${size#*x}" >>"$work/chromium-times"
+            done
+            for ((i = 0; i < rss_runs; i++)); do
+                chromium_shot "$work/page-$size.htm" "${size%x*}" "${size#*x}" "$work/chromium-rss"
+            done
+            theirs=$(median <"$work/chromium-times")
+            their_peak=$(sort -n "$work/chromium-rss" | tail -n1)
+            if [[ -n $theirs && -n $their_peak ]]; then
+                rows+=("chromium --headless --screenshot, $size|$theirs ms, $((their_peak / 1024)) MiB|the same 2.htm; median of $starts, peak of $rss_runs; ours takes $(ratio "$ours" "$theirs") of its time${peak:+ and $(ratio "$peak" "$their_peak") of its memory}")
+            else
+                rows+=("chromium --headless --screenshot, $size|failed|")
+            fi
+        elif [[ -z $have_chromium ]]; then
+            rows+=("chromium --headless --screenshot, $size|n/a|chromium is not installed (make bench installs it)")
+        fi
+    done
 elif [[ -x $linux_program ]]; then
     rows+=("Linux program: start -> window shown (Xvfb)|n/a|Xvfb or xdotool missing")
 else

@@ -18,6 +18,9 @@ endif()
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 add_custom_target(tarnwick_installed ALL)
 add_dependencies(tarnwick_installed tarnwick)
+if(TARGET tarnwick-drawer)
+  add_dependencies(tarnwick_installed tarnwick-drawer)  # the page's drawing process, beside it
+endif()
 
 set(CPACK_PACKAGE_NAME tarnwick)
 set(CPACK_PACKAGE_VENDOR "The Tarnwick authors")

@@ -26,6 +26,8 @@ xrandr x11-xserver-utils
 dbus-launch dbus-x11
 xfwm4 xfwm4
 caja caja
+xwininfo x11-utils
+ps procps
 import imagemagick
 convert imagemagick
 identify imagemagick

@@ -1,8 +1,10 @@
-// The Linux program: frmMain in a Qt window; the page drawn by Qt WebEngine and handed to the
-// running desktop by its own road; the wallpaper record in the stand-alone registry.
+// The Linux program: frmMain in a Qt window; the page drawn by Qt WebEngine in a process of its
+// own (tarnwick-drawer) and handed to the running desktop by its own road; the wallpaper record in
+// the stand-alone registry.
 #include <QApplication>
 #include <QIcon>
 #include <QScreen>
+#include <QTimer>
 
 #include <exception>
 #include <utility>
@@ -36,7 +38,9 @@ int RunProgram(QApplication& app, const char* programName)
     // launcher state, then the window is shown.
     try {
         StandaloneRegistry registry(RegistryStorePath());
-        WebPageDrawer drawer;
+        // The drawing process starts once the window is up: by the click, its engine is warm.
+        WebPageDrawer drawer(RunningProgramFolder() / WebPageDrawer::kProgramName);
+        QTimer::singleShot(0, &app, [&drawer] { drawer.Start(); });
         BackgroundOpeners openers;
         openers.portal = OpenPortalBackground;
         openers.plasma = OpenPlasmaBackground;
@@ -88,7 +92,6 @@ int main(int argc, char** argv)
     // Checked before Qt starts, which would otherwise abort with a message of its own.
     if (!DisplayIsNamed(programName))
         return 1;
-    PrepareWebEngine();
     HoldQtMessages(programName);
     QApplication app(argc, argv);
     ReleaseQtMessages();

@@ -1,80 +1,39 @@
 #include "desktop/linux/WebPageDrawer.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QImage>
-#include <QLoggingCategory>
-#include <QPixmap>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTimer>
-#include <QUrl>
-#include <QWebEnginePage>
-#include <QWebEngineProfile>
-#include <QWebEngineSettings>
-#include <QWebEngineUrlRequestInterceptor>
-#include <QWebEngineView>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
+#include <string>
 
 #include "base/AppError.h"
+#include "desktop/linux/DrawingExchange.h"
+
+extern char** environ;
 
 namespace tarnwick {
 
 namespace {
 
-constexpr char kFrameToken[] = "tarnwick: frame drawn";
-
 AppError DrawFailure(uint32_t number, const FilePath& page, const std::string& why)
 {
     return AppError(number, DescribeSystemError(number),
                     "The page " + page.ToUtf8() + " could not be drawn for the desktop: " + why);
-}
-
-class LocalOnly : public QWebEngineUrlRequestInterceptor {
-public:
-    void interceptRequest(QWebEngineUrlRequestInfo& info) override
-    {
-        const QString scheme = info.requestUrl().scheme();
-        if (scheme != QLatin1String("file") && scheme != QLatin1String("data") && scheme != QLatin1String("qrc"))
-            info.block(true);
-    }
-};
-
-// Tells when the page has drawn a frame: the script it is handed logs the token from the
-// second animation frame after the load, by which time a frame has been presented.
-class DrawingPage : public QWebEnginePage {
-public:
-    using QWebEnginePage::QWebEnginePage;
-    bool framed = false;
-
-protected:
-    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message, int, const QString&) override
-    {
-        if (message == QLatin1String(kFrameToken))
-            framed = true;
-    }
-};
-
-// Runs the event loop until done() or the deadline; false when the deadline came first.
-template <class Done>
-bool WaitUntil(Done done, const QDeadlineTimer& deadline)
-{
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
 }
 
 std::string PngBytes(const QImage& image, const std::string& what)
@@ -88,7 +47,88 @@ std::string PngBytes(const QImage& image, const std::string& what)
     return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
+std::string Seconds(std::chrono::milliseconds time)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(time.count()) / 1000.0);
+    return text;
+}
+
 }  // namespace
+
+WebPageDrawer::WebPageDrawer(FilePath drawingProgram, std::chrono::milliseconds bound)
+    : program_(std::move(drawingProgram)), bound_(bound)
+{
+}
+
+WebPageDrawer::~WebPageDrawer()
+{
+    Stop();
+}
+
+void WebPageDrawer::Start()
+{
+    if (pid_ > 0) {
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == 0)
+            return;
+        pid_ = -1;  // it ended (after a failed page): a fresh one is started
+        Stop();
+    }
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        startError_ = errno;
+        return;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+    const std::string parent = std::to_string(::getpid());
+    PixelSize screen{1024, 768};
+    try {
+        screen = ScreenSize();
+    } catch (const AppError&) {
+        // No screen now: the process starts at a size of its own, and DrawPage reports.
+    }
+    const std::string width = std::to_string(screen.width), height = std::to_string(screen.height);
+    char* argv[] = {const_cast<char*>(program_.Native().c_str()), const_cast<char*>(parent.c_str()),
+                    const_cast<char*>(width.c_str()), const_cast<char*>(height.c_str()), nullptr};
+    pid_t pid = -1;
+    startError_ = posix_spawn(&pid, program_.Native().c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(ends[1]);
+    if (startError_ != 0) {
+        ::close(ends[0]);
+        return;
+    }
+    pid_ = pid;
+    socket_ = ends[0];
+    ::fcntl(socket_, F_SETFL, ::fcntl(socket_, F_GETFL) | O_NONBLOCK);
+    arrived_.clear();
+}
+
+void WebPageDrawer::Stop()
+{
+    if (socket_ >= 0) {
+        ::close(socket_);  // the process sees the end of its input and ends
+        socket_ = -1;
+    }
+    if (pid_ > 0) {
+        int status = 0;
+        const QDeadlineTimer deadline(1000);
+        while (::waitpid(pid_, &status, WNOHANG) == 0) {
+            if (deadline.hasExpired()) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, &status, 0);
+                break;
+            }
+            ::usleep(2000);
+        }
+        pid_ = -1;
+    }
+    arrived_.clear();
+}
 
 PixelSize WebPageDrawer::ScreenSize()
 {
@@ -102,67 +142,69 @@ PixelSize WebPageDrawer::ScreenSize()
 
 std::string WebPageDrawer::DrawPage(const FilePath& page, PixelSize size)
 {
-    const QDeadlineTimer deadline(bound_.count());
-    char boundText[32];
-    std::snprintf(boundText, sizeof boundText, "%.1f s", static_cast<double>(bound_.count()) / 1000.0);
+    const std::string uri = page.FileUri();
+    Start();
+    if (pid_ <= 0)
+        throw DrawFailure(static_cast<uint32_t>(startError_), page,
+                          "its drawing program " + program_.ToUtf8() + " could not be started.");
+    QScreen* screen = QGuiApplication::primaryScreen();
+    exchange::Request request{.width = size.width,
+                              .height = size.height,
+                              .ratio = screen != nullptr ? screen->devicePixelRatio() : 1.0,
+                              .boundMs = bound_.count(),
+                              .uri = uri};
+    const std::string line = exchange::DrawRequest(request);
+    if (::send(socket_, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {
+        Stop();
+        throw DrawFailure(ECHILD, page, "its drawing process ended before it was asked.");
+    }
 
-    // Off the record: nothing of the page is kept on disk. Destroyed after the view and its page.
-    QWebEngineProfile profile;
-    // Local content may not reach remote addresses; whatever still asks for one is denied here.
-    LocalOnly interceptor;
-    profile.setUrlRequestInterceptor(&interceptor);
-    QWebEngineSettings* settings = profile.settings();
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
-    settings->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
-    settings->setAttribute(QWebEngineSettings::ShowScrollBars, false);
-    settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
-    settings->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
-    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
-
-    QWebEngineView view;
-    auto* drawing = new DrawingPage(&profile, &view);
-    view.setPage(drawing);
-    // WebEngine maps its window even with WA_DontShowOnScreen, so it goes far off the screen,
-    // past the window manager, and takes neither focus nor input.
-    view.setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
-                        Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput);
-    view.setAttribute(Qt::WA_DontShowOnScreen);
-    view.setWindowTitle(QStringLiteral("Tarnwick: drawing the page"));
-    const qreal ratio = view.devicePixelRatioF();
-    view.resize(
-        QSize(static_cast<int>(std::lround(size.width / ratio)), static_cast<int>(std::lround(size.height / ratio))));
-    view.move(-4 * view.width() - 10000, -4 * view.height() - 10000);
-    view.show();
-
-    enum class Load { Running, Done, Failed } load = Load::Running;
-    std::string rendererGone;
-    QObject::connect(drawing, &QWebEnginePage::loadFinished, [&](bool ok) { load = ok ? Load::Done : Load::Failed; });
-    QObject::connect(drawing, &QWebEnginePage::renderProcessTerminated,
-                     [&](QWebEnginePage::RenderProcessTerminationStatus, int code) {
-                         rendererGone = "its renderer process ended (status " + std::to_string(code) + ").";
-                     });
-    drawing->load(QUrl::fromEncoded(QByteArray::fromStdString(page.FileUri()), QUrl::StrictMode));
-
-    if (!WaitUntil([&] { return load != Load::Running || !rendererGone.empty(); }, deadline))
-        throw DrawFailure(ETIMEDOUT, page, std::string("it did not finish loading within ") + boundText + ".");
-    if (!rendererGone.empty())
-        throw DrawFailure(ECHILD, page, rendererGone);
-    if (load == Load::Failed)
-        throw DrawFailure(EIO, page, "it failed to load (a missing or unreadable file?).");
-
-    drawing->runJavaScript(
-        QStringLiteral("requestAnimationFrame(() => requestAnimationFrame(() => console.log('%1')));")
-            .arg(QLatin1String(kFrameToken)));
-    if (!WaitUntil([&] { return drawing->framed || !rendererGone.empty(); }, deadline))
-        throw DrawFailure(ETIMEDOUT, page, std::string("it loaded but drew no frame within ") + boundText + ".");
-    if (!rendererGone.empty())
-        throw DrawFailure(ECHILD, page, rendererGone);
-
-    QImage image = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
-    if (image.width() != size.width || image.height() != size.height)
-        image = image.scaled(size.width, size.height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    return PngBytes(image, "page's picture");
+    // The process starts its engine first when it was not warm yet; the bound is its own.
+    const QDeadlineTimer deadline((bound_ + kStartAllowance).count());
+    QSocketNotifier readable(socket_, QSocketNotifier::Read);
+    bool ended = false;
+    for (;;) {
+        char chunk[65536];
+        ssize_t n;
+        while ((n = ::read(socket_, chunk, sizeof chunk)) > 0)
+            arrived_.append(chunk, static_cast<size_t>(n));
+        if (n == 0)
+            ended = true;
+        bool malformed = false;
+        while (std::optional<exchange::Reply> reply = exchange::TakeReply(arrived_, malformed)) {
+            if (reply->kind == exchange::Reply::Kind::Picture)
+                return std::move(reply->body);
+            if (reply->kind == exchange::Reply::Kind::Failed) {
+                Stop();  // it ends after a failure; a fresh one draws the next page
+                throw DrawFailure(static_cast<uint32_t>(reply->number), page, reply->body);
+            }
+        }
+        if (malformed) {
+            Stop();
+            throw DrawFailure(EPROTO, page, "its drawing process answered something that is no picture.");
+        }
+        if (ended) {
+            int status = 0;
+            std::string how = "ended";
+            if (::waitpid(pid_, &status, 0) == pid_) {
+                pid_ = -1;
+                how = WIFSIGNALED(status) ? "was ended by signal " + std::to_string(WTERMSIG(status))
+                                          : "ended with status " + std::to_string(WEXITSTATUS(status));
+            }
+            Stop();
+            throw DrawFailure(ECHILD, page, "its drawing process " + how + " before it had drawn the page.");
+        }
+        if (deadline.hasExpired()) {
+            Stop();
+            throw DrawFailure(ETIMEDOUT, page,
+                              "its drawing process did not answer within " + Seconds(bound_ + kStartAllowance) + ".");
+        }
+        QEventLoop loop;
+        QObject::connect(&readable, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+        QTimer::singleShot(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())), &loop,
+                           &QEventLoop::quit);
+        loop.exec();
+    }
 }
 
 std::string WebPageDrawer::PlainPicture(PixelSize size)
@@ -170,17 +212,6 @@ std::string WebPageDrawer::PlainPicture(PixelSize size)
     QImage image(size.width, size.height, QImage::Format_RGB32);
     image.fill(Qt::black);
     return PngBytes(image, "plain picture");
-}
-
-void PrepareWebEngine()
-{
-    if (::geteuid() == 0 && std::getenv("QTWEBENGINE_DISABLE_SANDBOX") == nullptr)
-        ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
-    if (std::getenv("QTWEBENGINE_CHROMIUM_FLAGS") == nullptr)
-        ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 0);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    // WebEngine's start-up notes ("Sandboxing disabled by user.", its GL set-up) are not ours to show.
-    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false\ndefault.info=false"));
 }
 
 }  // namespace tarnwick

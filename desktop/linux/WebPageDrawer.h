@@ -1,11 +1,19 @@
-// The page drawer of the Linux desktop: Qt WebEngine loads the local page off-screen at the
-// screen's size and draws it once it has finished loading and shown a frame. The page may have
-// scripts and styles, never the network: every request that is not file:, data: or qrc: is
-// denied, and local content may not reach remote addresses.
+// The page drawer of the Linux desktop, as the panel holds it. The page is drawn by a process
+// of its own, tarnwick-drawer beside the program (PageEngine.h): Qt WebEngine on Qt's offscreen
+// platform, so the drawing never has a window on any display, the panel never loads WebEngine,
+// and a renderer that crashes does not take the panel with it. The panel starts that process
+// early (Start), while a person is still reaching for "Run Tarnwick", so Run pays only for the
+// page's load and drawing. The screen is the panel's: its size is read here, and the black
+// picture made here.
+//
+// The drawing process ends when its panel does: it is told to (its standard input closes) when
+// the drawer goes, and the kernel ends it (PR_SET_PDEATHSIG) when the panel ends any other way.
 #pragma once
 
 #include <chrono>
+#include <string>
 
+#include "base/FilePath.h"
 #include "desktop/LinuxDesktop.h"
 
 namespace tarnwick {
@@ -14,24 +22,35 @@ class WebPageDrawer : public IPageDrawer {
 public:
     // A page must have loaded and drawn within this bound.
     static constexpr std::chrono::milliseconds kDefaultBound{15000};
+    // On top of the bound, what the drawing process may take to start.
+    static constexpr std::chrono::milliseconds kStartAllowance{15000};
+    static constexpr char kProgramName[] = "tarnwick-drawer";
 
-    explicit WebPageDrawer(std::chrono::milliseconds bound = kDefaultBound) : bound_(bound) {}
+    explicit WebPageDrawer(FilePath drawingProgram, std::chrono::milliseconds bound = kDefaultBound);
+    ~WebPageDrawer() override;
+    WebPageDrawer(const WebPageDrawer&) = delete;
+    WebPageDrawer& operator=(const WebPageDrawer&) = delete;
+
+    // Starts the drawing process when it is not running; a process that cannot start is
+    // reported by the next DrawPage. Needs a running QCoreApplication.
+    void Start();
 
     // The primary screen in device pixels. Throws AppError without a screen.
     PixelSize ScreenSize() override;
     // Waits in a nested event loop, so the program's window keeps repainting. Throws AppError
-    // when the page fails to load, its renderer ends, or the bound runs out.
+    // when the page fails to load, its renderer or the drawing process ends, or the bound runs out.
     std::string DrawPage(const FilePath& page, PixelSize size) override;
     std::string PlainPicture(PixelSize size) override;
 
 private:
-    std::chrono::milliseconds bound_;
-};
+    void Stop();
 
-// Before QApplication: what WebEngine needs to draw here. Chromium refuses its sandbox as root,
-// so it is turned off for root (unless QTWEBENGINE_DISABLE_SANDBOX is set already); pages are
-// drawn in software (--disable-gpu unless QTWEBENGINE_CHROMIUM_FLAGS is set), which works on
-// every X server, Xvfb included; GL contexts are shared, as WebEngine asks.
-void PrepareWebEngine();
+    FilePath program_;
+    std::chrono::milliseconds bound_;
+    int pid_ = -1;      // the drawing process, while it runs
+    int socket_ = -1;   // its standard input and output
+    int startError_ = 0;
+    std::string arrived_;  // what it answered that has not been taken yet
+};
 
 }  // namespace tarnwick

@@ -12,6 +12,7 @@ export QTWEBENGINE_DISABLE_SANDBOX=1
 unset DBUS_SESSION_BUS_ADDRESS XDG_CONFIG_HOME XDG_DATA_HOME
 DEB=$TARNWICK_DIST/tarnwick_${TARNWICK_VERSION}_$(dpkg --print-architecture).deb
 FILES='bin/tarnwick
+bin/tarnwick-drawer
 share/applications/com.example.tarnwick.desktop
 share/doc/tarnwick/changelog.gz
 share/doc/tarnwick/copyright
