@@ -111,9 +111,16 @@ void XfconfBackground::Reset(const QString& property) const
 void XfconfBackground::ShowEverywhere(const FilePath& picture)
 {
     const QString file = QString::fromStdString(picture.ToUtf8());
-    for (const QString& prefix : Backdrops(Properties())) {
-        Set(prefix + QStringLiteral("image-style"), kStretched);
-        Set(prefix + QStringLiteral("last-image"), file);
+    const QVariantMap properties = Properties();
+    // Each change makes xfdesktop load the backdrop again, and a load that a newer one cancels
+    // has crashed xfdesktop 4.18 on a busy machine: a value that is already right is left alone.
+    for (const QString& prefix : Backdrops(properties)) {
+        const QString style = prefix + QStringLiteral("image-style");
+        const QString image = prefix + QStringLiteral("last-image");
+        if (properties.value(image).toString() != file)
+            Set(image, file);
+        if (!properties.contains(style) || properties.value(style).toInt() != kStretched)
+            Set(style, kStretched);
     }
 }
 
