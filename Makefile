@@ -15,7 +15,7 @@ TEST_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-i686-win32 binutils-mingw-w64-i68
   libxfixes-dev qemu-user-static dbus-daemon libglib2.0-bin xdg-desktop-portal xdg-desktop-portal-gnome \
   dconf-service dconf-gsettings-backend gsettings-desktop-schemas \
   dbus-x11 dbus-bin xfwm4 xfdesktop4 xfconf pcmanfm pcmanfm-qt caja mate-desktop-common \
-  plasma-desktop plasma-workspace kactivitymanagerd
+  plasma-desktop plasma-workspace kactivitymanagerd dpkg-dev lintian desktop-file-utils appstream
 
 # What only the benchmark needs: Chromium, for its headless screenshot beside our Run.
 BENCH_PACKAGES := $(RUN_PACKAGES) xvfb xdotool x11-utils python3 chromium
@@ -85,9 +85,9 @@ fuzz-smoke: check-tools
 test: test-linux test-sanitize fuzz-smoke test-windows
 
 # The release files in dist/ (the Windows zip, the Debian package), each then checked as a person
-# gets it: the tests labelled "dist". Builds only what they need. dpkg-shlibdeps (dpkg-dev) gives
-# the package's dependencies; the others check the package, its menu entry and its metainfo.
-TEST_PACKAGES += dpkg-dev lintian desktop-file-utils appstream
+# gets it: the tests labelled "dist". Builds only what they need. dpkg-shlibdeps (dpkg-dev, in
+# TEST_PACKAGES) gives the package's dependencies; lintian, desktop-file-utils and appstream check
+# the package, its menu entry and its metainfo.
 dist: check-tools
 	cmake --preset linux >/dev/null
 	cmake --build build/linux -j$(JOBS) --target tarnwick_installed tarnwick_xprobe
