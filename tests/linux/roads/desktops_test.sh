@@ -3,7 +3,8 @@
 # a window manager and a private session bus (dbus-launch, which starts dconf on demand):
 #   mate    caja drawing MATE's desktop (org.mate.background through GSettings and dconf); then
 #           Cinnamon's keys (org.cinnamon.desktop.background), read back from dconf
-#   plasma  KDE Plasma 5's plasmashell (its desktop scripting over D-Bus)
+#   plasma  KDE Plasma 5's plasmashell (its desktop scripting over D-Bus); then the real program,
+#           on the same bus and home, shows a page through Plasma and Close brings Plasma's back
 # A background of the desktop's own stands first; the road saves it, shows a picture of four
 # coloured quarters from a folder whose name needs quoting (the screen, as `import -window root`
 # takes it, shows the quarters in place), then restores (the screen shows the earlier background
@@ -20,7 +21,7 @@ if [[ $ROAD != --inside ]]; then
     fi
     case $ROAD in
     mate) needs="caja gsettings /usr/libexec/dconf-service" ;;
-    plasma) needs="plasmashell /usr/lib/x86_64-linux-gnu/libexec/kactivitymanagerd" ;;
+    plasma) needs="plasmashell /usr/lib/x86_64-linux-gnu/libexec/kactivitymanagerd xdotool compare" ;;
     *) echo "usage: $0 mate|plasma" >&2 && exit 2 ;;
     esac
     for tool in $needs xvfb-run dbus-launch xfwm4 import convert python3; do
@@ -182,4 +183,36 @@ if [[ $ROAD == mate ]]; then
     ROAD=cinnamon road restore "$DIR/saved" "$plain"
     [[ $(gsettings get org.cinnamon.desktop.background picture-uri) == "$earlier" ]] || fail "Cinnamon's key not back"
     note "Cinnamon's keys took the picture's URI and then their earlier value"
+fi
+
+if [[ $ROAD == plasma ]]; then
+    # The program itself, from a folder of its own, with the session's home, config and runtime
+    # folders, bus and desktop: Run shows the page through Plasma, Close brings Plasma's own back.
+    [[ -f ${TARNWICK_PROGRAM:-} ]] || fail "TARNWICK_PROGRAM must name the program (ctest sets it)"
+    source "$(dirname "$0")/../lib.sh"
+    export XDG_CURRENT_DESKTOP=KDE QTWEBENGINE_DISABLE_SANDBOX=1
+    CASE=$ROAD
+    printf '%s' '<html><body style="margin:0;background:#3c8a51"></body></html>' >"$DIR/1.htm"
+    TMPDIR=$DIR prepare_case "$DIR/1.htm"
+    CASE_DIR=$DIR HOME_DIR=$HOME STORE="$XDG_CONFIG_HOME/tarnwick/registry.reg"
+    import -window root "$DIR/before-run.png"
+    start_program
+    click 98 208
+    expect_exit 0 && expect_quiet
+    PAGE_COLOUR=()
+    for spot in "${OWN[@]}"; do
+        PAGE_COLOUR+=("${spot%%=*}=srgb(60,138,81)")
+    done
+    wait_screen "the page's colour where Plasma's wallpaper was" "${PAGE_COLOUR[@]}"
+    cp "$DIR/screen.png" "$DIR/after-run.png"
+    grep -q '^"TarnwickSavedRoad"="KDE Plasma.s desktop scripting' "$STORE" || fail "Run did not keep Plasma's wallpaper: $(cat "$STORE")"
+    start_program
+    click 92 240
+    expect_exit 0 && expect_quiet
+    wait_screen "Plasma's own wallpaper after Close" "${OWN[@]}"
+    # All of it, above Plasma's panel (its clock moves), as before Run.
+    differ=$(compare -metric AE "$DIR/before-run.png[1024x700+0+0]" "$DIR/screen.png[1024x700+0+0]" null: 2>&1)
+    [[ $differ == 0 ]] || fail "after Close $differ pixels differ from before Run (see $DIR/before-run.png)"
+    kill -0 "$desktop" || fail "plasmashell is no longer running"
+    note "the program showed the page through Plasma and Close brought Plasma's own wallpaper back"
 fi
