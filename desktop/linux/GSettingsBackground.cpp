@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/AppError.h"
+#include "desktop/linux/SettingsRoad.h"
 
 namespace tarnwick {
 
@@ -64,7 +65,7 @@ struct Change {
     Variant value;
 };
 
-class GSettingsBackground : public IDesktopBackground {
+class GSettingsBackground : public SettingsRoad {
 public:
     GSettingsBackground(const Keys& keys, GSettingsSchema* schema)
         : keys_(keys), schema_(schema), settings_(g_settings_new_full(schema, nullptr, nullptr))
@@ -72,17 +73,6 @@ public:
     }
 
     std::string Name() const override { return keys_.name; }
-
-    void ShowPicture(const FilePath& picture) override
-    {
-        Show(picture, "Cannot make the picture " + picture.ToUtf8() + " the desktop background through " + Name() + ".");
-    }
-
-    void ShowPlain(const FilePath& plainPicture) override
-    {
-        Show(plainPicture, "Cannot take the page off the desktop through " + Name() + " (the plain picture " +
-                               plainPicture.ToUtf8() + ").");
-    }
 
     // The schema's name, then one line per key: the key, and its value as GVariant text where the
     // user has set one (a key alone stands at its default).
@@ -157,7 +147,7 @@ private:
         return value;
     }
 
-    void Show(const FilePath& picture, const std::string& context)
+    void Show(const FilePath& picture, const std::string& context) override
     {
         std::string location;
         if (keys_.pictureIsUri) {

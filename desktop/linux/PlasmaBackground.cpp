@@ -11,6 +11,7 @@
 #include <chrono>
 
 #include "base/AppError.h"
+#include "desktop/linux/SettingsRoad.h"
 #include "desktop/linux/BusCall.h"
 
 namespace tarnwick {
@@ -35,22 +36,11 @@ struct Saved {
     QString fillMode;
 };
 
-class PlasmaBackground : public IDesktopBackground {
+class PlasmaBackground : public SettingsRoad {
 public:
     explicit PlasmaBackground(QDBusConnection bus) : bus_(std::move(bus)) {}
 
     std::string Name() const override { return "KDE Plasma's desktop scripting (org.kde.plasmashell)"; }
-
-    void ShowPicture(const FilePath& picture) override
-    {
-        Show(picture, "Cannot make the picture " + picture.ToUtf8() + " the desktop background through " + Name() + ".");
-    }
-
-    void ShowPlain(const FilePath& plainPicture) override
-    {
-        Show(plainPicture, "Cannot take the page off the desktop through " + Name() + " (the plain picture " +
-                               plainPicture.ToUtf8() + ").");
-    }
 
     // A JSON array: for every desktop its id, wallpaper plugin, and the image wallpaper's picture
     // and fill mode.
@@ -106,7 +96,7 @@ public:
 
 private:
     // Every desktop shows the picture, stretched to fill it (it is drawn at the screen's size).
-    void Show(const FilePath& picture, const std::string& context)
+    void Show(const FilePath& picture, const std::string& context) override
     {
         const QString url = QString::fromStdString(picture.FileUri());
         const QString script = QStringLiteral("var url = %1;\n"

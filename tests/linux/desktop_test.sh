@@ -95,17 +95,6 @@ case_greek_folder() {
     note "shown from a folder named Ελληνικά; the record names no path"
 }
 
-# The report on stderr, then its box. Until then the page's drawing window (off the screen) is
-# one of the program's windows, which is not the box.
-wait_report() {
-    local tenths=300
-    until [[ -s $CASE_DIR/err ]]; do
-        ((tenths-- > 0)) || fail "no report"
-        sleep 0.1
-    done
-    wait_box
-}
-
 # After one good Run, a failing one: the report, status 1, the same root window, the same
 # picture file, the same page record, nothing left over.
 expect_nothing_changed() { # ROOT-BEFORE PICTURE-COPY

@@ -186,12 +186,7 @@ case_unknown_desktop_window() {
     snapshot_files
     start_program
     click "$RUN_X" "$RUN_Y"
-    local tenths=300
-    until [[ -s $CASE_DIR/err ]]; do
-        ((tenths-- > 0)) || fail "no report"
-        sleep 0.1
-    done
-    wait_box
+    wait_report
     local picture
     picture=$(find "$HOME_DIR/.local/share/tarnwick" -name 'tarnwick-*.png')
     grep -qF "(a desktop window of class Conky) sets its background itself" "$CASE_DIR/err" ||

@@ -190,6 +190,16 @@ wait_box() {
     done
 }
 
+# The report on stderr, then its box.
+wait_report() {
+    local tenths=300
+    until [[ -s $CASE_DIR/err ]]; do
+        ((tenths-- > 0)) || fail "no report"
+        sleep 0.1
+    done
+    wait_box
+}
+
 # Presses Return in the box, as a user would, and waits for it to go.
 dismiss_box() {
     xdotool windowfocus "$BOX" key Return
