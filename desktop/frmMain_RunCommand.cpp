@@ -1,6 +1,7 @@
 // frmMain's Run and Close commands. Run: the page, then (Vista and later aside, which are told
-// they cannot show it) ShellState on the Windows 95 family, then the wallpaper, with the Active
-// Desktop turned on on the older NT systems, then the end of the program. Close: the wallpaper
+// they cannot show it) ShellState on the Windows 95 family once the Active Desktop object is
+// seen to exist, then the wallpaper, with the Active Desktop turned on on the older NT systems,
+// then the end of the program. Close: the wallpaper
 // cleared, on Vista and later only where it is our page, and on the older NT systems the Active
 // Desktop turned off again where Run turned it on.
 #include "app/OperatingSystem.h"
@@ -42,6 +43,11 @@ void frmMain::RunCommand()
 
     const std::u16string& os = OperatingSystemName;
     if (os == kOsWindows95 || os == kOsWindows98 || os == kOsWindowsMe) {
+        // The Active Desktop object first: Windows 95 without Internet Explorer 4's desktop update
+        // has none, and Run then ends in its report with the person's Explorer settings as they
+        // were. The object that sets the wallpaper is made after ShellState is written, as it
+        // reads the shell's settings.
+        platform_.wallpaper.CreateActiveDesktop();
         // Results are not looked at: a missing value or key changes nothing, and the wallpaper
         // is set whatever the registry said.
         OpenRegistry().DeleteRegistryValueOrKey(HKEY_CURRENT_USER_VALUE, kExplorerKey, kShellStateName);
@@ -53,12 +59,13 @@ void frmMain::RunCommand()
                                               olderNt ? WebContent::TurnOn : WebContent::Leave);
     // Close gives the setting back: recorded only once the desktop shows it on.
     if (turnedOn && !OpenRegistry().SetRegistryValue(HKEY_CURRENT_USER_VALUE, kProgramKey, kWebContentValue,
-                                                     TypedValue::Long(1), 0))
-        // The usual cause on Windows: the registry refuses the program its own key.
-        throw AppError(kErrorAccessDenied, DescribeSystemError(kErrorAccessDenied),
+                                                     TypedValue::Long(1), 0)) {
+        const auto status = static_cast<uint32_t>(OpenRegistry().LastStatus());
+        throw AppError(status, DescribeSystemError(status),
                        "The page is the desktop wallpaper and the desktop's web content (the Active Desktop) was "
-                       "turned on for it, but the program could not note that in HKEY_CURRENT_USER\\Software\\"
+                       "turned on for it, but the registry refused the note of that in HKEY_CURRENT_USER\\Software\\"
                        "Tarnwick, so Close will leave the web content on.");
+    }
     platform_.programEnd.EndProgram();
 }
 

@@ -81,14 +81,15 @@ public:
     {
         return inner_->SetWallpaperOptions(options, reserved);
     }
+    int32_t GetWallpaperOptions(WallpaperOptions& options, uint32_t reserved) override
+    {
+        return inner_->GetWallpaperOptions(options, reserved);
+    }
     int32_t SetWallpaper(const std::u16string& path, uint32_t reserved) override
     {
         return inner_->SetWallpaper(path, reserved);
     }
-    int32_t GetWallpaper(std::u16string& path, uint32_t flags) override
-    {
-        return inner_->GetWallpaper(path, flags);
-    }
+    int32_t GetWallpaper(std::u16string& path, uint32_t flags) override { return inner_->GetWallpaper(path, flags); }
     int32_t GetDesktopItemOptions(DesktopItemOptions& options, uint32_t reserved) override
     {
         return inner_->GetDesktopItemOptions(options, reserved);

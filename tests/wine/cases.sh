@@ -47,19 +47,23 @@ expect_wallpaper_log() {
 # the page as the wallpaper and ends the program. On 2000 and XP the recorder reports web content
 # off, as those systems ship, and Run turns it on; on NT 4 it reports it on, and Run only reads it.
 # Then Close gives the web content back as Run found it: off again on 2000 and XP, on on NT 4. On
-# 2000, a policy that keeps it off (the recorder plays NoActiveDesktop) makes Run report, non-zero.
+# 2000, a policy that keeps it off (the recorder plays NoActiveDesktop) makes Run report, non-zero,
+# and put the person's wallpaper back. On 95 without the desktop update (no Active Desktop class)
+# Run reports and leaves ShellState as it was.
 case_run() {
     begin_case "run-$1" 1024x768
     set_windows_version "$1"
     set_shell_state "$OTHER_STATE"
-    local items=()
+    local items=() PROBE= READ_FIRST=
     case $1 in
     win2k | winxp)
         export TARNWICK_RECORDER_WEB_CONTENT=off
         items=("$ITEMS_OFF" "$ITEMS_TURNED_ON")
         ;;
     nt40) items=("$ITEMS_ON") ;;
+    *) PROBE=1 ;;
     esac
+    ((${#items[@]})) && READ_FIRST=$READ_NONE
     # New files of killed runs, none open: from ten minutes ago, from a minute ago and from a
     # moment ago.
     printf 'half a page' >"$APP/~TW0A1B2.TMP"
@@ -87,7 +91,18 @@ case_run() {
     *) expect_eq "files left" "$left" "$shipped" ;;
     esac
     note "page, ShellState and wallpaper as expected on $1"
+    if [[ $1 == win95 ]]; then
+        set_shell_state "$OTHER_STATE"
+        reg delete "${TW_SERVER_KEY%\\*}" /f /reg:32 || fail "cannot remove the Active Desktop class"
+        start_program
+        click run
+        expect_report "The desktop wallpaper could not be set: the Active Desktop object could not be created*\
+Error 0x80040154: No Active Desktop class is registered"
+        expect_eq "ShellState without the desktop update" "$(shell_state)" "REG_BINARY $OTHER_STATE"
+        note "no Active Desktop: ${BOX_TEXT//\\n/ }; ShellState as it was"
+    fi
     ((${#items[@]})) || return 0
+    READ_FIRST=
     rm -f "$LOG"
     start_program
     click close
@@ -100,12 +115,17 @@ case_run() {
     note "Close: the web content as Run found it"
     [[ $1 == win2k ]] || return 0
     rm -f "$LOG"
+    local own='C:\users\Public\holiday.bmp'
+    reg add "$TW_RECORDER_KEY" /v Wallpaper /d "$own" /f || fail "cannot set the person's wallpaper"
     TARNWICK_RECORDER_POLICY=web-content-off start_program
     click run
-    expect_report "The page was set as the desktop wallpaper, but it does not show: this system's policy keeps the \
-desktop's web content (the Active Desktop) off.*Error 1260: *"
-    expect_log "$(READ_BACK=$ITEMS_OFF wallpaper_calls "$(winpath "$PAGE")" "$ITEMS_OFF" "$ITEMS_TURNED_ON")"
-    note "policy: reported: ${BOX_TEXT//\\n/ }; exit status $STATUS"
+    expect_report "The page * does not show as the desktop wallpaper: this system's policy keeps the desktop's web \
+content (the Active Desktop) off. The wallpaper you had (*) was put back.*Error 1260: A policy keeps the desktop's web \
+content off"
+    # The wallpaper read first, and put back with the style it had (the page's is 2).
+    expect_eq "wallpaper after the report" "$(reg_value "$TW_RECORDER_KEY" Wallpaper)" "$own"
+    grep -qxF "SetWallpaperOptions size=8 style=0 reserved=0" "$LOG" || fail "the style was not put back"
+    note "policy: reported: ${BOX_TEXT//\\n/ }; the person's wallpaper is back"
 }
 
 # vista VERSION (win7, win10): Run writes the page, then reports that this Windows shows no page as
@@ -245,7 +265,7 @@ case_unicode_folder() {
     wait_exit 20
     expect_eq "exit status" "$STATUS" 0
     expect_page 1024 768
-    expect_wallpaper_log "$(winpath "$PAGE")" "$ITEMS_ON"
+    READ_FIRST=$READ_NONE expect_wallpaper_log "$(winpath "$PAGE")" "$ITEMS_ON"
     note "page written and set in $(winpath "$APP")"
 }
 
@@ -279,7 +299,7 @@ case_screen_120dpi() {
     expect_eq "exit status" "$STATUS" 0
     expect_page 1024 819.2
     expect_eq ShellState "$(shell_state)" "REG_BINARY ${SHELL_STATE// /}"
-    expect_wallpaper_log "$(winpath "$PAGE")"
+    PROBE=1 expect_wallpaper_log "$(winpath "$PAGE")"
     note "1024 x 819.2, window 245x375, layout scaled"
 }
 
@@ -412,11 +432,18 @@ case_missing_template() {
     note "reported: ${BOX_TEXT//\\n/ }; exit status $STATUS"
 }
 
-# With Wine's own Active Desktop object, which does not set wallpapers, the failure is reported
-# after the page was written.
+# An Active Desktop class that answers success without an object, and then Wine's own object,
+# which does not set wallpapers: each failure is reported, in its own words, after the page was
+# written.
 case_no_server() {
     begin_case no-server 1024x768
     set_windows_version winxp
+    TARNWICK_RECORDER_CREATE=null start_program
+    click run
+    expect_report "The desktop wallpaper could not be set: the Active Desktop object could not be created.*\
+Error 0x80004003: The shell answered success but gave no object"
+    expect_log "CreateInstance iid={F490EB00-1240-11D1-9888-006097DEACF9} null"
+    rm -f "$LOG"
     restore_wine_server
     start_program
     click run
@@ -518,6 +545,25 @@ case_keep_page() {
     expected_test_page 1024 768 >"$CASE_DIR/expected.htm"
     expect_file_bytes "$APP/$kept" "$CASE_DIR/expected.htm"
     note "held 2.htm replaced; with the name taken: ${BOX_TEXT//\\n/ }"
+
+    # 3: the older page set aside and the new one kept stay, however old, through a later Run that
+    # cannot put its page in place (2.HTM read-only); once one can, both go.
+    local left aside
+    left=$(cd "$APP" && LC_ALL=C && echo *)
+    aside=$(cd "$APP" && ls ~TW?????.TMP | grep -vxF "$kept")
+    expect_file_bytes "$APP/$aside" "$CASE_DIR/old.htm"
+    touch -d '10 minutes ago' "$APP/$aside" "$APP/$kept" && chmod a-w "$APP/2.HTM"
+    start_program
+    click run
+    expect_report "Cannot write the page *Error 5: *"
+    expect_eq "files left after a refused Run" "$(cd "$APP" && LC_ALL=C && echo *)" "$left"
+    chmod u+w "$APP/2.HTM" && rm "$APP/2.HTM"
+    start_program
+    click run
+    wait_exit 20
+    expect_eq "files left, exit status" "$(cd "$APP" && LC_ALL=C && echo *) $STATUS" "1.htm 2.htm tarnwick.exe 0"
+    expect_page 1024 768
+    note "set aside and kept through a refused Run, removed once the page is in place"
 }
 
 # Another program's WM_CLOSE ends the program with status 0 and changes nothing.

@@ -459,18 +459,23 @@ expect_no_log() {
 
 # wallpaper_calls PATH [LINE...]: the recorder's log of a wallpaper set to PATH, with the lines
 # given (the Active Desktop's options) just before the changes are applied, and then (Run on NT 4,
-# 2000 and XP) the web content read back from a new object (READ_BACK, on unless told).
+# 2000 and XP) the web content read back from a new object (READ_BACK, on unless told). Run on the
+# Windows 95 family (PROBE=1) first makes an object and lets it go; Run on NT 4, 2000 and XP first
+# reads the wallpaper (READ_FIRST; READ_NONE where there is none).
 wallpaper_calls() {
-    echo "CreateInstance iid={F490EB00-1240-11D1-9888-006097DEACF9} ok"
+    local created="CreateInstance iid={F490EB00-1240-11D1-9888-006097DEACF9} ok"
+    [[ -z ${PROBE:-} ]] || printf '%s\n' "$created" "Release refs=0"
+    echo "$created"
+    [[ -z ${READ_FIRST:-} ]] || echo "$READ_FIRST"
     echo "SetWallpaperOptions size=8 style=2 reserved=0"
     echo "SetWallpaper path=$1 reserved=0"
     shift
     (($# == 0)) || printf '%s\n' "$@"
     echo "ApplyChanges flags=7"
     echo "Release refs=0"
-    (($# == 0)) || printf '%s\n' "CreateInstance iid={F490EB00-1240-11D1-9888-006097DEACF9} ok" "${READ_BACK:-$ITEMS_ON}" \
-        "Release refs=0"
+    (($# == 0)) || printf '%s\n' "$created" "${READ_BACK:-$ITEMS_ON}" "Release refs=0"
 }
+readonly READ_NONE=$'GetWallpaper size=261 flags=0 path=\nGetWallpaperOptions size=8 reserved=0 style=0'
 
 # The recorder's lines of Run on NT 4, 2000 and XP: the Active Desktop read and, where the
 # recorder was told that web content is off (TARNWICK_RECORDER_WEB_CONTENT=off), turned on.

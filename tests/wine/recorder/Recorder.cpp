@@ -2,7 +2,7 @@
 // server for the same class that writes one line per call to the file named by the environment
 // variable TARNWICK_RECORDER_LOG (a Windows path). It keeps the wallpaper and the web content (off
 // where TARNWICK_RECORDER_WEB_CONTENT is "off", as 2000 and XP ship; kept off by TARNWICK_RECORDER_POLICY
-// "web-content-off", as NoActiveDesktop does) under HKCU\Software\Tarnwick Recorder, saved by ApplyChanges.
+// "web-content-off", as NoActiveDesktop does) under HKCU\Software\Tarnwick Recorder, saved by ApplyChanges. TARNWICK_RECORDER_CREATE "null" makes the class answer success without an object.
 #include <windows.h>
 #include <wininet.h>
 #include <shlobj.h>
@@ -74,6 +74,7 @@ constexpr wchar_t kStateKey[] = L"Software\\Tarnwick Recorder";
 struct DesktopState {
     std::wstring wallpaper;
     BOOL webContent = WebContentOffAtStart() ? FALSE : TRUE;
+    DWORD style = 0;  // an object's own, from 0 (centred)
 
     static DesktopState Load()
     {
@@ -171,10 +172,16 @@ public:
         }
         Log("SetWallpaperOptions size=" + Number(options->dwSize) + " style=" + Number(options->dwStyle) +
             " reserved=" + Number(reserved));
+        state_.style = options->dwStyle;
         return S_OK;
     }
-
-    STDMETHODIMP GetWallpaperOptions(LPWALLPAPEROPT, DWORD) override { return NotImplemented("GetWallpaperOptions"); }
+    STDMETHODIMP GetWallpaperOptions(LPWALLPAPEROPT options, DWORD reserved) override
+    {
+        Log("GetWallpaperOptions size=" + Number(options->dwSize) + " reserved=" + Number(reserved) +
+            " style=" + Number(state_.style));
+        options->dwStyle = state_.style;
+        return options->dwSize == sizeof(WALLPAPEROPT) ? S_OK : E_INVALIDARG;
+    }
     STDMETHODIMP GetPattern(PWSTR, UINT, DWORD) override { return NotImplemented("GetPattern"); }
     STDMETHODIMP SetPattern(PCWSTR, DWORD) override { return NotImplemented("SetPattern"); }
     STDMETHODIMP GetDesktopItemOptions(LPCOMPONENTSOPT options, DWORD reserved) override
@@ -265,6 +272,12 @@ public:
         *object = nullptr;
         if (outer != nullptr)
             return CLASS_E_NOAGGREGATION;
+        char create[8] = {};
+        if (GetEnvironmentVariableA("TARNWICK_RECORDER_CREATE", create, sizeof create) == 4 &&
+            lstrcmpiA(create, "null") == 0) {
+            Log("CreateInstance iid=" + GuidText(riid) + " null");
+            return S_OK;
+        }
         auto* recorder = new Recorder();
         HRESULT hr = recorder->Bind(riid, object);
         Log("CreateInstance iid=" + GuidText(riid) + (SUCCEEDED(hr) ? " ok" : " none"));
