@@ -1,9 +1,8 @@
 // frmMain's Run and Close commands. Run: the page, then (Vista and later aside, which are told
 // they cannot show it) ShellState on the Windows 95 family once the Active Desktop object is
 // seen to exist, then the wallpaper, with the Active Desktop turned on on the older NT systems,
-// then the end of the program. Close: the wallpaper
-// cleared, on Vista and later only where it is our page, and on the older NT systems the Active
-// Desktop turned off again where Run turned it on.
+// then the end of the program. Close: the wallpaper cleared, on Vista and later only where it is
+// our page, and on the older NT systems the Active Desktop turned off again where Run turned it on.
 #include "app/OperatingSystem.h"
 #include "app/frmMain.h"
 #include "base/AppError.h"

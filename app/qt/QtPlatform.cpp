@@ -89,7 +89,10 @@ public:
     {
         return inner_->SetWallpaper(path, reserved);
     }
-    int32_t GetWallpaper(std::u16string& path, uint32_t flags) override { return inner_->GetWallpaper(path, flags); }
+    int32_t GetWallpaper(std::u16string& path, uint32_t flags) override
+    {
+        return inner_->GetWallpaper(path, flags);
+    }
     int32_t GetDesktopItemOptions(DesktopItemOptions& options, uint32_t reserved) override
     {
         return inner_->GetDesktopItemOptions(options, reserved);
