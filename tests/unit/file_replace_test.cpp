@@ -1,5 +1,4 @@
-// Putting a new file in an older one's place, played on a folder whose refusals each case
-// chooses; and which Windows the program takes itself to run on.
+// A new file put in an older one's place, on a played folder; which Windows runs the program.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -13,9 +12,8 @@ namespace {
 using Files = std::map<std::string, std::string>;
 constexpr char kNew[] = "~TWNEW00.TMP";
 
-// A rename onto an existing name fails on the 95 family and replaces it on NT. refusals: how
-// often a rename "from>to" is refused for a moment (a scanner holding a file). openRefused: an
-// old share that never renames the new file while it is open.
+// A rename onto an existing name fails on the 95 family, replaces it on NT. refusals: how often
+// "from>to" is refused for a moment. openRefused: an old share never renames an open new file.
 struct PlayedFolder : IReplaceSteps {
     bool Move(const FilePath& from, const FilePath& to) override
     {
@@ -69,8 +67,7 @@ TEST(FileReplacement, OnNtAShareThatCannotRenameAnOpenFileGetsItClosedAndRenamed
     EXPECT_EQ(share.moves, kReplaceTries + 1);
 }
 
-// ntdll.dll loaded is NT; the shared page only tells the version. Wine playing the 95 family
-// loads it too and writes a product type of 0 there.
+// ntdll.dll loaded is NT, the shared page only tells the version (Wine playing 95 writes type 0).
 TEST(SystemFamily, NtdllLoadedIsNtWhateverThePageSays)
 {
     auto text = [](const RunningWindows& r) { return std::to_string(r.nt) + " " + std::to_string(r.ntMajor); };

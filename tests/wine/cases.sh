@@ -47,9 +47,8 @@ expect_wallpaper_log() {
 # the page as the wallpaper and ends the program. On 2000 and XP the recorder reports web content
 # off, as those systems ship, and Run turns it on; on NT 4 it reports it on, and Run only reads it.
 # Then Close gives the web content back as Run found it: off again on 2000 and XP, on on NT 4. On
-# 2000, a policy that keeps it off (the recorder plays NoActiveDesktop) makes Run report, non-zero,
-# and put the person's wallpaper back. On 95 without the desktop update (no Active Desktop class)
-# Run reports and leaves ShellState as it was.
+# 2000, a policy that keeps it off (the recorder plays NoActiveDesktop) makes Run put the person's
+# wallpaper back and report, non-zero. On 95 without an Active Desktop class, ShellState stays.
 case_run() {
     begin_case "run-$1" 1024x768
     set_windows_version "$1"
@@ -99,7 +98,6 @@ case_run() {
         expect_report "The desktop wallpaper could not be set: the Active Desktop object could not be created*\
 Error 0x80040154: No Active Desktop class is registered"
         expect_eq "ShellState without the desktop update" "$(shell_state)" "REG_BINARY $OTHER_STATE"
-        note "no Active Desktop: ${BOX_TEXT//\\n/ }; ShellState as it was"
     fi
     ((${#items[@]})) || return 0
     READ_FIRST=
@@ -432,9 +430,8 @@ case_missing_template() {
     note "reported: ${BOX_TEXT//\\n/ }; exit status $STATUS"
 }
 
-# An Active Desktop class that answers success without an object, and then Wine's own object,
-# which does not set wallpapers: each failure is reported, in its own words, after the page was
-# written.
+# A class answering success without an object, then Wine's own object, which sets no wallpaper:
+# each failure is reported, in its own words, after the page was written.
 case_no_server() {
     begin_case no-server 1024x768
     set_windows_version winxp
@@ -546,11 +543,9 @@ case_keep_page() {
     expect_file_bytes "$APP/$kept" "$CASE_DIR/expected.htm"
     note "held 2.htm replaced; with the name taken: ${BOX_TEXT//\\n/ }"
 
-    # 3: the older page set aside and the new one kept stay, however old, through a later Run that
-    # cannot put its page in place (2.HTM read-only); once one can, both go.
-    local left aside
+    # 3: both stay, however old, through a Run that cannot put its page in place; then both go.
+    local left aside=$(cd "$APP" && ls ~TW?????.TMP | grep -vxF "$kept")
     left=$(cd "$APP" && LC_ALL=C && echo *)
-    aside=$(cd "$APP" && ls ~TW?????.TMP | grep -vxF "$kept")
     expect_file_bytes "$APP/$aside" "$CASE_DIR/old.htm"
     touch -d '10 minutes ago' "$APP/$aside" "$APP/$kept" && chmod a-w "$APP/2.HTM"
     start_program

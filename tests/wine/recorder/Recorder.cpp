@@ -2,7 +2,8 @@
 // server for the same class that writes one line per call to the file named by the environment
 // variable TARNWICK_RECORDER_LOG (a Windows path). It keeps the wallpaper and the web content (off
 // where TARNWICK_RECORDER_WEB_CONTENT is "off", as 2000 and XP ship; kept off by TARNWICK_RECORDER_POLICY
-// "web-content-off", as NoActiveDesktop does) under HKCU\Software\Tarnwick Recorder, saved by ApplyChanges. TARNWICK_RECORDER_CREATE "null" makes the class answer success without an object.
+// "web-content-off", as NoActiveDesktop does) under HKCU\Software\Tarnwick Recorder, saved by ApplyChanges.
+// TARNWICK_RECORDER_CREATE "null" makes the class answer success without an object.
 #include <windows.h>
 #include <wininet.h>
 #include <shlobj.h>
@@ -272,12 +273,8 @@ public:
         *object = nullptr;
         if (outer != nullptr)
             return CLASS_E_NOAGGREGATION;
-        char create[8] = {};
-        if (GetEnvironmentVariableA("TARNWICK_RECORDER_CREATE", create, sizeof create) == 4 &&
-            lstrcmpiA(create, "null") == 0) {
-            Log("CreateInstance iid=" + GuidText(riid) + " null");
-            return S_OK;
-        }
+        if (GetEnvironmentVariableA("TARNWICK_RECORDER_CREATE", nullptr, 0) == 5)  // "null" and its end
+            return Log("CreateInstance iid=" + GuidText(riid) + " null"), S_OK;
         auto* recorder = new Recorder();
         HRESULT hr = recorder->Bind(riid, object);
         Log("CreateInstance iid=" + GuidText(riid) + (SUCCEEDED(hr) ? " ok" : " none"));
