@@ -192,10 +192,15 @@ in_root_logged() {
     return "$status"
 }
 
-# The tests ctest names as failed in a log, comma-separated.
-failed_tests() {
-    sed -n '/The following tests FAILED:/,/^[^[:space:]]/p' "$1" |
-        sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) .*/\1/p' | paste -sd, - | sed 's/,/, /g'
+# run_make TARGET: the README's `make TARGET` in the first root, its output in make-TARGET.log.
+# A failure names the tests ctest reports failed, else the last lines make printed.
+run_make() {
+    local log=$WORK/make-$1.log tests
+    in_root_logged "$FIRST" "$log" make -C /root/tarnwick "$1" && return 0
+    tests=$(sed -n '/The following tests FAILED:/,/^[^[:space:]]/p' "$log" |
+        sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) .*/\1/p' | paste -sd, - | sed 's/,/, /g')
+    [[ -n $tests ]] && fail "make $1 failed: $tests"
+    fail "make $1 failed: $(grep -v '^[[:space:]]*$' "$log" | tail -n 3 | paste -sd' ' -)"
 }
 
 # run_installed LINE: the installed program as the user, who clicks LINE's place; it must end
@@ -238,19 +243,11 @@ first_room() {
     # A fresh Debian has no make: a person installs it first, then runs the README's command.
     retry "installing make" in_root "$FIRST" sh -c 'apt-get update -qq && apt-get install -y -qq make >/dev/null' ||
         fail "apt-get install make failed"
-    if ! in_root_logged "$FIRST" "$WORK/make-test.log" make -C /root/tarnwick test; then
-        tests=$(failed_tests "$WORK/make-test.log")
-        [[ -n $tests ]] && fail "make test failed: $tests"
-        fail "make test failed: $(grep -v '^[[:space:]]*$' "$WORK/make-test.log" | tail -n 3 | paste -sd' ' -)"
-    fi
+    run_make test
     grep -E '^[0-9]+% tests passed' "$WORK/make-test.log" | sed 's/^/  make test: /'
 
     stage "make dist"
-    if ! in_root_logged "$FIRST" "$WORK/make-dist.log" make -C /root/tarnwick dist; then
-        tests=$(failed_tests "$WORK/make-dist.log")
-        [[ -n $tests ]] && fail "make dist failed: $tests"
-        fail "make dist failed: $(grep -v '^[[:space:]]*$' "$WORK/make-dist.log" | tail -n 3 | paste -sd' ' -)"
-    fi
+    run_make dist
     grep -E 'Test +#[0-9]+: dist\.' "$WORK/make-dist.log" | sed 's/^ */  make dist: /'
     # The Windows zip, unpacked into a fresh Wine prefix in this root, and its Run case.
     grep -Eq 'Test +#[0-9]+: dist\.zip-run-win98 \.+ +Passed' "$WORK/make-dist.log" ||
