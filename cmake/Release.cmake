@@ -87,9 +87,9 @@ else()
     "Close Tarnwick puts a plain black picture in its place. The template is\n"
     "a sample the user may replace with a page of their own.")
   # The libraries the program links (Qt WebEngine's bring its page process); the font the
-  # panel's Arial resolves to; and DejaVu, the faces fontconfig gives a page's common families
-  # that no package of Debian's holds (the sample's Verdana: DejaVu Sans; Georgia: DejaVu Serif).
-  # Without it a root with only these packages draws such text in whatever face comes first.
+  # panel's Arial resolves to; and DejaVu: fontconfig's faces for a page's common families that
+  # no package of Debian's holds (the sample's Verdana: DejaVu Sans; Georgia: DejaVu Serif), and
+  # the serif Qt WebEngine draws a family in that it takes no stand-in for (DejaVu Serif).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, fonts-dejavu-core")
 endif()
