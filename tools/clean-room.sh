@@ -126,8 +126,6 @@ make_root() {
         fail "debootstrap failed: $(tail -n 5 "$WORK/$(basename "$root")-debootstrap.log")"
     apt_sources >"$root/etc/apt/sources.list"
     printf 'Acquire::Retries "%s";\n' "$TRIES" >"$root/etc/apt/apt.conf.d/80retries"
-    # minbase roots keep no downloaded packages: this one keeps them in the shared cache.
-    rm -f "$root/etc/apt/apt.conf.d/docker-clean"
 }
 
 # start_in_root FOLDER COMMAND...: starts the command as root in the root, in namespaces of its
