@@ -39,7 +39,7 @@ int RunProgram(QApplication& app, const char* programName)
     try {
         StandaloneRegistry registry(RegistryStorePath());
         // The drawing process starts once the window is up: by the click, its engine is warm.
-        WebPageDrawer drawer(RunningProgramFolder() / WebPageDrawer::kProgramName);
+        WebPageDrawer drawer(LinuxDrawingProgram(RunningProgramFolder(), WebPageDrawer::kProgramName));
         QTimer::singleShot(0, &app, [&drawer] { drawer.Start(); });
         BackgroundOpeners openers;
         openers.portal = OpenPortalBackground;
