@@ -322,6 +322,23 @@ private:
     std::wstring data_;
 };
 
+// The page's file: URL, which the security manager allows: the path's UTF-8 bytes, every one but
+// the unreserved ASCII ones, the drive's colon and the separators percent-encoded.
+std::wstring FileUrl(const FilePath& page)
+{
+    std::wstring url = L"file:///";
+    for (unsigned char c : page.ToUtf8()) {
+        if (c == '\\')
+            url.push_back(L'/');
+        else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+                 c == '_' || c == '~' || c == ':' || c == '/')
+            url.push_back(c);
+        else
+            url += {L'%', L"0123456789ABCDEF"[c >> 4], L"0123456789ABCDEF"[c & 0xF]};
+    }
+    return url;
+}
+
 // Messages of the engine's window go on while the program waits.
 void PumpFor(DWORD milliseconds)
 {
@@ -394,7 +411,7 @@ std::string MshtmlEngine::DrawPage(const FilePath& page, ScreenPixels size)
         hr = engine->QueryInterface(IID_IWebBrowser2, browser.put_void());
     if (SUCCEEDED(hr))
         hr = browser->put_Silent(VARIANT_TRUE);
-    OwnBstr url(page.Native());
+    OwnBstr url(FileUrl(page));
     if (SUCCEEDED(hr))
         hr = browser->Navigate(url.get(), nullptr, nullptr, nullptr, nullptr);
     if (FAILED(hr))

@@ -108,11 +108,44 @@ desktop's web content (the Active Desktop) off.*Error 1260: *"
     note "policy: reported: ${BOX_TEXT//\\n/ }; exit status $STATUS"
 }
 
-# vista VERSION (win7, win10): Run writes the page, then reports that this Windows shows no page as
-# the wallpaper, names the page, ends non-zero and leaves the Active Desktop object alone; Close
-# leaves the person's wallpaper on win10 (also in a compatibility mode) and clears our page (as XP's
-# Run left it) on win7. On win10 the program folder is named beyond the ANSI code page, and the
-# build number is 16384 or more, where a test of GetVersion's wrong bit takes NT for Windows 95.
+# The page the vista cases draw: its colour and size for the stand-in engine, and addresses that
+# the security manager refuses (the network's) and allows (the page's own files).
+write_engine_template() {
+    printf '%s\r\n' '<html><body bgcolor="#1e90c8">' '<div style="width=800 height=600">' \
+        '<img src="http://example.com/tracker.png">' '<script src="file:///C:/page.js"></script>' \
+        '<a href="https://example.com/">away</a>' "${1:-}" '</body></html>' >"$TEMPLATE"
+}
+
+readonly PERSON_RGB='200 120 40' OTHER_RGB='40 160 60' PAGE_RGB='30 144 200'
+
+# expect_screen WHAT "R G B" [mark]: Wine's desktop shows one colour (with the page's mark).
+expect_screen() {
+    sleep 1
+    screenshot "$CASE_DIR/$1.png"
+    local failures
+    failures=$(python3 "$TW_XCHECK" screen "$CASE_DIR/$1.png" 1024x768 "$2" ${3:-}) || fail "screen $1: $failures"
+}
+
+# The person's wallpaper kept by Run, as "path|style|tile", or "absent".
+kept_wallpaper() {
+    local path
+    path=$(reg_value "$TW_PROGRAM_KEY" SavedWallpaper)
+    [[ $path == absent ]] && echo absent || echo "$path|$(reg_value "$TW_PROGRAM_KEY" SavedWallpaperStyle)"
+}
+
+# Our pictures in the person's local application data.
+pictures() {
+    (cd "$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Tarnwick" 2>/dev/null && LC_ALL=C && echo tarnwick-*.bmp)
+}
+
+# vista VERSION (win7, win10), on Wine's own desktop, with the stand-in engine: a person's bitmap is
+# on screen; Run draws the page at the screen's size and the screen shows it, unscaled (the mark in
+# its corner), the person's wallpaper kept; a second Run keeps it still; Close shows the person's
+# bitmap again and forgets it. A person who chose another wallpaper after Run keeps it through Close.
+# Run reports, names 2.htm, ends non-zero and leaves the screen as it was where the page loads too
+# slowly (win10), where the engine fails (win7) and where a policy forbids changing the wallpaper
+# (win7). On win10 the program folder is named beyond the ANSI code page; 10 in Windows 95 and XP
+# compatibility mode does as 10 does and says that the mode is not needed.
 case_vista() {
     export LC_ALL=C.UTF-8
     [[ $1 == win10 ]] && APP_NAME='Tarnwick Ελληνικά'
@@ -122,53 +155,128 @@ case_vista() {
     version=$(wintool version)
     [[ $1 == win7 && $version == "6.1 2" || $1 == win10 && $version == "10.0 2" ]] ||
         fail "version record on $1: $version"
-    if [[ $1 == win10 ]]; then
-        local build
-        build=$(wintool getversion | sed -n 's/^build=\([0-9]*\) nt=1$/\1/p')
-        ((${build:-0} >= 16384)) || fail "GetVersion on win10 gives build '${build}', not 16384 or more"
-        note "GetVersion: build $build"
-    fi
-    local wallpaper
-    wallpaper=$([[ $1 == win10 ]] && echo 'C:\users\Public\holiday.bmp' || winpath "$PAGE")
-    reg add "$TW_RECORDER_KEY" /v Wallpaper /d "$wallpaper" /f || fail "cannot set the wallpaper"
-    write_old_page
-    start_program
-    click run
-    wait_box 20
-    local page
-    page=$(winpath "$PAGE")
-    [[ $BOX_TEXT == "The page was written to $page, but it cannot become the desktop wallpaper: this Windows no longer "\
-"shows a page as the desktop wallpaper (the Active Desktop shows pages only up to Windows XP). The wallpaper was left "\
-"as it was.\n\nError 50: "* ]] || fail "report: '$BOX_TEXT'"
-    expect_eq "box icon" "$BOX_ICON" yes
-    expect_eq "box owner" "$BOX_OWNER" main
-    press Return
-    wait_exit 20
-    [[ $STATUS != 0 ]] || fail "exit status 0 after the report"
-    expect_page 1024 768
-    expect_no_log
-    note "reported: ${BOX_TEXT//\\n/ }; exit status $STATUS"
-    # 10 with the program in Windows 95, then XP, compatibility mode (Wine tells tarnwick.exe alone
-    # the older version; the shared data page stays 10's): Run as on 10, and its report says so.
-    local mode
-    for mode in $([[ $1 == win10 ]] && echo win95 winxp); do
-        reg add 'HKCU\Software\Wine\AppDefaults\tarnwick.exe' /v Version /d "$mode" /f || fail "no mode $mode"
+    use_virtual_desktop 1024x768
+    write_engine_template
+    local public=$WINEPREFIX/drive_c/users/Public
+    python3 "$TW_XCHECK" bitmap "$public/holiday.bmp" 1024x768 "$PERSON_RGB" &&
+        python3 "$TW_XCHECK" bitmap "$public/other.bmp" 1024x768 "$OTHER_RGB" || fail "cannot write the bitmaps"
+    wintool wallpaper 'C:\users\Public\holiday.bmp' >/dev/null || fail "cannot set the person's wallpaper"
+    expect_screen person "$PERSON_RGB"
+
+    local round
+    for round in 1 2; do
         start_program
         click run
-        expect_report "The page was written to *, but it cannot become* Tarnwick runs in a compatibility mode for \
-an older Windows, which it does not need*Error 50: *"
-        expect_no_log
+        wait_exit 30
+        expect_eq "exit status of Run $round" "$STATUS" 0
+        expect_screen "page$round" "$PAGE_RGB" mark
+        expect_eq "kept after Run $round" "$(kept_wallpaper)" 'C:\users\Public\holiday.bmp|absent'
     done
+    { printf '\r\n' && sed -e "s/800/1024/; s/600/768/" "$TEMPLATE" && printf '\r\n'; } >"$CASE_DIR/expected.htm"
+    expect_file_bytes "$PAGE" "$CASE_DIR/expected.htm"
+    [[ $(pictures) == tarnwick-????????????????.bmp ]] || fail "pictures: $(pictures)"
+    local url=file:///$(winpath "$PAGE" | sed 's|\\|/|g; s| |%20|g; s|Ελληνικά|%CE%95%CE%BB%CE%BB%CE%B7%CE%BD%CE%B9%CE%BA%CE%AC|')
+    local line
+    for line in "DoVerb verb=-5 site=same area=1024x768 window=1024x768 hidden" "put_Silent 1" \
+        "DownloadControl hr=0x0 value=0x70008710" \
+        "ProcessUrlAction url=$url hr=0x800c0011 policy=0xffffffff fetched" \
+        "ProcessUrlAction url=http://example.com/tracker.png hr=0x1 policy=0x3 refused" \
+        "ProcessUrlAction url=file:///C:/page.js hr=0x800c0011 policy=0xffffffff fetched" \
+        "ProcessUrlAction url=https://example.com/ hr=0x1 policy=0x3 refused" \
+        "Draw aspect=1 bounds=0,0,1024,768 page=1024x768 bgcolor=#1e90c8" "Release refs=0"; do
+        grep -qxF "$line" "$ENGINE_LOG" || fail "the engine was not asked: $line
+$(cat "$ENGINE_LOG")"
+    done
+    note "Run: the page's picture on screen, the person's wallpaper kept"
 
     start_program
     click close
     wait_exit 20
-    expect_eq "exit status" "$STATUS" 0
-    expect_page 1024 768
-    grep -qxF "GetWallpaper size=261 flags=2 path=$wallpaper" "$LOG" || fail "Close did not read the wallpaper"
-    [[ $1 == win10 ]] || wallpaper=absent
-    expect_eq "wallpaper after Close" "$(reg_value "$TW_RECORDER_KEY" Wallpaper)" "$wallpaper"
-    note "Close: the wallpaper is $wallpaper"
+    expect_eq "exit status of Close" "$STATUS" 0
+    expect_screen closed "$PERSON_RGB"
+    expect_eq "kept after Close" "$(kept_wallpaper)" absent
+    expect_eq "pictures after Close" "$(pictures)" 'tarnwick-*.bmp'
+    note "Close: the person's bitmap on screen again"
+
+    start_program
+    click run
+    wait_exit 30
+    wintool wallpaper 'C:\users\Public\other.bmp' >/dev/null || fail "cannot choose another wallpaper"
+    start_program
+    click close
+    wait_exit 20
+    expect_screen chosen "$OTHER_RGB"
+    expect_eq "kept after Close" "$(kept_wallpaper)" absent
+    note "the person's later choice stays through Close"
+
+    local failure
+    for failure in $([[ $1 == win10 ]] && echo slow || echo fail policy); do
+        if [[ $failure == policy ]]; then
+            reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Policies\ActiveDesktop' /v NoChangingWallPaper \
+                /t REG_DWORD /d 1 /f || fail "cannot set the policy"
+        else
+            write_engine_template "<!-- tarnwick-engine-$failure -->"
+        fi
+        start_program
+        click run
+        wait_box 40
+        [[ $BOX_TEXT == "The page was written to $(winpath "$PAGE"), but it did not become the desktop wallpaper: "*\
+" The wallpaper was left as it was.\n\nError "* ]] || fail "report ($failure): '$BOX_TEXT'"
+        press Return
+        wait_exit 20
+        [[ $STATUS != 0 ]] || fail "exit status 0 after the report"
+        expect_screen "$failure" "$OTHER_RGB"
+        expect_eq "kept after a failed Run" "$(kept_wallpaper)" absent
+        note "$failure: ${BOX_TEXT//\\n/ }"
+    done
+    [[ $1 == win10 ]] || return 0
+
+    # 10 with the program in Windows 95, then XP, compatibility mode (Wine tells tarnwick.exe alone
+    # the older version; the shared data page stays 10's): Run as on 10, and it says so.
+    write_engine_template
+    local mode
+    for mode in win95 winxp; do
+        reg add 'HKCU\Software\Wine\AppDefaults\tarnwick.exe' /v Version /d "$mode" /f || fail "no mode $mode"
+        start_program
+        click run
+        wait_box 30
+        [[ $BOX_TEXT == "The page is the desktop wallpaper. Tarnwick runs in a compatibility mode for an older "\
+"Windows, which it does not need"* ]] || fail "report in $mode mode: '$BOX_TEXT'"
+        press Return
+        wait_exit 20
+        expect_eq "exit status in $mode mode" "$STATUS" 0
+        expect_screen "$mode" "$PAGE_RGB" mark
+    done
+    start_program
+    click close
+    wait_exit 20
+    expect_screen closed-mode "$OTHER_RGB"
+    note "compatibility modes: as on 10, and said so"
+}
+
+# With Wine's own engine, whose MSHTML draws nothing without its Gecko package: Run reports, names
+# 2.htm, ends non-zero, and the person's bitmap stays on screen; nothing is kept.
+case_vista_no_engine() {
+    begin_case vista-no-engine 1024x768
+    set_windows_version win10
+    restore_wine_engine
+    use_virtual_desktop 1024x768
+    write_engine_template
+    python3 "$TW_XCHECK" bitmap "$WINEPREFIX/drive_c/users/Public/holiday.bmp" 1024x768 "$PERSON_RGB" ||
+        fail "cannot write the bitmap"
+    wintool wallpaper 'C:\users\Public\holiday.bmp' >/dev/null || fail "cannot set the person's wallpaper"
+    start_program
+    click run
+    wait_box 40
+    [[ $BOX_TEXT == "The page was written to $(winpath "$PAGE"), but it did not become the desktop wallpaper: "*\
+"\n\nError "* ]] || fail "report: '$BOX_TEXT'"
+    press Return
+    wait_exit 20
+    [[ $STATUS != 0 ]] || fail "exit status 0 after the report"
+    expect_screen person "$PERSON_RGB"
+    expect_eq "kept" "$(kept_wallpaper)" absent
+    [[ ! -e $ENGINE_LOG ]] || fail "the stand-in engine was used"
+    note "reported: ${BOX_TEXT//\\n/ }"
 }
 
 # expect_report PATTERN: a report matching PATTERN (no paths: backslashes escape); OK ends it, non-zero.
@@ -539,6 +647,7 @@ case_close_request() {
 case ${1:-} in
 prefix) make_pristine_prefix ;;
 run-*) case_run "${1#run-}" ;;
+vista-no-engine) case_vista_no_engine ;;
 vista-*) case_vista "${1#vista-}" ;;
 relay-*) case_relay "${1#relay-}" ;;
 unicode-folder) case_unicode_folder ;;

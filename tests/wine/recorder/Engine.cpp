@@ -47,15 +47,27 @@ std::string Narrow(const std::wstring& text)
     return result;
 }
 
-// The page's file, from a path or a file: URL.
-std::string ReadPage(std::wstring url)
+// The page's file, from its file: URL (percent-encoded UTF-8); empty for any other URL.
+std::string ReadPage(const std::wstring& url)
 {
-    if (url.rfind(L"file:///", 0) == 0)
-        url = url.substr(8);
-    HANDLE file = CreateFileW(url.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    if (url.rfind(L"file:///", 0) != 0)
         return {};
     std::string bytes;
+    for (size_t i = 8; i < url.size(); ++i) {
+        if (url[i] == L'%' && i + 2 < url.size()) {
+            bytes.push_back(static_cast<char>(std::stoi(std::string(url.begin() + i + 1, url.begin() + i + 3), nullptr, 16)));
+            i += 2;
+        } else {
+            bytes.push_back(url[i] == L'/' ? '\\' : static_cast<char>(url[i]));
+        }
+    }
+    std::wstring path(bytes.size() + 1, L'\0');
+    path.resize(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), path.data(),
+                                    static_cast<int>(path.size())));
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return {};
+    bytes.clear();
     char buffer[4096];
     DWORD read = 0;
     while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
