@@ -96,28 +96,24 @@ void PageWallpaper::Show(const FilePath& page)
     }
     const std::string name = PictureName(picture);
     const FilePath file = folder / name;
-    desktop_.MakeFolder(folder);
     // The name follows the content: a file of that name holds this picture already.
     bool written = false;
     for (const std::string& existing : desktop_.FileNames(folder))
         written = written || existing == name;
     const bool isNew = !written;
-    if (isNew) {
-        AtomicFileWriter writer(file, "Cannot write the page's picture " + file.ToUtf8() + ".");
-        writer.Write(picture);
-        writer.Commit();
-    }
 
-    // What the person has now is theirs, unless it is our own picture of an earlier Run: then
-    // the record that Run made stays.
+    // What the person has now is theirs, kept before anything changes, unless it is our own
+    // picture of an earlier Run: then the record that Run made stays.
     const PictureWallpaper before = desktop_.Current();
     const std::optional<PictureWallpaper> kept = desktop_.Kept();
     const bool oursBefore = ShowsOurs(desktop_.ShownNames(), folder);
-    if (!oursBefore)
-        desktop_.Keep(before);
-
-    PictureWallpaper wanted = kPlacement;
-    wanted.path = file.ToUtf16();
+    try {
+        desktop_.MakeFolder(folder);
+        if (!oursBefore)
+            desktop_.Keep(before);
+    } catch (const AppError& error) {
+        throw AppError(error.Number(), error.Description(), Unchanged(page, error.Context()));
+    }
     const auto undo = [&] {
         if (!oursBefore) {
             if (kept)
@@ -128,11 +124,22 @@ void PageWallpaper::Show(const FilePath& page)
         if (isNew)
             desktop_.RemoveFile(file);
     };
+
+    PictureWallpaper wanted = kPlacement;
+    wanted.path = file.ToUtf16();
+    bool asked = false;
     try {
+        if (isNew) {
+            AtomicFileWriter writer(file, "Cannot write the page's picture " + file.ToUtf8() + ".");
+            writer.Write(picture);
+            writer.Commit();
+        }
+        asked = true;
         desktop_.Show(wanted);
     } catch (const AppError& error) {
         try {
-            desktop_.Show(before);
+            if (asked)
+                desktop_.Show(before);
         } catch (const AppError&) {
             // The refusal is the one reported.
         }

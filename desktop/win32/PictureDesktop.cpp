@@ -258,8 +258,7 @@ void Win32PictureDesktop::Keep(const PictureWallpaper& wallpaper)
     // The path last: its presence says that a whole record is kept.
     WriteValues(kProgramKey,
                 {{kSavedStyle, Wide(wallpaper.style)}, {kSavedTile, Wide(wallpaper.tile)}, {kSavedPath, Wide(wallpaper.path)}},
-                "The person's wallpaper cannot be kept in HKEY_CURRENT_USER\\Software\\Tarnwick, so it was not "
-                "changed.");
+                "the person's wallpaper cannot be kept in HKEY_CURRENT_USER\\Software\\Tarnwick.");
 }
 
 void Win32PictureDesktop::Forget()

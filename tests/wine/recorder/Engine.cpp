@@ -103,6 +103,7 @@ Engine* Of(Interface* itf)
 }
 
 // The document is the engine's IDispatch, there only to be asked for IViewObject, which draws.
+// Any of the four answers for all of them.
 struct Engine {
     Face<IOleObject> ole;
     Face<IWebBrowser2> browser;
@@ -122,6 +123,10 @@ HRESULT Bind(Engine* engine, REFIID iid, void** object)
         *object = &engine->ole.itf;
     else if (iid == IID_IWebBrowser2)
         *object = &engine->browser.itf;
+    else if (iid == IID_IDispatch)
+        *object = &engine->document.itf;
+    else if (iid == IID_IViewObject)
+        *object = &engine->view.itf;
     else
         return E_NOINTERFACE;
     ++engine->refs;
@@ -201,20 +206,23 @@ void AskHost(Engine* engine, const std::wstring& url)
     manager->lpVtbl->Release(manager);
 }
 
-// ---------------------------------------------------------------- IOleObject
-
-HRESULT STDMETHODCALLTYPE OleQueryInterface(IOleObject* self, REFIID iid, void** object)
+// IUnknown, the same for each interface: one object.
+template <class Interface>
+HRESULT STDMETHODCALLTYPE QueryInterface(Interface* self, REFIID iid, void** object)
 {
     return Bind(Of(self), iid, object);
 }
-ULONG STDMETHODCALLTYPE OleAddRef(IOleObject* self)
+template <class Interface>
+ULONG STDMETHODCALLTYPE AddRef(Interface* self)
 {
     return static_cast<ULONG>(++Of(self)->refs);
 }
-ULONG STDMETHODCALLTYPE OleRelease(IOleObject* self)
+template <class Interface>
+ULONG STDMETHODCALLTYPE Release(Interface* self)
 {
     return Drop(Of(self));
 }
+
 HRESULT STDMETHODCALLTYPE OleSetClientSite(IOleObject* self, IOleClientSite* site)
 {
     Engine* engine = Of(self);
@@ -244,20 +252,6 @@ HRESULT STDMETHODCALLTYPE OleDoVerb(IOleObject* self, LONG verb, LPMSG, IOleClie
     return S_OK;
 }
 
-// ---------------------------------------------------------------- IWebBrowser2
-
-HRESULT STDMETHODCALLTYPE BrowserQueryInterface(IWebBrowser2* self, REFIID iid, void** object)
-{
-    return Bind(Of(self), iid, object);
-}
-ULONG STDMETHODCALLTYPE BrowserAddRef(IWebBrowser2* self)
-{
-    return static_cast<ULONG>(++Of(self)->refs);
-}
-ULONG STDMETHODCALLTYPE BrowserRelease(IWebBrowser2* self)
-{
-    return Drop(Of(self));
-}
 HRESULT STDMETHODCALLTYPE BrowserPutSilent(IWebBrowser2*, VARIANT_BOOL silent)
 {
     Log("put_Silent " + std::to_string(silent != VARIANT_FALSE));
@@ -299,41 +293,6 @@ HRESULT STDMETHODCALLTYPE BrowserGetDocument(IWebBrowser2* self, IDispatch** doc
     return S_OK;
 }
 
-// ---------------------------------------------------------------- the document
-
-HRESULT STDMETHODCALLTYPE DocumentQueryInterface(IDispatch* self, REFIID iid, void** object)
-{
-    Engine* engine = Of(self);
-    *object = nullptr;
-    if (iid == IID_IUnknown || iid == IID_IDispatch)
-        *object = &engine->document.itf;
-    else if (iid == IID_IViewObject)
-        *object = &engine->view.itf;
-    else
-        return E_NOINTERFACE;
-    ++engine->refs;
-    return S_OK;
-}
-ULONG STDMETHODCALLTYPE DocumentAddRef(IDispatch* self)
-{
-    return static_cast<ULONG>(++Of(self)->refs);
-}
-ULONG STDMETHODCALLTYPE DocumentRelease(IDispatch* self)
-{
-    return Drop(Of(self));
-}
-HRESULT STDMETHODCALLTYPE ViewQueryInterface(IViewObject* self, REFIID iid, void** object)
-{
-    return DocumentQueryInterface(&Of(self)->document.itf, iid, object);
-}
-ULONG STDMETHODCALLTYPE ViewAddRef(IViewObject* self)
-{
-    return static_cast<ULONG>(++Of(self)->refs);
-}
-ULONG STDMETHODCALLTYPE ViewRelease(IViewObject* self)
-{
-    return Drop(Of(self));
-}
 HRESULT STDMETHODCALLTYPE ViewDraw(IViewObject* self, DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC dc,
                                    LPCRECTL bounds, LPCRECTL, BOOL(STDMETHODCALLTYPE*)(ULONG_PTR), ULONG_PTR)
 {
@@ -360,31 +319,31 @@ HRESULT STDMETHODCALLTYPE ViewDraw(IViewObject* self, DWORD aspect, LONG, void*,
 }
 
 const IOleObjectVtbl kOleVtbl = {
-    .QueryInterface = OleQueryInterface,
-    .AddRef = OleAddRef,
-    .Release = OleRelease,
+    .QueryInterface = QueryInterface<IOleObject>,
+    .AddRef = AddRef<IOleObject>,
+    .Release = Release<IOleObject>,
     .SetClientSite = OleSetClientSite,
     .Close = OleClose,
     .DoVerb = OleDoVerb,
 };
 const IWebBrowser2Vtbl kBrowserVtbl = {
-    .QueryInterface = BrowserQueryInterface,
-    .AddRef = BrowserAddRef,
-    .Release = BrowserRelease,
+    .QueryInterface = QueryInterface<IWebBrowser2>,
+    .AddRef = AddRef<IWebBrowser2>,
+    .Release = Release<IWebBrowser2>,
     .Navigate = BrowserNavigate,
     .get_Document = BrowserGetDocument,
     .get_ReadyState = BrowserGetReadyState,
     .put_Silent = BrowserPutSilent,
 };
 const IDispatchVtbl kDocumentVtbl = {
-    .QueryInterface = DocumentQueryInterface,
-    .AddRef = DocumentAddRef,
-    .Release = DocumentRelease,
+    .QueryInterface = QueryInterface<IDispatch>,
+    .AddRef = AddRef<IDispatch>,
+    .Release = Release<IDispatch>,
 };
 const IViewObjectVtbl kViewVtbl = {
-    .QueryInterface = ViewQueryInterface,
-    .AddRef = ViewAddRef,
-    .Release = ViewRelease,
+    .QueryInterface = QueryInterface<IViewObject>,
+    .AddRef = AddRef<IViewObject>,
+    .Release = Release<IViewObject>,
     .Draw = ViewDraw,
 };
 
