@@ -114,12 +114,14 @@ void PageWallpaper::Show(const FilePath& page)
     } catch (const AppError& error) {
         throw AppError(error.Number(), error.Description(), Unchanged(page, error.Context()));
     }
+    // After a failure: the record as it was (a failure of that is not the one reported).
     const auto undo = [&] {
-        if (!oursBefore) {
-            if (kept)
+        try {
+            if (!oursBefore && kept)
                 desktop_.Keep(*kept);
-            else
+            else if (!oursBefore)
                 desktop_.Forget();
+        } catch (const AppError&) {
         }
         if (isNew)
             desktop_.RemoveFile(file);
