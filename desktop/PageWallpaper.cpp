@@ -85,8 +85,9 @@ void PageWallpaper::Show(const FilePath& page)
         throw AppError(kErrorDisabledByPolicy, DescribeSystemError(kErrorDisabledByPolicy), Unchanged(page, *refusal));
     const FilePath folder = desktop_.PictureFolder();
     if (folder.Empty())
-        throw AppError(kErrorNotSupported, DescribeSystemError(kErrorNotSupported),
-                       Unchanged(page, "there is no folder for its picture (neither LOCALAPPDATA nor APPDATA is set)."));
+        throw AppError(
+            kErrorNotSupported, DescribeSystemError(kErrorNotSupported),
+            Unchanged(page, "there is no folder for its picture (neither LOCALAPPDATA nor APPDATA is set)."));
 
     std::string picture;
     try {

@@ -61,7 +61,6 @@ struct NewWindowManager : public IUnknown {
                                                         BOOL replace, DWORD flags, DWORD userActionTime) = 0;
 };
 
-
 // The engine's site: the client site and its in-place window and frame, the host's wishes
 // (IDocHostUIHandler, IDocHostShowUI, the ambient properties), and its services: the security
 // manager and the new-window manager. It lives on the stack of the drawing and outlives the
@@ -281,8 +280,7 @@ public:
         }
         return S_FALSE;
     }
-    STDMETHODIMP QueryCustomPolicy(LPCWSTR url, REFGUID, BYTE** policy, DWORD* policySize, BYTE*, DWORD,
-                                   DWORD) override
+    STDMETHODIMP QueryCustomPolicy(LPCWSTR url, REFGUID, BYTE** policy, DWORD* policySize, BYTE*, DWORD, DWORD) override
     {
         if (AllowedUrl(url))
             return INET_E_DEFAULT_ACTION;

@@ -103,7 +103,8 @@ AppError RegistryFailure(LSTATUS status, const std::string& what)
 }
 
 // Writes (or, for nullopt, removes) the values of one key under HKEY_CURRENT_USER.
-void WriteValues(const wchar_t* path, std::initializer_list<std::pair<const wchar_t*, std::optional<std::wstring>>> values,
+void WriteValues(const wchar_t* path,
+                 std::initializer_list<std::pair<const wchar_t*, std::optional<std::wstring>>> values,
                  const std::string& what)
 {
     HKEY opened = nullptr;
@@ -152,9 +153,8 @@ ScreenPixels Win32PictureDesktop::ScreenSize()
 std::optional<std::string> Win32PictureDesktop::Refusal()
 {
     for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        const std::optional<std::wstring> forbidden =
-            ReadText(root, L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\ActiveDesktop",
-                     L"NoChangingWallPaper");
+        const std::optional<std::wstring> forbidden = ReadText(
+            root, L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\ActiveDesktop", L"NoChangingWallPaper");
         if (forbidden && *forbidden != L"0")
             return "this system's policy forbids changing the wallpaper (NoChangingWallPaper).";
         if (NonEmpty(ReadText(root, L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System", L"Wallpaper")))
@@ -186,10 +186,11 @@ void Win32PictureDesktop::Show(const PictureWallpaper& wallpaper)
     SetLastError(0);
     if (!set(SPI_SETDESKWALLPAPER, 0, path.data(), SPIF_UPDATEINIFILE | SPIF_SENDCHANGE)) {
         const DWORD error = GetLastError() != 0 ? GetLastError() : static_cast<DWORD>(ERROR_INVALID_DATA);
-        throw AppError(error, DescribeSystemError(error),
-                       "Windows refused " + (path.empty() ? std::string("to clear the wallpaper")
-                                                          : "the picture " + FilePath(path).ToUtf8()) +
-                           " (SystemParametersInfo).");
+        throw AppError(
+            error, DescribeSystemError(error),
+            "Windows refused " +
+                (path.empty() ? std::string("to clear the wallpaper") : "the picture " + FilePath(path).ToUtf8()) +
+                " (SystemParametersInfo).");
     }
 }
 
@@ -256,9 +257,10 @@ std::optional<PictureWallpaper> Win32PictureDesktop::Kept()
 void Win32PictureDesktop::Keep(const PictureWallpaper& wallpaper)
 {
     // The path last: its presence says that a whole record is kept.
-    WriteValues(kProgramKey,
-                {{kSavedStyle, Wide(wallpaper.style)}, {kSavedTile, Wide(wallpaper.tile)}, {kSavedPath, Wide(wallpaper.path)}},
-                "the person's wallpaper cannot be kept in HKEY_CURRENT_USER\\Software\\Tarnwick.");
+    WriteValues(
+        kProgramKey,
+        {{kSavedStyle, Wide(wallpaper.style)}, {kSavedTile, Wide(wallpaper.tile)}, {kSavedPath, Wide(wallpaper.path)}},
+        "the person's wallpaper cannot be kept in HKEY_CURRENT_USER\\Software\\Tarnwick.");
 }
 
 void Win32PictureDesktop::Forget()

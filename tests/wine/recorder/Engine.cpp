@@ -55,7 +55,8 @@ std::string ReadPage(const std::wstring& url)
     std::string bytes;
     for (size_t i = 8; i < url.size(); ++i) {
         if (url[i] == L'%' && i + 2 < url.size()) {
-            bytes.push_back(static_cast<char>(std::stoi(std::string(url.begin() + i + 1, url.begin() + i + 3), nullptr, 16)));
+            bytes.push_back(
+                static_cast<char>(std::stoi(std::string(url.begin() + i + 1, url.begin() + i + 3), nullptr, 16)));
             i += 2;
         } else {
             bytes.push_back(url[i] == L'/' ? '\\' : static_cast<char>(url[i]));
@@ -178,8 +179,8 @@ void AskHost(Engine* engine, const std::wstring& url)
         VARIANT result;
         result.vt = VT_EMPTY;
         DISPPARAMS none{};
-        const HRESULT hr = ambient->lpVtbl->Invoke(ambient, DISPID_AMBIENT_DLCONTROL, IID_NULL, 0,
-                                                   DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr);
+        const HRESULT hr = ambient->lpVtbl->Invoke(ambient, DISPID_AMBIENT_DLCONTROL, IID_NULL, 0, DISPATCH_PROPERTYGET,
+                                                   &none, &result, nullptr, nullptr);
         Log("DownloadControl hr=" + Hex(hr) + " value=" + (result.vt == VT_I4 ? Hex(result.lVal) : "none"));
         ambient->lpVtbl->Release(ambient);
     }
@@ -197,8 +198,8 @@ void AskHost(Engine* engine, const std::wstring& url)
     for (const std::string& asked : urls) {
         const std::wstring wide(asked.begin(), asked.end());
         DWORD policy = 0xFFFFFFFF;
-        const HRESULT hr = manager->lpVtbl->ProcessUrlAction(manager, wide.c_str(), URLACTION_SCRIPT_RUN,
-                                                             (BYTE*)&policy, sizeof policy, nullptr, 0, PUAF_DEFAULT, 0);
+        const HRESULT hr = manager->lpVtbl->ProcessUrlAction(
+            manager, wide.c_str(), URLACTION_SCRIPT_RUN, (BYTE*)&policy, sizeof policy, nullptr, 0, PUAF_DEFAULT, 0);
         const bool refused = hr == S_FALSE && policy == URLPOLICY_DISALLOW;
         Log("ProcessUrlAction url=" + asked + " hr=" + Hex(hr) + " policy=" + Hex(policy) +
             (refused ? " refused" : " fetched"));
@@ -279,9 +280,9 @@ HRESULT STDMETHODCALLTYPE BrowserGetReadyState(IWebBrowser2* self, READYSTATE* s
 {
     Engine* engine = Of(self);
     const bool slow = engine->page.find("tarnwick-engine-slow") != std::string::npos;
-    *state = !engine->navigated                             ? READYSTATE_UNINITIALIZED
+    *state = !engine->navigated                                   ? READYSTATE_UNINITIALIZED
              : slow || GetTickCount() - engine->navigatedAt < 300 ? READYSTATE_INTERACTIVE
-                                                                 : READYSTATE_COMPLETE;
+                                                                  : READYSTATE_COMPLETE;
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE BrowserGetDocument(IWebBrowser2* self, IDispatch** document)

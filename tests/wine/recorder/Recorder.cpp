@@ -52,7 +52,6 @@ std::string Number(unsigned long value)
     return std::to_string(value);
 }
 
-
 bool WebContentOffAtStart()
 {
     char value[8] = {};
