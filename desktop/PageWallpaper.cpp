@@ -82,7 +82,7 @@ void PageWallpaper::RemoveOlder(const FilePath& folder, const std::string& keep)
 void PageWallpaper::Show(const FilePath& page)
 {
     if (const std::optional<std::string> refusal = desktop_.Refusal())
-        throw AppError(kErrorDisabledByPolicy, DescribeSystemError(kErrorDisabledByPolicy), Unchanged(page, *refusal));
+        throw AppError(kErrorNoAccess, DescribeSystemError(kErrorNoAccess), Unchanged(page, *refusal));
     const FilePath folder = desktop_.PictureFolder();
     if (folder.Empty())
         throw AppError(

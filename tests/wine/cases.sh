@@ -145,7 +145,7 @@ pictures() {
 # bitmap again and forgets it. A person who chose another wallpaper after Run keeps it through Close.
 # Run reports, names 2.htm, ends non-zero and leaves the screen as it was where the page loads too
 # slowly (win10), where the engine fails (win7) and where a policy forbids changing the wallpaper
-# (win7). On win10 the program folder is named beyond the ANSI code page, and the build number is
+# or sets one (win7). On win10 the program folder is named beyond the ANSI code page, and the build number is
 # 16384 or more, where a test of GetVersion's wrong bit takes NT for Windows 95; 10 in Windows 95
 # and XP compatibility mode does as 10 does and says that the mode is not needed.
 case_vista() {
@@ -217,10 +217,13 @@ $(cat "$ENGINE_LOG")"
     note "the person's later choice stays through Close"
 
     local failure
-    for failure in $([[ $1 == win10 ]] && echo slow || echo fail policy); do
+    local policies='HKCU\Software\Microsoft\Windows\CurrentVersion\Policies'
+    for failure in $([[ $1 == win10 ]] && echo slow || echo fail policy wallpaper-policy); do
         if [[ $failure == policy ]]; then
-            reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Policies\ActiveDesktop' /v NoChangingWallPaper \
-                /t REG_DWORD /d 1 /f || fail "cannot set the policy"
+            reg add "$policies\ActiveDesktop" /v NoChangingWallPaper /t REG_DWORD /d 1 /f || fail "cannot set the policy"
+        elif [[ $failure == wallpaper-policy ]]; then
+            reg delete "$policies\ActiveDesktop" /v NoChangingWallPaper /f &&
+                reg add "$policies\System" /v Wallpaper /d 'C:\users\Public\other.bmp' /f || fail "cannot set the policy"
         else
             write_engine_template "<!-- tarnwick-engine-$failure -->"
         fi
