@@ -215,6 +215,9 @@ private:
         case DesktopRoad::cinnamon:
             opener = &openers_.cinnamon;
             break;
+        case DesktopRoad::sway:
+            opener = &openers_.sway;
+            break;
         case DesktopRoad::rootWindow:
             opener = &openers_.rootWindow;
             break;
@@ -240,6 +243,7 @@ private:
             "the running pcmanfm or pcmanfm-qt desktop (--desktop)",
             "MATE's settings (org.mate.background)",
             "Cinnamon's settings (org.cinnamon.desktop.background)",
+            "sway's IPC socket ($SWAYSOCK)",
             "the X root window, on an X11 display the program can open",
         };
         const bool built = OpenerOf(decision.road) != nullptr;
@@ -249,9 +253,33 @@ private:
                    : desktop + " takes its background through " + kRoads[static_cast<int>(decision.road)] +
                          ", which did not answer.";
         const std::string what = plain ? "The plain picture" : "The page's picture";
+        std::string how = "set it as the background with the desktop's own settings.";
+        if (!decision.ownCommands.empty())
+            how = "set it as the background with the desktop's own tool: " + OwnCommand(decision, picture) + ".";
         return Failure(built ? ENXIO : ENOTSUP, why + " Nothing on the desktop was changed. " + what + " is " +
-                                                    picture.ToUtf8() +
-                                                    ": set it as the background with the desktop's own settings.");
+                                                    picture.ToUtf8() + ": " + how);
+    }
+
+    // The commands, with the picture's path in place of "{}", each argument quoted for a shell
+    // where it needs it.
+    static std::string OwnCommand(const DesktopDecision& decision, const FilePath& picture)
+    {
+        std::string line;
+        for (const std::vector<std::string>& command : decision.ownCommands) {
+            line += line.empty() ? "" : " && ";
+            for (std::string argument : command) {
+                if (const size_t at = argument.find("{}"); at != std::string::npos)
+                    argument.replace(at, 2, picture.ToUtf8());
+                const bool plainWord = !argument.empty() && argument.find_first_not_of(
+                                                                "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                                "0123456789/._,:=+-") == std::string::npos;
+                std::string quoted = "'";
+                for (char c : argument)
+                    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+                line += (line.empty() || line.ends_with("&& ") ? "" : " ") + (plainWord ? argument : quoted + "'");
+            }
+        }
+        return "`" + line + "`";
     }
 
     std::optional<SavedDesktop> ReadSaved() const
