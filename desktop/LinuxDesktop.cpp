@@ -62,6 +62,23 @@ bool Exists(const FilePath& path)
     return ::stat(path.Native().c_str(), &info) == 0;
 }
 
+// The new files a Run that was ended while it wrote left of our pictures ("<picture>.<pid>.tmp").
+void RemoveLeftPictures(const FilePath& folder)
+{
+    constexpr size_t kPictureSize = kPicturePrefix.size() + 16 + kPictureSuffix.size();
+    std::vector<std::string> pictures;
+    if (DIR* dir = ::opendir(folder.Native().c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string_view name = entry->d_name;
+            if (name.size() > kPictureSize && name.ends_with(".tmp") && IsOurPicture(name.substr(0, kPictureSize)))
+                pictures.emplace_back(name.substr(0, kPictureSize));
+        }
+        ::closedir(dir);
+    }
+    for (const std::string& picture : pictures)
+        RemoveLeftTemporaries(folder / picture);
+}
+
 // Our pictures in the folder other than keep, newest first.
 std::vector<FilePath> OlderPictures(const FilePath& folder, const FilePath& keep)
 {
@@ -120,6 +137,7 @@ public:
             plain ? drawer_.PlainPicture(size) : drawer_.DrawPage(FilePath::FromUtf16(*path_), size);
 
         MakeFolders(pictureFolder_);
+        RemoveLeftPictures(pictureFolder_);
         const FilePath picture = pictureFolder_ / LinuxDesktop::PictureName(png);
         const std::vector<FilePath> older = OlderPictures(pictureFolder_, picture);
         // The name follows the content: a file of that name already holds this picture, and a

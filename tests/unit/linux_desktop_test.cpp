@@ -347,6 +347,27 @@ TEST(LinuxDesktop, CloseBringsBackThePersonsOwnDesktopAndADesktopNoRoadReachesIs
     EXPECT_EQ(LinuxDesktop::DecodeSaved("%zz"), std::nullopt);
 }
 
+// What a Run that was ended while writing left behind goes with the next Run; a running
+// process's file, a link and another program's file stay.
+TEST(LinuxDesktop, ARunEndedWhileWritingLeavesNothingBehind)
+{
+    Desk desk;
+    std::filesystem::create_directories(desk.pictures);
+    const std::string name = "tarnwick-0123456789abcdef.png";
+    const auto at = [&](const std::string& file) { return desk.pictures / file; };
+    test::WriteBytes(at(name + ".2147483646.tmp"), "half");
+    test::WriteBytes(at(name + ".2147483645.2.tmp"), "half");
+    test::WriteBytes(at(name + ".1.tmp"), "running");
+    test::WriteBytes(at("other-0123456789abcdef.png.2147483646.tmp"), "not ours");
+    std::filesystem::create_symlink(at(name + ".1.tmp"), at("tarnwick-fedcba9876543210.png.2147483646.tmp"));
+    desk.Set(desk.folder / "program" / "2.htm");
+    EXPECT_FALSE(std::filesystem::exists(at(name + ".2147483646.tmp")));
+    EXPECT_FALSE(std::filesystem::exists(at(name + ".2147483645.2.tmp")));
+    EXPECT_TRUE(std::filesystem::exists(at(name + ".1.tmp")));
+    EXPECT_TRUE(std::filesystem::exists(at("other-0123456789abcdef.png.2147483646.tmp")));
+    EXPECT_TRUE(std::filesystem::is_symlink(at("tarnwick-fedcba9876543210.png.2147483646.tmp")));
+}
+
 // The road follows what runs, never what answers first; unknown desktops over the root report.
 TEST(DesktopKind, TheRunningDesktopDecidesTheRoad)
 {
