@@ -160,7 +160,7 @@ bool Safe(const std::string& field)
 
 // The outputs show the wanted backgrounds: each wanted one is there, and no output shows a
 // picture other than the wanted ones.
-bool Shows(const std::vector<SwayBackground::Output>& running, const std::vector<SwayBackground::Output>& wanted)
+bool ShowsAll(const std::vector<SwayBackground::Output>& running, const std::vector<SwayBackground::Output>& wanted)
 {
     for (const SwayBackground::Output& want : wanted) {
         const bool there = std::any_of(running.begin(), running.end(), [&](const SwayBackground::Output& is) {
@@ -375,11 +375,11 @@ void SwayBackground::Show(const std::vector<Output>& backgrounds, const std::str
     const auto until = std::chrono::steady_clock::now() + kShowBound;
     while (true) {
         const std::vector<std::vector<Output>> now = Running();
-        if (std::any_of(now.begin(), now.end(), [&](const std::vector<Output>& shown) { return Shows(shown, backgrounds); })) {
+        if (std::any_of(now.begin(), now.end(), [&](const std::vector<Output>& shown) { return ShowsAll(shown, backgrounds); })) {
             Pause(kSettle);
             const std::vector<std::vector<Output>> settled = Running();
             if (std::any_of(settled.begin(), settled.end(),
-                            [&](const std::vector<Output>& shown) { return Shows(shown, backgrounds); }))
+                            [&](const std::vector<Output>& shown) { return ShowsAll(shown, backgrounds); }))
                 return;
         }
         if (std::chrono::steady_clock::now() > until)
@@ -410,7 +410,7 @@ void SwayBackground::ShowPlain(const FilePath& plainPicture)
          "Cannot take the page off sway's background (the plain picture " + plainPicture.ToUtf8() + ").");
 }
 
-std::string SwayBackground::SaveCurrent()
+DesktopShows SwayBackground::Shows(const IOurPictures& ours)
 {
     std::vector<std::vector<Output>> running = Running();
     if (running.empty()) {
@@ -419,22 +419,26 @@ std::string SwayBackground::SaveCurrent()
         running = Running();
     }
     std::vector<Output> shown = running.empty() ? std::vector<Output>() : running.front();
+    const bool ourOwn = std::any_of(shown.begin(), shown.end(),
+                                    [&](const Output& output) { return ours.Holds(FilePath(output.image)); });
     if (shown.empty()) {
         const QJsonDocument config = QJsonDocument::fromJson(QByteArray::fromStdString(
             Ask(kGetConfig, "", "Cannot read what sway's background is.")));
         shown = ParseConfig(config.object().value(QStringLiteral("config")).toString().toStdString());
     }
+    const DesktopShows::Whose whose = ourOwn ? DesktopShows::Whose::ours : DesktopShows::Whose::theirs;
     std::string saved;
     for (const Output& output : shown) {
         if (!Safe(output.output) || !Safe(output.image))
-            return {};  // a name no line can hold: Close shows the plain picture
+            return {whose, {}};  // a name no line can hold: Close shows the plain picture
         saved += output.output + '\t' + output.image + '\t' + output.mode + '\t' + output.colour + '\n';
     }
-    return saved;
+    return {whose, saved};
 }
 
-void SwayBackground::Restore(const std::string& saved, const FilePath& plainPicture)
+void SwayBackground::Restore(const std::string& saved, const FilePath& plainPicture, const IOurPictures& ours)
 {
+    (void)ours;  // the one picture on every output, which the caller found ours
     std::vector<Output> outputs;
     std::istringstream lines(saved);
     for (std::string line; std::getline(lines, line);) {

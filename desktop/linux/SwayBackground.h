@@ -37,9 +37,12 @@ public:
     // `output * bg PICTURE stretch`: the picture, drawn at the screen's size, on every output.
     void ShowPicture(const FilePath& picture) override;
     void ShowPlain(const FilePath& plainPicture) override;
-    // One output a line: "<output>\t<image>\t<mode>\t<colour>".
-    std::string SaveCurrent() override;
-    void Restore(const std::string& saved, const FilePath& plainPicture) override;
+    // Ours where an output of the newest background program of sway's shows one of our pictures;
+    // where none runs, what sway's config names (then never ours). Saved: one output a line,
+    // "<output>\t<image>\t<mode>\t<colour>".
+    DesktopShows Shows(const IOurPictures& ours) override;
+    // Every output gets back what saved holds (all of sway's outputs show the one picture we hand).
+    void Restore(const std::string& saved, const FilePath& plainPicture, const IOurPictures& ours) override;
 
     // What the background program's arguments (after its name) show, in their order.
     static std::vector<Output> ParseCommandLine(const std::vector<std::string>& arguments);
