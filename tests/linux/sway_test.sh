@@ -5,7 +5,8 @@
 #   Run: sway's background program shows the page over the whole output, and what the person had
 #   (their own picture, from their config) is kept; an X11 program's desktop window on Xwayland
 #   does not decide the road. Close: the person's picture again. sway without its background
-#   program: Run reports, status 1, nothing kept or changed.
+#   program, or with one that ends at once: Run reports, status 1, nothing kept; the road reads
+#   the person's background from sway's config.
 # The tests run as root: sway and the program run as the user nobody (setpriv).
 source "$(dirname "$0")/lib.sh"
 
@@ -38,7 +39,7 @@ start_sway() {
     stop_sway
     rm -f "$RUNTIME"/sway-ipc.* "$RUNTIME"/wayland-* "$CASE_DIR/display"
     mkdir -p "$HOME_DIR/.config/sway"
-    printf '%s\n' 'xwayland enable' "output * bg $CASE_DIR/mine.png fill" >"$HOME_DIR/.config/sway/config"
+    printf '%s\n' 'xwayland enable' "set \$mine $CASE_DIR/mine.png" 'output * bg $mine fill' >"$HOME_DIR/.config/sway/config"
     chown -R nobody:nogroup "$CASE_DIR" 2>/dev/null
     "${AS_USER[@]}" env -i PATH="$1" HOME="$HOME_DIR" XDG_RUNTIME_DIR="$RUNTIME" WLR_BACKENDS=headless \
         WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman "$(command -v sway)" >"$CASE_DIR/sway.log" 2>&1 &
@@ -157,7 +158,22 @@ case_sway() {
     expect_exit 1
     cmp -s "$STORE" "$CASE_DIR/store-before" || fail "the record changed: $(desktop_section)"
     [[ -z $(swaybg_line) ]] || fail "a swaybg runs: $(swaybg_line)"
+    # With no swaybg running, what the person has is what sway's config names.
+    "${AS_USER[@]}" "$TARNWICK_BACKGROUND_ROAD" sway save "$CASE_DIR/saved" || fail "the road read nothing"
+    [[ $(cat "$CASE_DIR/saved") == "*"$'\t'"$CASE_DIR/mine.png"$'\t'"fill"$'\t' ]] ||
+        fail "the configured background is read as $(cat -A "$CASE_DIR/saved")"
     note "sway without swaybg: reported, status 1, record unchanged"
+
+    # A swaybg that ends at once draws nothing: sway's answer is no success.
+    ln -sf /bin/false "$CASE_DIR/bin/swaybg"
+    run_program RUN
+    wait_report
+    grep -qF "but its background program swaybg does not show it" "$CASE_DIR/err" ||
+        fail "the report does not say swaybg shows nothing"
+    dismiss_box
+    expect_exit 1
+    cmp -s "$STORE" "$CASE_DIR/store-before" || fail "the record changed: $(desktop_section)"
+    note "a swaybg that draws nothing: reported, status 1"
 }
 
 run_cases none:case_sway
