@@ -112,9 +112,11 @@ case_sway() {
     start_sway /usr/local/bin:/usr/bin:/bin
     wait_screen "sway's start" "$MINE"
     export XDG_CURRENT_DESKTOP=sway XDG_SESSION_TYPE=wayland QT_QPA_PLATFORM=xcb
+    # The pictures' folder holds what sway's commands and their shell-like expansion treat apart.
+    DATA="$HOME_DIR/data \"x' \$HOME, é; [y] fill \\ ~"
     start_program() {
         (cd "$CASE_DIR" && exec "${AS_USER[@]}" env HOME="$HOME_DIR" XDG_CONFIG_HOME="$HOME_DIR/.config" \
-            XDG_RUNTIME_DIR="$RUNTIME" "$PROG_DIR/tarnwick" >"$CASE_DIR/out" 2>"$CASE_DIR/err") &
+            XDG_RUNTIME_DIR="$RUNTIME" XDG_DATA_HOME="$DATA" "$PROG_DIR/tarnwick" >"$CASE_DIR/out" 2>"$CASE_DIR/err") &
         PID=$!
         wait_main_window
     }
@@ -129,7 +131,7 @@ case_sway() {
     PROBE_PID=""
     wait_screen run "$PAGE_COLOUR"
     local picture
-    picture=$(find "$HOME_DIR/.local/share/tarnwick" -name 'tarnwick-*.png')
+    picture=$(find "$DATA/tarnwick" -name 'tarnwick-*.png')
     [[ $(swaybg_line) == "swaybg -o * -i $picture -m stretch " ]] || fail "swaybg runs as $(swaybg_line)"
     desktop_section | grep -qx "\"Wallpaper\"=\"$PAGE\"" || fail "no record: $(desktop_section)"
     desktop_section | grep -qF "\"TarnwickSavedDesktop\"=\"*%09$CASE_DIR/mine.png%09fill%09" ||
