@@ -140,6 +140,16 @@ case_xfce() {
     desktop_section | grep -q Saved && fail "the saved backdrop stayed: $(desktop_section)"
     expect_portal_untouched
     note "xfdesktop showed the page on all $(grep -c last-image "$CASE_DIR/before") backdrops; Close put the person's back"
+
+    # A picture folder whose name is not UTF-8 cannot be named in xfconf's text: reported, unchanged.
+    export XDG_DATA_HOME="$HOME_DIR/data "$'\xff'
+    start_program
+    click "$RUN_X" "$RUN_Y"
+    wait_report
+    grep -qF "Xfce's settings (xfconf) take a picture's path as UTF-8 text" "$CASE_DIR/err" || fail "no clear report"
+    dismiss_box
+    expect_exit 1
+    xfconf_backdrops | diff "$CASE_DIR/before" - || fail "a refused picture changed the backdrops"
 }
 
 # pcmanfm_desktop DESKTOP PROGRAM SETTINGS: the running PROGRAM --desktop of an LXDE or LXQt
