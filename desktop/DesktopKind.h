@@ -53,8 +53,8 @@ std::vector<std::string> SplitCurrentDesktops(std::string_view variable);
 
 // The desktop (as XDG_CURRENT_DESKTOP would name it) whose window manager draws the background
 // itself, by the window manager's _NET_WM_NAME: "GNOME" for GNOME Shell and Mutter, "Pantheon"
-// for Gala, "Budgie:GNOME" for Budgie's, "X-Cinnamon" for Muffin, "Enlightenment"; empty for a window manager that leaves the
-// root window to whoever sets it.
+// for Gala, "Budgie:GNOME" for Budgie's, "X-Cinnamon" for Muffin, "Enlightenment"; empty for a
+// window manager that leaves the root window to whoever sets it.
 std::string DesktopOfWindowManager(std::string_view windowManager);
 
 // The road's name as the saved state and the tests spell it: "portal", "xfconf", ...

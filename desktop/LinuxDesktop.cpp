@@ -302,8 +302,8 @@ private:
         std::string how = "set it as the background with the desktop's own settings.";
         if (!decision.ownCommands.empty())
             how = "set it as the background with the desktop's own tool: " + OwnCommand(decision, picture) + ".";
-        return Failure(built ? ENXIO : ENOTSUP, why + " Nothing on the desktop was changed. " + what + " is " +
-                                                    picture.ToUtf8() + ": " + how);
+        return Failure(built ? ENXIO : ENOTSUP,
+                       why + " Nothing on the desktop was changed. " + what + " is " + picture.ToUtf8() + ": " + how);
     }
 
     // The commands, with the picture's path in place of "{}", each argument quoted for a shell
@@ -316,9 +316,9 @@ private:
             for (std::string argument : command) {
                 if (const size_t at = argument.find("{}"); at != std::string::npos)
                     argument.replace(at, 2, picture.ToUtf8());
-                const bool plainWord = !argument.empty() && argument.find_first_not_of(
-                                                                "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                                                "0123456789/._,:=+-") == std::string::npos;
+                const bool plainWord = !argument.empty() &&
+                                       argument.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                                  "0123456789/._,:=+-") == std::string::npos;
                 std::string quoted = "'";
                 for (char c : argument)
                     quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);

@@ -154,8 +154,9 @@ std::optional<PcmanfmBackground::Setting> PcmanfmBackground::ReadSetting() const
             return std::nullopt;
         const auto text = [&](const char* key) {
             const QVariant value = settings.value(QLatin1String(key));
-            const QString joined = value.typeId() == QMetaType::QStringList ? value.toStringList().join(QLatin1Char(','))
-                                                                            : value.toString();
+            const QString joined = value.typeId() == QMetaType::QStringList
+                                       ? value.toStringList().join(QLatin1Char(','))
+                                       : value.toString();
             return joined.toStdString();
         };
         setting.wallpaper = text("Desktop/Wallpaper");

@@ -196,9 +196,10 @@ bool ClientProcessRuns(Display* display, XID pixmap)
 // Whether a running program may still draw from the pixmap: its client is ours (the properties
 // name a pixmap of a client that has gone, and the server gave its number to this connection),
 // its client's process runs (ClientProcessRuns), a window of the root's tree was made by its
-// client (a client's part of a resource id is the bits outside the server's resource id mask), or a desktop window is there: caja (MATE's background
-// code, like GNOME's) makes its pixmap on a retained connection of its own, draws its desktop
-// window from it, and dies on the error once the pixmap is gone.
+// client (a client's part of a resource id is the bits outside the server's resource id mask), or
+// a desktop window is there: caja (MATE's background code, like GNOME's) makes its pixmap on a
+// retained connection of its own, draws its desktop window from it, and dies on the error once
+// the pixmap is gone.
 bool PixmapInUse(Display* display, Window root, XID pixmap, XID ours)
 {
     const XID clientMask = ~static_cast<XID>(xcb_get_setup(XGetXCBConnection(display))->resource_id_mask);

@@ -164,7 +164,8 @@ bool ShowsAll(const std::vector<SwayBackground::Output>& running, const std::vec
 {
     for (const SwayBackground::Output& want : wanted) {
         const bool there = std::any_of(running.begin(), running.end(), [&](const SwayBackground::Output& is) {
-            return is.output == want.output && is.image == want.image && (!want.image.empty() || is.colour == want.colour);
+            return is.output == want.output && is.image == want.image &&
+                   (!want.image.empty() || is.colour == want.colour);
         });
         if (!there)
             return false;
@@ -234,7 +235,8 @@ std::unique_ptr<SwayBackground> SwayBackground::Open()
     }
     std::unique_ptr<SwayBackground> sway(new SwayBackground(socket, path, peer.pid, "swaybg"));
     try {
-        const QJsonDocument version = QJsonDocument::fromJson(QByteArray::fromStdString(sway->Ask(kGetVersion, "", "")));
+        const QJsonDocument version =
+            QJsonDocument::fromJson(QByteArray::fromStdString(sway->Ask(kGetVersion, "", "")));
         if (!version.object().contains(QStringLiteral("major")))
             return nullptr;
         const QJsonDocument config = QJsonDocument::fromJson(QByteArray::fromStdString(sway->Ask(kGetConfig, "", "")));
@@ -261,8 +263,8 @@ std::string SwayBackground::Ask(uint32_t type, const std::string& payload, const
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            throw SwayFailure(static_cast<uint32_t>(errno), context + " sway's IPC socket " + socketPath_ +
-                                                                " does not take the message.");
+            throw SwayFailure(static_cast<uint32_t>(errno),
+                              context + " sway's IPC socket " + socketPath_ + " does not take the message.");
         sent += static_cast<size_t>(n);
     }
     const auto until = std::chrono::steady_clock::now() + kAnswerBound;
@@ -272,7 +274,8 @@ std::string SwayBackground::Ask(uint32_t type, const std::string& payload, const
             pollfd ready{socket_, POLLIN, 0};
             if (::poll(&ready, 1, 20) == 0) {
                 if (std::chrono::steady_clock::now() > until)
-                    throw SwayFailure(ETIMEDOUT, context + " sway did not answer on its IPC socket " + socketPath_ + ".");
+                    throw SwayFailure(ETIMEDOUT,
+                                      context + " sway did not answer on its IPC socket " + socketPath_ + ".");
                 Pause(std::chrono::milliseconds(0));
                 continue;
             }
@@ -297,7 +300,8 @@ std::string SwayBackground::Ask(uint32_t type, const std::string& payload, const
 
 void SwayBackground::Command(const std::string& commands, const std::string& context) const
 {
-    const QJsonDocument answer = QJsonDocument::fromJson(QByteArray::fromStdString(Ask(kRunCommand, commands, context)));
+    const QJsonDocument answer =
+        QJsonDocument::fromJson(QByteArray::fromStdString(Ask(kRunCommand, commands, context)));
     const QJsonArray results = answer.array();
     if (results.isEmpty())
         throw SwayFailure(EPROTO, context + " sway gave no answer to `" + commands + "`.");
@@ -318,8 +322,8 @@ std::vector<std::vector<SwayBackground::Output>> SwayBackground::Running() const
     while (const dirent* entry = ::readdir(proc)) {
         const std::string pid = entry->d_name;
         struct stat info {};
-        if (pid.find_first_not_of("0123456789") != std::string::npos ||
-            ::stat(("/proc/" + pid).c_str(), &info) != 0 || info.st_uid != ::getuid())
+        if (pid.find_first_not_of("0123456789") != std::string::npos || ::stat(("/proc/" + pid).c_str(), &info) != 0 ||
+            info.st_uid != ::getuid())
             continue;
         std::vector<std::string> arguments = ReadNulSeparated("/proc/" + pid + "/cmdline");
         if (arguments.empty() || BaseName(arguments[0]) != program)
@@ -375,7 +379,8 @@ void SwayBackground::Show(const std::vector<Output>& backgrounds, const std::str
     const auto until = std::chrono::steady_clock::now() + kShowBound;
     while (true) {
         const std::vector<std::vector<Output>> now = Running();
-        if (std::any_of(now.begin(), now.end(), [&](const std::vector<Output>& shown) { return ShowsAll(shown, backgrounds); })) {
+        if (std::any_of(now.begin(), now.end(),
+                        [&](const std::vector<Output>& shown) { return ShowsAll(shown, backgrounds); })) {
             Pause(kSettle);
             const std::vector<std::vector<Output>> settled = Running();
             if (std::any_of(settled.begin(), settled.end(),
@@ -422,8 +427,8 @@ DesktopShows SwayBackground::Shows(const IOurPictures& ours)
     const bool ourOwn = std::any_of(shown.begin(), shown.end(),
                                     [&](const Output& output) { return ours.Holds(FilePath(output.image)); });
     if (shown.empty()) {
-        const QJsonDocument config = QJsonDocument::fromJson(QByteArray::fromStdString(
-            Ask(kGetConfig, "", "Cannot read what sway's background is.")));
+        const QJsonDocument config = QJsonDocument::fromJson(
+            QByteArray::fromStdString(Ask(kGetConfig, "", "Cannot read what sway's background is.")));
         shown = ParseConfig(config.object().value(QStringLiteral("config")).toString().toStdString());
     }
     const DesktopShows::Whose whose = ourOwn ? DesktopShows::Whose::ours : DesktopShows::Whose::theirs;
@@ -452,7 +457,8 @@ void SwayBackground::Restore(const std::string& saved, const FilePath& plainPict
         if (fields.size() == 4)
             output = {fields[0], fields[1], fields[2], fields[3]};
         if (fields.size() != 4 || output.output.empty() || !IsMode(output.mode) ||
-            (!output.colour.empty() && !IsColour(output.colour)) || (output.image.empty() != (output.mode == "solid_color"))) {
+            (!output.colour.empty() && !IsColour(output.colour)) ||
+            (output.image.empty() != (output.mode == "solid_color"))) {
             ShowPlain(plainPicture);  // not what SaveCurrent wrote
             return;
         }

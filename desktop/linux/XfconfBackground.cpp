@@ -57,8 +57,7 @@ std::unique_ptr<XfconfBackground> XfconfBackground::Open()
     if (!bus.interface()->isServiceRegistered(QStringLiteral("org.xfce.xfdesktop")).value())
         return nullptr;
     std::unique_ptr<XfconfBackground> background(new XfconfBackground(bus));
-    const QDBusMessage reply =
-        CallKeepingWindowsPainted(bus, Call(QStringLiteral("ListChannels"), {}), kTimeout);
+    const QDBusMessage reply = CallKeepingWindowsPainted(bus, Call(QStringLiteral("ListChannels"), {}), kTimeout);
     if (reply.type() != QDBusMessage::ReplyMessage)
         return nullptr;
     return background;
@@ -66,8 +65,8 @@ std::unique_ptr<XfconfBackground> XfconfBackground::Open()
 
 QVariantMap XfconfBackground::Properties() const
 {
-    const QDBusReply<QVariantMap> reply = CallKeepingWindowsPainted(bus_,
-        Call(QStringLiteral("GetAllProperties"), {kChannel, QStringLiteral("/backdrop")}), kTimeout);
+    const QDBusReply<QVariantMap> reply = CallKeepingWindowsPainted(
+        bus_, Call(QStringLiteral("GetAllProperties"), {kChannel, QStringLiteral("/backdrop")}), kTimeout);
     if (!reply.isValid()) {
         // A channel without properties answers an error of its own: no backdrops.
         if (reply.error().name() == QStringLiteral("org.xfce.Xfconf.Error.PropertyNotFound") ||
@@ -96,8 +95,8 @@ QStringList XfconfBackground::Backdrops(const QVariantMap& properties) const
 
 void XfconfBackground::Set(const QString& property, const QVariant& value) const
 {
-    const QDBusMessage reply = CallKeepingWindowsPainted(bus_,
-        Call(QStringLiteral("SetProperty"), {kChannel, property, QVariant::fromValue(QDBusVariant(value))}),
+    const QDBusMessage reply = CallKeepingWindowsPainted(
+        bus_, Call(QStringLiteral("SetProperty"), {kChannel, property, QVariant::fromValue(QDBusVariant(value))}),
         kTimeout);
     if (reply.type() != QDBusMessage::ReplyMessage)
         throw XfconfFailure("did not take " + property, QDBusError(reply));
@@ -105,8 +104,8 @@ void XfconfBackground::Set(const QString& property, const QVariant& value) const
 
 void XfconfBackground::Reset(const QString& property) const
 {
-    const QDBusMessage reply = CallKeepingWindowsPainted(bus_, Call(QStringLiteral("ResetProperty"), {kChannel, property, false}),
-                                         kTimeout);
+    const QDBusMessage reply =
+        CallKeepingWindowsPainted(bus_, Call(QStringLiteral("ResetProperty"), {kChannel, property, false}), kTimeout);
     if (reply.type() != QDBusMessage::ReplyMessage)
         throw XfconfFailure("did not reset " + property, QDBusError(reply));
 }

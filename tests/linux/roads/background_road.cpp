@@ -37,7 +37,8 @@ int main(int argc, char** argv)
     const std::string road = argc > 1 ? argv[1] : "";
     const std::string action = argc > 2 ? argv[2] : "";
     if (argc != (action == "restore" ? 5 : 4)) {
-        std::fprintf(stderr, "usage: %s mate|cinnamon|plasma|sway show|plain PICTURE | save FILE | restore FILE PLAIN\n",
+        std::fprintf(stderr,
+                     "usage: %s mate|cinnamon|plasma|sway show|plain PICTURE | save FILE | restore FILE PLAIN\n",
                      argv[0]);
         return 2;
     }
