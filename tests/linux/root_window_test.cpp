@@ -1,8 +1,9 @@
 // The X root window road on a server of its own (run under xvfb-run, at any depth): the picture
 // lands on the root and stays after the setter's connection closed, the properties name the
 // kept pixmap, the next picture frees the older one, a running program's pixmap named in both is
-// left alone (with a window or without), a plain background is a kept 1x1 pixmap, and a failure (a picture that cannot
-// be read, an untrusted client as over ssh -X) is reported and changes nothing.
+// left alone (with a window or without), a plain background is a kept 1x1 pixmap, and a failure
+// (a picture that cannot be read, an untrusted client as over ssh -X) is reported and changes
+// nothing.
 #include <QColor>
 #include <QGuiApplication>
 #include <QImage>
