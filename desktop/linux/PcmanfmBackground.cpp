@@ -1,6 +1,5 @@
 #include "desktop/linux/PcmanfmBackground.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -22,6 +21,7 @@
 
 #include "base/AppError.h"
 #include "desktop/linux/BusCall.h"
+#include "desktop/linux/OwnProcesses.h"
 
 extern char** environ;
 
@@ -40,21 +40,6 @@ AppError PcmanfmFailure(uint32_t number, const std::string& what)
     return AppError(number, DescribeSystemError(number), "The desktop wallpaper could not be set: " + what);
 }
 
-std::vector<std::string> CommandLine(const std::string& pid)
-{
-    std::ifstream file("/proc/" + pid + "/cmdline", std::ios::binary);
-    std::vector<std::string> arguments;
-    for (std::string argument; std::getline(file, argument, '\0');)
-        arguments.push_back(argument);
-    return arguments;
-}
-
-std::string BaseName(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string ConfigHome()
 {
     const char* config = std::getenv("XDG_CONFIG_HOME");
@@ -68,22 +53,8 @@ std::string ConfigHome()
 
 std::unique_ptr<PcmanfmBackground> PcmanfmBackground::Open()
 {
-    DIR* proc = ::opendir("/proc");
-    if (proc == nullptr)
-        return nullptr;
-    std::unique_ptr<PcmanfmBackground> found;
-    while (const dirent* entry = ::readdir(proc)) {
-        const std::string pid = entry->d_name;
-        struct stat info {};
-        if (pid.find_first_not_of("0123456789") != std::string::npos ||
-            ::stat(("/proc/" + pid).c_str(), &info) != 0 || info.st_uid != ::getuid())
-            continue;
-        const std::vector<std::string> arguments = CommandLine(pid);
-        if (arguments.empty())
-            continue;
-        const std::string program = BaseName(arguments[0]);
-        if (program != "pcmanfm" && program != "pcmanfm-qt")
-            continue;
+    for (const OwnProcess& process : OwnProcessesOf({"pcmanfm", "pcmanfm-qt"})) {
+        const std::vector<std::string>& arguments = process.arguments;
         bool desktop = false;
         std::string profile;
         for (size_t i = 1; i < arguments.size(); ++i) {
@@ -93,13 +64,10 @@ std::unique_ptr<PcmanfmBackground> PcmanfmBackground::Open()
             else if ((arguments[i] == "--profile" || arguments[i] == "-p") && i + 1 < arguments.size())
                 profile = arguments[++i];
         }
-        if (desktop) {
-            found.reset(new PcmanfmBackground(program, profile));
-            break;
-        }
+        if (desktop)
+            return std::unique_ptr<PcmanfmBackground>(new PcmanfmBackground(BaseName(arguments[0]), profile));
     }
-    ::closedir(proc);
-    return found;
+    return nullptr;
 }
 
 std::string PcmanfmBackground::SettingsFile() const

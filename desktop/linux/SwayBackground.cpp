@@ -1,6 +1,5 @@
 #include "desktop/linux/SwayBackground.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -27,6 +26,7 @@
 
 #include "base/AppError.h"
 #include "desktop/linux/BusCall.h"
+#include "desktop/linux/OwnProcesses.h"
 
 namespace tarnwick {
 
@@ -59,21 +59,6 @@ bool IsColour(const std::string& word)
 {
     return (word.size() == 7 || word.size() == 9) && word[0] == '#' &&
            word.find_first_not_of("0123456789abcdefABCDEF", 1) == std::string::npos;
-}
-
-std::vector<std::string> ReadNulSeparated(const std::string& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::vector<std::string> items;
-    for (std::string item; std::getline(in, item, '\0');)
-        items.push_back(item);
-    return items;
-}
-
-std::string BaseName(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // sway's config words: split at blanks, a quoted run kept together without its quotes.
@@ -314,34 +299,21 @@ void SwayBackground::Command(const std::string& commands, const std::string& con
 std::vector<std::vector<SwayBackground::Output>> SwayBackground::Running() const
 {
     std::vector<std::pair<unsigned long long, std::vector<Output>>> started;
-    DIR* proc = ::opendir("/proc");
-    if (proc == nullptr)
-        return {};
     const std::string socket = "SWAYSOCK=" + socketPath_;
-    const std::string program = BaseName(program_);
-    while (const dirent* entry = ::readdir(proc)) {
-        const std::string pid = entry->d_name;
-        struct stat info {};
-        if (pid.find_first_not_of("0123456789") != std::string::npos || ::stat(("/proc/" + pid).c_str(), &info) != 0 ||
-            info.st_uid != ::getuid())
-            continue;
-        std::vector<std::string> arguments = ReadNulSeparated("/proc/" + pid + "/cmdline");
-        if (arguments.empty() || BaseName(arguments[0]) != program)
-            continue;
-        const std::vector<std::string> environment = ReadNulSeparated("/proc/" + pid + "/environ");
+    for (OwnProcess& process : OwnProcessesOf({BaseName(program_)})) {
+        const std::vector<std::string> environment = ProcessItems(process.pid, "environ");
         if (std::find(environment.begin(), environment.end(), socket) == environment.end())
             continue;
-        arguments.erase(arguments.begin());
         // Its start time, the 22nd field of its stat, after the name in parentheses.
-        std::ifstream statFile("/proc/" + pid + "/stat");
+        std::ifstream statFile("/proc/" + process.pid + "/stat");
         std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
         std::istringstream fields(stat.substr(std::min(stat.size(), stat.rfind(')') + 1)));
         std::string field;
         for (int i = 3; i <= 22 && fields >> field; ++i) {
         }
-        started.emplace_back(std::strtoull(field.c_str(), nullptr, 10), ParseCommandLine(arguments));
+        process.arguments.erase(process.arguments.begin());
+        started.emplace_back(std::strtoull(field.c_str(), nullptr, 10), ParseCommandLine(process.arguments));
     }
-    ::closedir(proc);
     std::sort(started.begin(), started.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
     std::vector<std::vector<Output>> running;
     for (auto& [time, outputs] : started)
@@ -361,7 +333,7 @@ void SwayBackground::Show(const std::vector<Output>& backgrounds, const std::str
         std::string path = "/usr/local/bin:/usr/bin:/bin";
         if (const char* own = std::getenv("PATH"))
             path = own;
-        for (const std::string& variable : ReadNulSeparated("/proc/" + std::to_string(sway_) + "/environ"))
+        for (const std::string& variable : ProcessItems(std::to_string(sway_), "environ"))
             if (variable.rfind("PATH=", 0) == 0)
                 path = variable.substr(5);
         std::istringstream folders(path);
