@@ -109,7 +109,7 @@ DesktopDecision DecideDesktopRoad(const DesktopFacts& facts)
     if (wayland && facts.swaySocket)
         return {DesktopRoad::sway, name("sway")};
     // A window manager that draws the background itself covers the root window: its desktop's
-    // portal where there is one, else the person sets the picture.
+    // road (the portal only where that desktop's own backend offers it), else the report.
     if (const std::string drawing = DesktopOfWindowManager(facts.windowManager); !drawing.empty() && !wayland) {
         for (const std::string& desktop : SplitCurrentDesktops(drawing)) {
             const DesktopRoad road = RoadOfDesktop(Lower(desktop), facts.windowManagerPortalWallpaper);
