@@ -1,9 +1,7 @@
 #include "desktop/linux/SwayBackground.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <wordexp.h>
