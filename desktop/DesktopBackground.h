@@ -25,6 +25,27 @@ struct PicturePixels {
     int sharedFd = -1;
 };
 
+// Which pictures are this program's: the ones it wrote into its picture folder, and a desktop's
+// byte-for-byte copies of them (GNOME's portal keeps its own copy).
+class IOurPictures {
+public:
+    virtual ~IOurPictures() = default;
+    virtual bool Holds(const FilePath& picture) const = 0;
+};
+
+// What a road finds on the desktop.
+struct DesktopShows {
+    enum class Whose {
+        unread,  // this road cannot read what the desktop shows
+        ours,    // one of our pictures, on at least one part of the desktop
+        theirs,  // something else: the person's
+    };
+    Whose whose = Whose::unread;
+    // The bytes Restore takes back (the caller keeps them in the per-user store, encoded as it
+    // needs); empty where this road cannot read them back.
+    std::string saved;
+};
+
 class IDesktopBackground {
 public:
     virtual ~IDesktopBackground() = default;
@@ -49,15 +70,26 @@ public:
     // Throws AppError as ShowPicture does.
     virtual void ShowPlain(const FilePath& plainPicture) = 0;
 
-    // What the desktop shows now, as bytes this road's Restore takes back (the caller keeps them
-    // in the per-user store, encoded as it needs); empty where this road cannot read it.
-    virtual std::string SaveCurrent() { return {}; }
+    // What the desktop shows now, as this road reads it: whether that is one of our pictures
+    // (ours tells a picture the desktop names), and the bytes Restore takes to show it again.
+    // A desktop of several parts (monitors, workspaces, Plasma's desktops) shows ours where any
+    // part does. Throws AppError where the desktop does not answer.
+    virtual DesktopShows Shows(const IOurPictures& ours)
+    {
+        (void)ours;
+        return {};
+    }
 
-    // Puts back what SaveCurrent returned, on the same road. Throws AppError as ShowPicture does.
-    // A road that saves nothing is never asked to restore: the caller shows the plain background.
-    virtual void Restore(const std::string& saved, const FilePath& plainPicture)
+    // Takes our picture off the desktop: every part that still shows one of ours (as Shows reads
+    // it) gets back what saved holds for it, else the plain picture (a PNG of one colour at the
+    // screen's size); a part that shows anything else is left as it is. saved is what Shows
+    // returned on this road, or empty. The caller asks only where Shows found ours or could not
+    // read the desktop, so a road of one part may restore it whole. Throws AppError as
+    // ShowPicture does.
+    virtual void Restore(const std::string& saved, const FilePath& plainPicture, const IOurPictures& ours)
     {
         (void)saved;
+        (void)ours;
         ShowPlain(plainPicture);
     }
 };

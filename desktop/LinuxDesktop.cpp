@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <vector>
 
@@ -86,6 +87,33 @@ std::vector<FilePath> OlderPictures(const FilePath& folder, const FilePath& keep
     return newestFirst;
 }
 
+// Our pictures: the files of our names in the picture folder, and a desktop's byte-for-byte
+// copies of them, which hash to the name of one there.
+class OurPictures : public IOurPictures {
+public:
+    explicit OurPictures(const FilePath& folder) : folder_(std::filesystem::path(folder.Native()).lexically_normal()) {}
+
+    bool Holds(const FilePath& picture) const override
+    {
+        const std::filesystem::path path = std::filesystem::path(picture.Native()).lexically_normal();
+        if (path.parent_path() == folder_ && IsOurPicture(path.filename().native()))
+            return true;
+        // A copy is as large as the picture drawn at a screen's size: a larger file is not one.
+        constexpr off_t kLargest = off_t{256} << 20;
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kLargest)
+            return false;
+        try {
+            return Exists(FilePath(folder_) / LinuxDesktop::PictureName(ReadWholeFile(picture)));
+        } catch (const AppError&) {
+            return false;
+        }
+    }
+
+private:
+    std::filesystem::path folder_;
+};
+
 // The person's own desktop as the first Run found it, as the store keeps it.
 struct SavedDesktop {
     std::string road;     // the road's Name
@@ -152,12 +180,12 @@ public:
                 if (saved && saved->road == background->Name())
                     bytes = LinuxDesktop::DecodeSaved(saved->encoded);
                 if (bytes && !bytes->empty())
-                    background->Restore(*bytes, picture);
+                    background->Restore(*bytes, picture, OurPictures(pictureFolder_));
                 else
                     background->ShowPlain(picture);
             } else {
                 if (save && !saved)
-                    ownDesktop = background->SaveCurrent();
+                    ownDesktop = background->Shows(OurPictures(pictureFolder_)).saved;
                 background->ShowPicture(picture);
                 clock.Mark("hand-to-desktop");
             }
@@ -187,7 +215,7 @@ public:
                     if (!older.empty())
                         background->ShowPicture(older.front());
                     else if (ownDesktop && !ownDesktop->empty())
-                        background->Restore(*ownDesktop, picture);
+                        background->Restore(*ownDesktop, picture, OurPictures(pictureFolder_));
                 } catch (const AppError&) {
                     // The record's failure is the one reported.
                 }

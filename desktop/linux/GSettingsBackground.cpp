@@ -74,22 +74,34 @@ public:
 
     std::string Name() const override { return keys_.name; }
 
-    // The schema's name, then one line per key: the key, and its value as GVariant text where the
-    // user has set one (a key alone stands at its default).
-    std::string SaveCurrent() override
+    // Ours where the picture key names one of our pictures. Saved: the schema's name, then one
+    // line per key: the key, and its value as GVariant text where the user has set one (a key
+    // alone stands at its default).
+    DesktopShows Shows(const IOurPictures& ours) override
     {
-        std::string saved = std::string(keys_.schema) + '\n';
+        DesktopShows shows{DesktopShows::Whose::theirs, std::string(keys_.schema) + '\n'};
         for (const char* key : SavedKeys()) {
-            saved += key;
+            shows.saved += key;
             if (Variant value{g_settings_get_user_value(Settings(), key)})
-                saved += ' ' + Take(g_variant_print(value.get(), FALSE));
-            saved += '\n';
+                shows.saved += ' ' + Take(g_variant_print(value.get(), FALSE));
+            shows.saved += '\n';
         }
-        return saved;
+        const std::string location = Take(g_settings_get_string(Settings(), keys_.picture));
+        std::string path = location;
+        if (keys_.pictureIsUri)
+            path = location.starts_with("file://") ? Take(g_filename_from_uri(location.c_str(), nullptr, nullptr)) : "";
+        if (!path.empty() && ours.Holds(FilePath(path)))
+            shows.whose = DesktopShows::Whose::ours;
+        return shows;
     }
 
-    void Restore(const std::string& saved, const FilePath& plainPicture) override
+    void Restore(const std::string& saved, const FilePath& plainPicture, const IOurPictures& ours) override
     {
+        (void)ours;  // one picture for the whole desktop, which the caller found ours
+        if (saved.empty()) {
+            ShowPlain(plainPicture);
+            return;
+        }
         const std::string context = "Cannot put back the desktop background through " + Name() + ".";
         std::vector<Change> changes;
         std::string_view rest = saved;
@@ -115,7 +127,6 @@ public:
         }
         if (first)
             throw AppError(kErrorBadData, "The saved background is empty", context);
-        (void)plainPicture;
         Write(std::move(changes), context);
     }
 

@@ -192,18 +192,22 @@ void PcmanfmBackground::ShowPlain(const FilePath& plainPicture)
     Hand(plainPicture.ToUtf8(), "stretch");
 }
 
-std::string PcmanfmBackground::SaveCurrent()
+DesktopShows PcmanfmBackground::Shows(const IOurPictures& ours)
 {
     const std::optional<Setting> setting = ReadSetting();
+    if (!setting)
+        return {};
     // Without a wallpaper there is nothing to hand back (pcmanfm-qt takes no mode alone): Close
     // shows the plain picture.
-    if (!setting || setting->wallpaper.empty())
-        return {};
-    return setting->wallpaper + "\n" + setting->mode;
+    if (setting->wallpaper.empty())
+        return {DesktopShows::Whose::theirs, {}};
+    return {ours.Holds(FilePath(setting->wallpaper)) ? DesktopShows::Whose::ours : DesktopShows::Whose::theirs,
+            setting->wallpaper + "\n" + setting->mode};
 }
 
-void PcmanfmBackground::Restore(const std::string& saved, const FilePath& plainPicture)
+void PcmanfmBackground::Restore(const std::string& saved, const FilePath& plainPicture, const IOurPictures& ours)
 {
+    (void)ours;  // one wallpaper for the whole desktop, which the caller found ours
     const size_t newline = saved.find('\n');
     if (newline == 0 || newline == std::string::npos || saved.find('\n', newline + 1) != std::string::npos) {
         ShowPlain(plainPicture);

@@ -23,11 +23,11 @@ public:
     std::string Name() const override { return "the " + program_ + " desktop"; }
     void ShowPicture(const FilePath& picture) override;
     void ShowPlain(const FilePath& plainPicture) override;
-    // "<wallpaper>\n<mode>" from the settings file; empty where it cannot be read or names no
-    // wallpaper. (pcmanfm-qt does not note a mode given on its command line; its picture comes
-    // back in the mode the settings name, or the one it shows.)
-    std::string SaveCurrent() override;
-    void Restore(const std::string& saved, const FilePath& plainPicture) override;
+    // Ours where the settings file names one of our pictures; unread where it cannot be read.
+    // Saved: "<wallpaper>\n<mode>" from the settings file; empty where it names no wallpaper. (pcmanfm-qt does not note
+    // a mode given on its command line; its picture comes back in the mode the settings name, or the one it shows.)
+    DesktopShows Shows(const IOurPictures& ours) override;
+    void Restore(const std::string& saved, const FilePath& plainPicture, const IOurPictures& ours) override;
 
 private:
     PcmanfmBackground(std::string program, std::string profile)

@@ -5,10 +5,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFile>
 #include <QStringList>
+#include <QUrl>
 
 #include <cerrno>
 #include <chrono>
+#include <map>
 
 #include "base/AppError.h"
 #include "desktop/linux/SettingsRoad.h"
@@ -42,47 +45,52 @@ public:
 
     std::string Name() const override { return "KDE Plasma's desktop scripting (org.kde.plasmashell)"; }
 
-    // A JSON array: for every desktop its id, wallpaper plugin, and the image wallpaper's picture
-    // and fill mode.
-    std::string SaveCurrent() override
+    // Ours where any desktop's image wallpaper shows one of our pictures. Saved: a JSON array,
+    // for every desktop its id, wallpaper plugin, and the image wallpaper's picture and fill mode.
+    DesktopShows Shows(const IOurPictures& ours) override
     {
         const std::string context = "Cannot read the desktop background through " + Name() + ".";
-        const QString printed = Evaluate(QStringLiteral("var saved = [];\n"
-                                                        "var ds = desktops();\n"
-                                                        "for (var i = 0; i < ds.length; ++i) {\n"
-                                                        "  var d = ds[i];\n") +
-                                             kImageGroup +
-                                             QStringLiteral("  saved.push({id: d.id, plugin: String(d.wallpaperPlugin),"
-                                                            " image: String(d.readConfig(\"Image\")),"
-                                                            " fillMode: String(d.readConfig(\"FillMode\"))});\n"
-                                                            "}\n"
-                                                            "print(JSON.stringify(saved));\n"),
-                                         context);
-        // Checked as Restore checks it, so what is kept can be put back.
-        const QByteArray saved = printed.toUtf8();
-        Parse(saved.toStdString(), context);
-        return saved.toStdString();
+        const std::string saved = ReadDesktops(context);
+        DesktopShows shows{DesktopShows::Whose::theirs, saved};
+        for (const Saved& desktop : Parse(saved, context))
+            if (ShowsOurs(desktop, ours))
+                shows.whose = DesktopShows::Whose::ours;
+        return shows;
     }
 
-    // Every desktop that was there gets its own wallpaper back; one that came since gets the first
-    // desktop's.
-    void Restore(const std::string& saved, const FilePath& plainPicture) override
+    // Every desktop that shows one of our pictures gets its own wallpaper back (the plain picture
+    // where none was kept for it); the others are left as they are.
+    void Restore(const std::string& saved, const FilePath& plainPicture, const IOurPictures& ours) override
     {
-        (void)plainPicture;
         const std::string context = "Cannot put back the desktop background through " + Name() + ".";
-        const std::vector<Saved> desktops = Parse(saved, context);
-        QString script = QStringLiteral("var saved = {};\n");
-        for (const Saved& desktop : desktops)
-            script += QStringLiteral("saved[%1] = {plugin: %2, image: %3, fillMode: %4};\n")
-                          .arg(desktop.id)
+        std::map<int, Saved> kept;
+        if (!saved.empty())
+            for (const Saved& desktop : Parse(saved, context))
+                kept[desktop.id] = desktop;
+        const Saved plain{0, QStringLiteral("org.kde.image"), QString::fromStdString(plainPicture.FileUri()),
+                          QStringLiteral("0")};
+        QString script = QStringLiteral("var give = {};\n");
+        int giving = 0;
+        for (const Saved& now : Parse(ReadDesktops(context), context)) {
+            if (!ShowsOurs(now, ours))
+                continue;
+            const auto found = kept.find(now.id);
+            const Saved& desktop = found != kept.end() ? found->second : plain;
+            script += QStringLiteral("give[%1] = {plugin: %2, image: %3, fillMode: %4};\n")
+                          .arg(now.id)
                           .arg(JavaScriptString(desktop.plugin), JavaScriptString(desktop.image),
                                JavaScriptString(desktop.fillMode));
-        script += QStringLiteral("var first = saved[%1];\n").arg(desktops.front().id);
+            ++giving;
+        }
+        if (giving == 0)
+            return;
         script += QStringLiteral("var ds = desktops();\n"
                                  "var done = 0;\n"
                                  "for (var i = 0; i < ds.length; ++i) {\n"
                                  "  var d = ds[i];\n"
-                                 "  var s = saved.hasOwnProperty(d.id) ? saved[d.id] : first;\n"
+                                 "  if (!give.hasOwnProperty(d.id))\n"
+                                 "    continue;\n"
+                                 "  var s = give[d.id];\n"
                                  "  d.wallpaperPlugin = s.plugin;\n") +
                   kImageGroup +
                   QStringLiteral("  d.writeConfig(\"Image\", s.image);\n"
@@ -90,7 +98,8 @@ public:
                                  "  if (d.wallpaperPlugin == s.plugin && String(d.readConfig(\"Image\")) == s.image)\n"
                                  "    ++done;\n"
                                  "}\n"
-                                 "print(done + \"/\" + ds.length);\n");
+                                 "print(done + \"/\" + %1);\n")
+                      .arg(giving);
         ExpectAll(Evaluate(script, context), context);
     }
 
@@ -115,6 +124,32 @@ private:
                                               "}\n"
                                               "print(done + \"/\" + ds.length);\n");
         ExpectAll(Evaluate(script, context), context);
+    }
+
+    // Every desktop's wallpaper, as Shows saves it.
+    std::string ReadDesktops(const std::string& context)
+    {
+        const QString printed = Evaluate(QStringLiteral("var saved = [];\n"
+                                                        "var ds = desktops();\n"
+                                                        "for (var i = 0; i < ds.length; ++i) {\n"
+                                                        "  var d = ds[i];\n") +
+                                             kImageGroup +
+                                             QStringLiteral("  saved.push({id: d.id, plugin: String(d.wallpaperPlugin),"
+                                                            " image: String(d.readConfig(\"Image\")),"
+                                                            " fillMode: String(d.readConfig(\"FillMode\"))});\n"
+                                                            "}\n"
+                                                            "print(JSON.stringify(saved));\n"),
+                                         context);
+        return printed.toUtf8().toStdString();
+    }
+
+    static bool ShowsOurs(const Saved& desktop, const IOurPictures& ours)
+    {
+        if (desktop.plugin != QStringLiteral("org.kde.image") || desktop.image.isEmpty())
+            return false;
+        const QUrl url(desktop.image);
+        const QString path = url.isLocalFile() ? url.toLocalFile() : desktop.image;
+        return ours.Holds(FilePath(QFile::encodeName(path).toStdString()));
     }
 
     // The script's printed lines, or AppError with Plasma's error.

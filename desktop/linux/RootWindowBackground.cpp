@@ -505,22 +505,8 @@ public:
             prepared = std::move(made);
             clock.Mark("root:pixmap-upload");
         }
-        Connection& connection = *prepared->connection;
-        const Pixmap pixmap = prepared->pixmap;
-        const Atom rootId = XInternAtom(connection.Get(), "_XROOTPMAP_ID", False);
-        const Atom setrootId = XInternAtom(connection.Get(), "ESETROOT_PMAP_ID", False);
-
-        const std::optional<Pixmap> older = PixmapToFree(connection, rootId, setrootId, pixmap);
-        const Window root = connection.Root();
-        XSetWindowBackgroundPixmap(connection.Get(), root, pixmap);
-        XClearWindow(connection.Get(), root);
-        for (Atom property : {rootId, setrootId})
-            XChangeProperty(connection.Get(), root, property, XA_PIXMAP, 32, PropModeReplace,
-                            reinterpret_cast<const unsigned char*>(&pixmap), 1);
-        connection.Check(context);
+        Put(*prepared->connection, prepared->pixmap, context);
         clock.Mark("root:set-root");
-        FreePixmap(connection, older, context);
-        connection.CloseRetaining();
     }
 
     void ShowPlain(const FilePath&) override
@@ -528,8 +514,6 @@ public:
         const std::string context = "The X root window could not be cleared.";
         Connection connection;
         Display* display = connection.Get();
-        const Atom rootId = XInternAtom(display, "_XROOTPMAP_ID", False);
-        const Atom setrootId = XInternAtom(display, "ESETROOT_PMAP_ID", False);
         const Window root = connection.Root();
         const int screen = DefaultScreen(display);
         const Pixmap pixmap = XCreatePixmap(display, root, 1, 1, static_cast<unsigned>(DefaultDepth(display, screen)));
@@ -538,11 +522,38 @@ public:
         XFillRectangle(display, pixmap, gc, 0, 0, 1, 1);
         XFreeGC(display, gc);
         connection.Check(context);
+        Put(connection, pixmap, context);
+    }
 
+    // Ours where the root shows the pixmap this program put there last; the pixmap a person's
+    // tool sets cannot be read back. No pixmap at all is the server's or the window manager's own.
+    DesktopShows Shows(const IOurPictures&) override
+    {
+        Connection connection;
+        const std::optional<Pixmap> shown =
+            PixmapProperty(connection.Get(), connection.Root(), XInternAtom(connection.Get(), "_XROOTPMAP_ID", False));
+        const std::optional<Pixmap> put =
+            PixmapProperty(connection.Get(), connection.Root(), XInternAtom(connection.Get(), kPutProperty, False));
+        return {shown && put && *shown == *put && *shown != None ? DesktopShows::Whose::ours
+                                                                 : DesktopShows::Whose::theirs,
+                {}};
+    }
+
+private:
+    static constexpr char kPutProperty[] = "_TARNWICK_PMAP_ID";
+
+    // Makes pixmap the root's background, names it in the properties other programs read (and in
+    // ours, which Shows reads), and frees what an earlier setter kept.
+    static void Put(Connection& connection, Pixmap pixmap, const std::string& context)
+    {
+        Display* display = connection.Get();
+        const Atom rootId = XInternAtom(display, "_XROOTPMAP_ID", False);
+        const Atom setrootId = XInternAtom(display, "ESETROOT_PMAP_ID", False);
+        const Window root = connection.Root();
         const std::optional<Pixmap> older = PixmapToFree(connection, rootId, setrootId, pixmap);
         XSetWindowBackgroundPixmap(display, root, pixmap);
         XClearWindow(display, root);
-        for (Atom property : {rootId, setrootId})
+        for (Atom property : {rootId, setrootId, XInternAtom(display, kPutProperty, False)})
             XChangeProperty(display, root, property, XA_PIXMAP, 32, PropModeReplace,
                             reinterpret_cast<const unsigned char*>(&pixmap), 1);
         connection.Check(context);

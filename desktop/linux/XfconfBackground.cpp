@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <map>
 #include <set>
 
 #include "base/AppError.h"
@@ -134,39 +135,63 @@ void XfconfBackground::ShowPlain(const FilePath& plainPicture)
     ShowEverywhere(plainPicture);
 }
 
-std::string XfconfBackground::SaveCurrent()
+DesktopShows XfconfBackground::Shows(const IOurPictures& ours)
 {
     const QVariantMap properties = Properties();
-    std::string saved;
+    DesktopShows shows{DesktopShows::Whose::theirs, {}};
     for (const QString& prefix : Backdrops(properties)) {
         const QVariant image = properties.value(prefix + QStringLiteral("last-image"));
         const QVariant style = properties.value(prefix + QStringLiteral("image-style"));
-        saved += prefix.toStdString() + '\t' + (image.isValid() ? image.toString().toStdString() : std::string(1, kUnset)) +
-                 '\t' + (style.isValid() ? std::to_string(style.toInt()) : std::string()) + '\n';
+        if (ShowsOurs(properties, prefix, ours))
+            shows.whose = DesktopShows::Whose::ours;
+        shows.saved += prefix.toStdString() + '\t' +
+                       (image.isValid() ? image.toString().toStdString() : std::string(1, kUnset)) + '\t' +
+                       (style.isValid() ? std::to_string(style.toInt()) : std::string()) + '\n';
     }
-    return saved;
+    return shows;
 }
 
-void XfconfBackground::Restore(const std::string& saved, const FilePath& plainPicture)
+bool XfconfBackground::ShowsOurs(const QVariantMap& properties, const QString& prefix, const IOurPictures& ours)
 {
-    const QStringList lines = QString::fromStdString(saved).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    for (const QString& line : lines) {
+    const QVariant image = properties.value(prefix + QStringLiteral("last-image"));
+    return image.isValid() && ours.Holds(FilePath(image.toString().toStdString()));
+}
+
+void XfconfBackground::Restore(const std::string& saved, const FilePath& plainPicture, const IOurPictures& ours)
+{
+    // Each backdrop's line as Shows wrote it; text that is not one gives the plain picture.
+    std::map<QString, QStringList> kept;
+    for (const QString& line : QString::fromStdString(saved).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         const QStringList fields = line.split(QLatin1Char('\t'));
         if (fields.size() != 3 || !fields[0].startsWith(QStringLiteral("/backdrop/"))) {
-            ShowPlain(plainPicture);  // not what SaveCurrent wrote: the plain background
-            return;
+            kept.clear();
+            break;
         }
+        kept[fields[0]] = fields;
     }
-    for (const QString& line : lines) {
-        const QStringList fields = line.split(QLatin1Char('\t'));
+    const QString plain = QString::fromStdString(plainPicture.ToUtf8());
+    const QVariantMap properties = Properties();
+    for (const QString& prefix : Backdrops(properties)) {
+        if (!ShowsOurs(properties, prefix, ours))
+            continue;  // the person's choice since
+        const QString style = prefix + QStringLiteral("image-style");
+        const QString image = prefix + QStringLiteral("last-image");
+        const auto found = kept.find(prefix);
+        if (found == kept.end()) {
+            Set(image, plain);
+            if (properties.value(style).toInt() != kStretched)
+                Set(style, kStretched);
+            continue;
+        }
+        const QStringList& fields = found->second;
         if (fields[2].isEmpty())
-            Reset(fields[0] + QStringLiteral("image-style"));
+            Reset(style);
         else
-            Set(fields[0] + QStringLiteral("image-style"), fields[2].toInt());
+            Set(style, fields[2].toInt());
         if (fields[1] == QString(QLatin1Char(kUnset)))
-            Reset(fields[0] + QStringLiteral("last-image"));
+            Reset(image);
         else
-            Set(fields[0] + QStringLiteral("last-image"), fields[1]);
+            Set(image, fields[1]);
     }
 }
 

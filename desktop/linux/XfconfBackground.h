@@ -24,10 +24,12 @@ public:
     // Every backdrop xfdesktop has shows the picture stretched to its monitor.
     void ShowPicture(const FilePath& picture) override;
     void ShowPlain(const FilePath& plainPicture) override;
-    // Each backdrop's last-image and image-style, one backdrop a line:
+    // Ours where any backdrop's last-image is one of our pictures. Saved: each backdrop's
+    // last-image and image-style, one backdrop a line:
     // "<prefix>\t<last-image or \x01 where unset>\t<image-style or empty>".
-    std::string SaveCurrent() override;
-    void Restore(const std::string& saved, const FilePath& plainPicture) override;
+    DesktopShows Shows(const IOurPictures& ours) override;
+    // Only the backdrops that show one of our pictures change.
+    void Restore(const std::string& saved, const FilePath& plainPicture, const IOurPictures& ours) override;
 
 private:
     explicit XfconfBackground(QDBusConnection bus) : bus_(std::move(bus)) {}
@@ -39,6 +41,8 @@ private:
     void Set(const QString& property, const QVariant& value) const;
     void Reset(const QString& property) const;
     void ShowEverywhere(const FilePath& picture);
+    // Whether the backdrop's last-image is one of our pictures.
+    static bool ShowsOurs(const QVariantMap& properties, const QString& prefix, const IOurPictures& ours);
 
     QDBusConnection bus_;
 };

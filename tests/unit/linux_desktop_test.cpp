@@ -58,8 +58,11 @@ public:
     std::string Name() const override { return name_; }
     void ShowPicture(const FilePath& picture) override { Show("picture ", picture); }
     void ShowPlain(const FilePath& picture) override { Show("plain ", picture); }
-    std::string SaveCurrent() override { return own_; }
-    void Restore(const std::string& saved, const FilePath&) override
+    DesktopShows Shows(const IOurPictures&) override
+    {
+        return {own_.empty() ? DesktopShows::Whose::unread : DesktopShows::Whose::theirs, own_};
+    }
+    void Restore(const std::string& saved, const FilePath&, const IOurPictures&) override
     {
         if (fail_)
             throw AppError(5, "Input/output error", "The desktop refused the picture.");

@@ -18,9 +18,20 @@
 #include "desktop/linux/GSettingsBackground.h"
 #include "desktop/linux/PlasmaBackground.h"
 
+namespace {
+
+// Every picture counts as the program's: restore puts back every part of the desktop.
+class EveryPicture : public tarnwick::IOurPictures {
+public:
+    bool Holds(const tarnwick::FilePath&) const override { return true; }
+};
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
     using namespace tarnwick;
+    const EveryPicture ours;
     QCoreApplication app(argc, argv);
     const std::string road = argc > 1 ? argv[1] : "";
     const std::string action = argc > 2 ? argv[2] : "";
@@ -44,11 +55,11 @@ int main(int argc, char** argv)
         } else if (action == "plain") {
             background->ShowPlain(FilePath(file));
         } else if (action == "save") {
-            std::ofstream(file, std::ios::binary) << background->SaveCurrent();
+            std::ofstream(file, std::ios::binary) << background->Shows(ours).saved;
         } else if (action == "restore") {
             std::ifstream in(file, std::ios::binary);
             const std::string saved{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-            background->Restore(saved, FilePath(std::string(argv[4])));
+            background->Restore(saved, FilePath(std::string(argv[4])), ours);
         } else {
             std::fprintf(stderr, "unknown action %s\n", action.c_str());
             return 2;
