@@ -276,13 +276,17 @@ std::unique_ptr<SharedFrame> PageEngine::Draw(const std::string& fileUri, int wi
     if (p.page->zoomFactor() != ratio)
         throw Failure(EIO, "it could not be zoomed to the screen's scale.");
 
-    // The engine's frame, as the view shows it, copied once into the shared memory; a view the
-    // platform would not size is scaled.
-    QImage image = p.view.grab().toImage().convertToFormat(QImage::Format_RGB32);  // RGB32 already: no copy
-    if (image.width() != width || image.height() != height)
-        image = image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    // The engine's frame drawn straight into the shared memory, as grab() would draw it into a
+    // picture of its own (no picture in between); a view the platform would not size is grabbed
+    // and scaled.
     std::unique_ptr<SharedFrame> frame = memory.get();
-    frame->Fill(image);
+    if (p.view.size() == QSize(width, height)) {
+        QImage target = frame->Writable();
+        p.view.render(&target);
+    } else {
+        frame->Fill(p.view.grab().toImage().convertToFormat(QImage::Format_RGB32).scaled(
+            width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    }
     clock.Mark("readback-to-shared");
     return frame;
 }
@@ -313,6 +317,12 @@ SharedFrame::~SharedFrame()
 {
     ::munmap(data_, stride_ * static_cast<size_t>(height_));
     ::close(fd_);
+}
+
+QImage SharedFrame::Writable()
+{
+    return QImage(reinterpret_cast<uchar*>(data_), width_, height_, static_cast<qsizetype>(stride_),
+                  QImage::Format_RGB32);
 }
 
 QImage SharedFrame::Image() const

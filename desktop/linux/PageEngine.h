@@ -39,6 +39,8 @@ public:
     SharedFrame(const SharedFrame&) = delete;
     SharedFrame& operator=(const SharedFrame&) = delete;
 
+    // The pixels in place, no copy, to draw into; valid while this frame is.
+    QImage Writable();
     // A picture of this size in QImage::Format_RGB32, copied in.
     void Fill(const QImage& picture);
     // The pixels in place, no copy; valid while this frame is.

@@ -63,12 +63,12 @@ watch_windows() {
     done | sort -u >"$CASE_DIR/seen"
 }
 
-# No window but the panel from the program's start to its end after Run, and nothing of the
-# program left once it has ended.
+# No window but the panel from the program's start to its end after Run (the shipped sample
+# page), and nothing of the program left once it has ended.
 case_no_window_and_nothing_left() {
     prepare_case none
-    block_template
-    export QTWEBENGINE_DISABLE_SANDBOX=1
+    cp "$TARNWICK_SAMPLE" "$PROG_DIR/1.htm"  # gradients and text: every kind of row
+    export QTWEBENGINE_DISABLE_SANDBOX=1 TARNWICK_STAGE_LOG=$CASE_DIR/stages
     watch_windows &
     local watcher=$! tenths=100
     start_program
@@ -88,6 +88,10 @@ case_no_window_and_nothing_left() {
     expect_tree_gone "after Run"
     [[ $(identify -format '%wx%h' "$HOME_DIR"/.local/share/tarnwick/tarnwick-*.png) == 1024x768 ]] || fail "the picture is not 1024x768"
     expect_root_shows "$HOME_DIR"/.local/share/tarnwick/tarnwick-*.png
+    # The root window took the drawn pixels from memory: its picture was never decoded from the file.
+    grep -q '^prepare-desktop ' "$CASE_DIR/stages" && ! grep -q '^root:png-decode ' "$CASE_DIR/stages" ||
+        fail "the root window did not take the pixels from memory: $(tr '\n' ' ' <"$CASE_DIR/stages")"
+    unset TARNWICK_STAGE_LOG
 
     # The panel killed while its drawing process waits: that goes too, with its renderer.
     start_program
