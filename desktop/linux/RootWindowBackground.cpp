@@ -6,6 +6,10 @@
 // black. A plain background is a kept 1x1 black pixmap, named the same way: compositors paint
 // grey where the properties name nothing.
 //
+// Pixels handed over before the file (PreparePicture) make the pixmap then, on a connection kept
+// for ShowPicture, which need not read the file back: pixels in shared memory become the pixmap
+// itself (MIT-SHM), no copy; without them the file is read and decoded.
+//
 // The pixmap a setter kept before is freed the way such setters agree on: both properties name
 // the same pixmap, and XKillClient frees what its retained client holds. It is only done when no
 // running program may still use it (PixmapInUse): killing a running client, or freeing the pixmap
