@@ -151,8 +151,8 @@ public:
             if (background)
                 background->PreparePicture(pixels);
         };
-        const std::string png = plain ? drawer_.PlainPicture(size)
-                                      : drawer_.DrawPageWithPixels(FilePath::FromUtf16(*path_), size, prepare);
+        const std::string png =
+            plain ? drawer_.PlainPicture(size) : drawer_.DrawPageWithPixels(FilePath::FromUtf16(*path_), size, prepare);
 
         StageClock clock;
         MakeFolders(pictureFolder_);

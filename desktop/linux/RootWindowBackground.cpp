@@ -334,7 +334,8 @@ std::optional<xcb_shm_seg_t> AttachShared(Display* display, const PicturePixels&
         return std::nullopt;
     XFlush(display);  // what Xlib holds goes first
     const xcb_shm_seg_t segment = xcb_generate_id(xcb);
-    if (xcb_generic_error_t* error = xcb_request_check(xcb, xcb_shm_attach_fd_checked(xcb, segment, descriptor, readOnly ? 1 : 0))) {
+    if (xcb_generic_error_t* error =
+            xcb_request_check(xcb, xcb_shm_attach_fd_checked(xcb, segment, descriptor, readOnly ? 1 : 0))) {
         std::free(error);  // the descriptor was sent, and closed, all the same
         return std::nullopt;
     }
@@ -492,8 +493,7 @@ public:
             {
                 const std::string bytes = ReadWholeFile(picture);
                 clock.Mark("root:read-file");
-                image.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size()),
-                                   "PNG");
+                image.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size()), "PNG");
                 clock.Mark("root:png-decode");
             }
             if (image.isNull())

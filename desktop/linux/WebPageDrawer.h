@@ -54,10 +54,10 @@ private:
 
     FilePath program_;
     std::chrono::milliseconds bound_;
-    int pid_ = -1;      // the drawing process, while it runs
-    int socket_ = -1;   // its standard input and output
+    int pid_ = -1;     // the drawing process, while it runs
+    int socket_ = -1;  // its standard input and output
     int startError_ = 0;
-    std::string arrived_;  // what it answered that has not been taken yet
+    std::string arrived_;           // what it answered that has not been taken yet
     std::vector<int> descriptors_;  // the file descriptors that came with it, not taken yet
 };
 

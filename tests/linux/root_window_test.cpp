@@ -259,7 +259,8 @@ int main(int argc, char** argv)
            "the pixels' pixmap is named in both and kept");
     Expect(Near(probe.RootColour(width / 2, height / 2), blue) && Near(probe.RootColour(0, 0), blue) &&
                Near(probe.RootColour(width - 1, height - 1), Qt::white),
-           "the root shows the pixels handed over, at their size: " + Describe(probe.RootColour(width / 2, height / 2)));
+           "the root shows the pixels handed over, at their size: " +
+               Describe(probe.RootColour(width / 2, height / 2)));
     // The next picture's file is read again: what was handed over is used once.
     background->ShowPicture(redFile);
     Expect(Near(probe.RootColour(width / 2, height / 2), red), "a picture without pixels is read from its file");
@@ -283,8 +284,7 @@ int main(int argc, char** argv)
                                                 static_cast<size_t>(quarter.bytesPerLine()),
                                                 reinterpret_cast<const uint32_t*>(quarter.constBits()), -1});
     }
-    Expect(probe.Property(probe.rootId) == kept && kept && probe.Exists(*kept) &&
-               Near(probe.RootColour(1, 1), green),
+    Expect(probe.Property(probe.rootId) == kept && kept && probe.Exists(*kept) && Near(probe.RootColour(1, 1), green),
            "pixels made ready and never shown change nothing");
 
     setenv("WAYLAND_DISPLAY", "wayland-0", 1);
