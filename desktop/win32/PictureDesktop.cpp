@@ -153,9 +153,9 @@ win32::ComPtr<win32::IDesktopWallpaper> MonitorWallpapers()
 }
 
 // A text the shell allocated, taken over.
-std::u16string Taken(HRESULT hr, wchar_t* text)
+std::u16string Taken(wchar_t* text)
 {
-    std::u16string result = SUCCEEDED(hr) && text != nullptr ? U16(text) : u"";
+    std::u16string result = text != nullptr ? U16(text) : u"";
     CoTaskMemFree(text);
     return result;
 }
@@ -238,7 +238,8 @@ std::vector<MonitorWallpaper> Win32PictureDesktop::Monitors()
     for (UINT i = 0; i < count; ++i) {
         wchar_t* text = nullptr;
         MonitorWallpaper monitor;
-        monitor.id = Taken(wallpapers->GetMonitorDevicePathAt(i, &text), text);
+        if (SUCCEEDED(wallpapers->GetMonitorDevicePathAt(i, &text)))
+            monitor.id = Taken(text);
         const std::wstring id = Wide(monitor.id);
         RECT rect{};
         if (monitor.id.empty() || FAILED(wallpapers->GetMonitorRECT(id.c_str(), &rect)))
@@ -247,7 +248,8 @@ std::vector<MonitorWallpaper> Win32PictureDesktop::Monitors()
         monitor.top = rect.top;
         monitor.size = {rect.right - rect.left, rect.bottom - rect.top};
         text = nullptr;
-        monitor.path = Taken(wallpapers->GetWallpaper(id.c_str(), &text), text);
+        if (SUCCEEDED(wallpapers->GetWallpaper(id.c_str(), &text)))
+            monitor.path = Taken(text);
         monitors.push_back(monitor);
     }
     return monitors;
