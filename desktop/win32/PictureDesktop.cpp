@@ -156,7 +156,8 @@ win32::ComPtr<win32::IDesktopWallpaper> MonitorWallpapers()
 std::u16string Taken(wchar_t* text)
 {
     std::u16string result = text != nullptr ? U16(text) : u"";
-    CoTaskMemFree(text);
+    if (auto* free = Api<void WINAPI(void*)>("ole32.dll", "CoTaskMemFree"); free != nullptr && text != nullptr)
+        free(text);
     return result;
 }
 

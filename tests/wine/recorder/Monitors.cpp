@@ -1,12 +1,9 @@
-// A stand-in for the shell's wallpaper of each monitor (IDesktopWallpaper, Windows 8 and later),
-// which Wine cannot play with one screen: two monitors of different sizes, the primary one second
-// ("\\?\DISPLAY#TW#2", 1024x768 at 0,0) and to its left "\\?\DISPLAY#TW#1" (1280x1024). Each
-// monitor's picture and the placement are kept under HKCU\Software\Tarnwick Recorder (values
-// "MonitorN" and MonitorPosition), so they last from one process to the next. Only what
-// the program calls is implemented; every call is logged to TARNWICK_RECORDER_LOG.
+// A stand-in for the shell's wallpaper of each monitor (IDesktopWallpaper, 8 and later), which Wine
+// cannot play: the primary monitor (1024x768 at 0,0) second, beside a larger one. Each monitor's
+// picture and the placement last across processes under HKCU\Software\Tarnwick Recorder (MonitorN,
+// MonitorPosition). Only what the program calls is implemented; calls go to TARNWICK_RECORDER_LOG.
 #include <windows.h>
 
-#include <atomic>
 #include <string>
 
 #include "Log.h"
@@ -15,121 +12,99 @@
 namespace {
 
 constexpr wchar_t kStateKey[] = L"Software\\Tarnwick Recorder";
+constexpr const wchar_t* kIds[] = {L"\\\\?\\DISPLAY#TW#1", L"\\\\?\\DISPLAY#TW#2"};
+constexpr RECT kRects[] = {{-1280, 0, 0, 1024}, {0, 0, 1024, 768}};
 
-struct Monitor {
-    const wchar_t* id;
-    const wchar_t* value;
-    RECT rect;
-};
-constexpr Monitor kMonitors[] = {{L"\\\\?\\DISPLAY#TW#1", L"Monitor1", {-1280, 0, 0, 1024}},
-                                 {L"\\\\?\\DISPLAY#TW#2", L"Monitor2", {0, 0, 1024, 768}}};
-
-std::string Utf8(const wchar_t* text)
+// The monitor's index, or -1; the text logged.
+int Find(LPCWSTR id, std::string& text)
 {
-    std::string result;
-    for (; text != nullptr && *text != L'\0'; ++text)
-        result.push_back(*text < 0x80 ? static_cast<char>(*text) : '?');
-    return text == nullptr ? "(null)" : result;
+    for (; id != nullptr && *id != L'\0'; ++id)
+        text.push_back(static_cast<char>(*id));
+    for (int i = 0; i < 2; ++i)
+        if (text == std::string(kIds[i], kIds[i] + lstrlenW(kIds[i])))
+            return i;
+    return -1;
 }
 
-const Monitor* Find(LPCWSTR id)
+LPWSTR Copy(const wchar_t* text)
 {
-    for (const Monitor& monitor : kMonitors)
-        if (id != nullptr && lstrcmpW(id, monitor.id) == 0)
-            return &monitor;
-    return nullptr;
-}
-
-void Log(const std::string& line)
-{
-    AppendLine(L"TARNWICK_RECORDER_LOG", line);
-}
-
-LPWSTR Copy(const std::wstring& text)
-{
-    auto* copy = static_cast<LPWSTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));
-    if (copy != nullptr)
-        lstrcpyW(copy, text.c_str());
-    return copy;
+    auto* copy = static_cast<LPWSTR>(CoTaskMemAlloc((lstrlenW(text) + 1) * sizeof(wchar_t)));
+    return copy != nullptr ? lstrcpyW(copy, text) : nullptr;
 }
 
 class Wallpapers final : public tarnwick::win32::IDesktopWallpaper {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** object) override
     {
-        *object = nullptr;
-        if (riid != IID_IUnknown && riid != tarnwick::win32::kIidDesktopWallpaper)
-            return E_NOINTERFACE;
-        *object = static_cast<IDesktopWallpaper*>(this);
-        AddRef();
-        return S_OK;
+        const bool known = riid == IID_IUnknown || riid == tarnwick::win32::kIidDesktopWallpaper;
+        *object = known ? this : nullptr;
+        return known ? (AddRef(), S_OK) : E_NOINTERFACE;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs_); }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
     STDMETHODIMP_(ULONG) Release() override
     {
-        const long refs = --refs_;
+        const ULONG refs = --refs_;
         if (refs == 0)
             delete this;
-        return static_cast<ULONG>(refs);
+        return refs;
     }
-
     // A null monitor sets every monitor's picture, as the shell does.
     STDMETHODIMP SetWallpaper(LPCWSTR id, LPCWSTR wallpaper) override
     {
-        const Monitor* monitor = Find(id);
-        Log("SetWallpaper monitor=" + Utf8(id) + " path=" + Utf8(wallpaper));
-        if (wallpaper == nullptr || (id != nullptr && monitor == nullptr))
+        std::string monitor, path;
+        const int index = Find(id, monitor);
+        Find(wallpaper, path);
+        AppendLine(L"TARNWICK_RECORDER_LOG", "SetWallpaper monitor=" + monitor + " path=" + path);
+        if (wallpaper == nullptr || (id != nullptr && index < 0))
             return E_INVALIDARG;
-        for (const Monitor& each : kMonitors)
-            if (monitor == nullptr || monitor == &each)
-                RegSetKeyValueW(HKEY_CURRENT_USER, kStateKey, each.value, REG_SZ, wallpaper,
+        for (int i = 0; i < 2; ++i)
+            if (index < 0 || index == i)
+                RegSetKeyValueW(HKEY_CURRENT_USER, kStateKey, i == 0 ? L"Monitor1" : L"Monitor2", REG_SZ, wallpaper,
                                 static_cast<DWORD>((lstrlenW(wallpaper) + 1) * sizeof(wchar_t)));
         return S_OK;
     }
     STDMETHODIMP GetWallpaper(LPCWSTR id, LPWSTR* wallpaper) override
     {
-        *wallpaper = nullptr;
-        const Monitor* monitor = Find(id);
-        if (monitor == nullptr)
-            return E_INVALIDARG;
+        std::string monitor;
+        const int index = Find(id, monitor);
         wchar_t path[1024] = {};
         DWORD size = sizeof path;
-        RegGetValueW(HKEY_CURRENT_USER, kStateKey, monitor->value, RRF_RT_REG_SZ, nullptr, path, &size);
-        *wallpaper = Copy(path);
-        return *wallpaper != nullptr ? S_OK : E_OUTOFMEMORY;
+        if (index >= 0)
+            RegGetValueW(HKEY_CURRENT_USER, kStateKey, index == 0 ? L"Monitor1" : L"Monitor2", RRF_RT_REG_SZ, nullptr,
+                         path, &size);
+        *wallpaper = index >= 0 ? Copy(path) : nullptr;
+        return *wallpaper != nullptr ? S_OK : E_INVALIDARG;
     }
     STDMETHODIMP GetMonitorDevicePathAt(UINT index, LPWSTR* id) override
     {
-        *id = index < 2 ? Copy(kMonitors[index].id) : nullptr;
+        *id = index < 2 ? Copy(kIds[index]) : nullptr;
         return *id != nullptr ? S_OK : E_INVALIDARG;
     }
     STDMETHODIMP GetMonitorDevicePathCount(UINT* count) override
     {
-        Log("GetMonitorDevicePathCount");
         *count = 2;
         return S_OK;
     }
     STDMETHODIMP GetMonitorRECT(LPCWSTR id, RECT* rect) override
     {
-        const Monitor* monitor = Find(id);
-        Log("GetMonitorRECT monitor=" + Utf8(id));
-        if (monitor == nullptr)
-            return E_INVALIDARG;
-        *rect = monitor->rect;
-        return S_OK;
+        std::string monitor;
+        const int index = Find(id, monitor);
+        if (index >= 0)
+            *rect = kRects[index];
+        return index >= 0 ? S_OK : E_INVALIDARG;
     }
     STDMETHODIMP SetBackgroundColor(COLORREF) override { return E_NOTIMPL; }
     STDMETHODIMP GetBackgroundColor(COLORREF*) override { return E_NOTIMPL; }
     STDMETHODIMP SetPosition(int position) override
     {
-        Log("SetPosition " + std::to_string(position));
+        AppendLine(L"TARNWICK_RECORDER_LOG", "SetPosition " + std::to_string(position));
         const DWORD value = static_cast<DWORD>(position);
         RegSetKeyValueW(HKEY_CURRENT_USER, kStateKey, L"MonitorPosition", REG_DWORD, &value, sizeof value);
         return S_OK;
     }
 
 private:
-    std::atomic<long> refs_{1};
+    ULONG refs_ = 1;
 };
 
 }  // namespace
