@@ -63,6 +63,9 @@ struct BackgroundOpeners {
     Opener rootWindow{};  // plain X window managers: the X root window
 };
 
+// What each desktop showed before our picture, and the picture it was given (see above).
+inline constexpr char kKeptDesktopsValue[] = "TarnwickDesktops";
+// One road's saved state, as earlier versions kept it: read as the running desktop's.
 inline constexpr char kSavedRoadValue[] = "TarnwickSavedRoad";
 inline constexpr char kSavedDesktopValue[] = "TarnwickSavedDesktop";
 

@@ -247,7 +247,7 @@ case_two_monitors() {
     expect_exit 0
     shown=$(gsettings get org.mate.background picture-filename)
     [[ $shown == *"/.local/share/tarnwick/tarnwick-"*.png"'" ]] || fail "MATE's background is $shown after Run"
-    grep -q '^"TarnwickSavedRoad"=.*(org.mate.background)' "$STORE" || fail "Run did not keep MATE's background: $(cat "$STORE")"
+    grep -q '^"TarnwickDesktops"="MATE MATE.s%20background%20settings%20(org.mate.background)%20' "$STORE" || fail "Run did not keep MATE's background: $(cat "$STORE")"
     start_program
     click "$CLOSE_X" "$CLOSE_Y"
     expect_exit 0

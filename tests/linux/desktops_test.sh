@@ -131,12 +131,12 @@ case_xfce() {
     [[ $(xfconf_backdrops | grep -c "last-image *$picture$") == $(grep -c last-image "$CASE_DIR/before") ]] ||
         fail "not every backdrop shows the page: $(xfconf_backdrops)"
     desktop_section | grep -qx "\"Wallpaper\"=\"$PAGE\"" || fail "no record: $(desktop_section)"
-    desktop_section | grep -qx '"TarnwickSavedRoad"="Xfce.*"' || fail "the backdrop was not kept: $(desktop_section)"
+    desktop_section | grep -qx '"TarnwickDesktops"="XFCE Xfce.s%20desktop%20settings%20(xfconf) tarnwick-.*"' || fail "the backdrop was not kept: $(desktop_section)"
     run_program RUN  # a second Run keeps the person's backdrop, not the page
     run_program CLOSE
     wait_screen close "$BACKDROP"
     xfconf_backdrops | diff "$CASE_DIR/before" - || fail "Close did not put the backdrops back"
-    desktop_section | grep -q Saved && fail "the saved backdrop stayed: $(desktop_section)"
+    desktop_section | grep -q TarnwickDesktops && fail "the saved backdrop stayed: $(desktop_section)"
     expect_portal_untouched
     note "xfdesktop showed the page on all $(grep -c last-image "$CASE_DIR/before") backdrops; Close put the person's back"
 }

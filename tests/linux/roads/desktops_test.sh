@@ -205,7 +205,7 @@ if [[ $ROAD == plasma ]]; then
     done
     wait_screen "the page's colour where Plasma's wallpaper was" "${PAGE_COLOUR[@]}"
     cp "$DIR/screen.png" "$DIR/after-run.png"
-    grep -q '^"TarnwickSavedRoad"="KDE Plasma.s desktop scripting' "$STORE" || fail "Run did not keep Plasma's wallpaper: $(cat "$STORE")"
+    grep -q '^"TarnwickDesktops"="KDE KDE%20Plasma.s%20desktop%20scripting' "$STORE" || fail "Run did not keep Plasma's wallpaper: $(cat "$STORE")"
     start_program
     click 92 240
     expect_exit 0 && expect_quiet
