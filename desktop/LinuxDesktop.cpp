@@ -177,28 +177,23 @@ std::vector<KeptDesktop> ParseKept(std::string_view text)
 }
 
 // Held from keeping what the desktop shows to writing the record, so two panels (or a Run and a
-// Close) take turns: an exclusive flock on a file in the picture folder, which ends with the
-// process.
+// Close) take turns: an exclusive flock on the picture folder itself, which ends with the process.
 class DesktopLock {
 public:
     explicit DesktopLock(const FilePath& folder)
+        : fd_(::open(folder.Native().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
     {
-        const FilePath file = folder / kLockName;
-        fd_ = ::open(file.Native().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd_ < 0)
-            throw Failure(static_cast<uint32_t>(errno), "the lock " + file.ToUtf8() + " cannot be opened.");
+            throw Failure(static_cast<uint32_t>(errno), "the picture folder " + folder.ToUtf8() + " cannot be opened.");
         const auto until = std::chrono::steady_clock::now() + kBound;
         while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-            if (errno != EWOULDBLOCK && errno != EINTR) {
-                const int error = errno;
+            const int error = errno;
+            if ((error != EWOULDBLOCK && error != EINTR) || std::chrono::steady_clock::now() >= until) {
                 ::close(fd_);
-                throw Failure(static_cast<uint32_t>(error), "the lock " + file.ToUtf8() + " cannot be taken.");
-            }
-            if (std::chrono::steady_clock::now() >= until) {
-                ::close(fd_);
-                throw Failure(EBUSY, "another Tarnwick has been changing the desktop background for " +
-                                         std::to_string(kBound.count()) +
-                                         " s and holds " + file.ToUtf8() + ". Try again once it is done.");
+                throw Failure(error == EWOULDBLOCK ? EBUSY : static_cast<uint32_t>(error),
+                              error == EWOULDBLOCK ? "another Tarnwick has been changing the desktop background for " +
+                                                         std::to_string(kBound.count()) + " s. Try again once it is done."
+                                                   : "the picture folder " + folder.ToUtf8() + " cannot be locked.");
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
@@ -207,13 +202,11 @@ public:
     DesktopLock(const DesktopLock&) = delete;
     DesktopLock& operator=(const DesktopLock&) = delete;
 
-    static constexpr char kLockName[] = "tarnwick.lock";
-
 private:
     // A road may wait long for the person (GNOME asks once whether the program may set the
     // background).
     static constexpr std::chrono::seconds kBound{60};
-    int fd_ = -1;
+    int fd_;
 };
 
 class LinuxActiveDesktop : public ActiveDesktopSettings {

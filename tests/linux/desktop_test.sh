@@ -71,7 +71,9 @@ case_run_then_close_1024() {
     block_template
     xsetroot -solid '#202080'
     run_page 1024x768
-    expect_section "\"Wallpaper\"=\"$PROG_DIR/2.htm\"" '"WallpaperStyle"="2"'
+    # The desktop is kept by its name with the picture it shows; the root window cannot be read back.
+    local kept="\"TarnwickDesktops\"=\"an%20X%20window%20manager the%20X%20root%20window ${PICTURE##*/} \""
+    expect_section "$kept" "\"Wallpaper\"=\"$PROG_DIR/2.htm\"" '"WallpaperStyle"="2"'
     close_page 1024x768
     note "the page filled 1024 x 768 on the root window; Close left it black"
 }
@@ -91,7 +93,8 @@ case_greek_folder() {
     seed_record
     run_page 1024x768
     # The store cannot spell the folder: no path is recorded rather than a wrong one.
-    expect_section '"WallpaperStyle"="2"' '"TileWallpaper"="0"'
+    expect_section '"WallpaperStyle"="2"' '"TileWallpaper"="0"' \
+        "\"TarnwickDesktops\"=\"an%20X%20window%20manager the%20X%20root%20window ${PICTURE##*/} \""
     note "shown from a folder named Ελληνικά; the record names no path"
 }
 
@@ -247,7 +250,7 @@ case_two_monitors() {
     expect_exit 0
     shown=$(gsettings get org.mate.background picture-filename)
     [[ $shown == *"/.local/share/tarnwick/tarnwick-"*.png"'" ]] || fail "MATE's background is $shown after Run"
-    grep -q '^"TarnwickDesktops"="MATE MATE.s%20background%20settings%20(org.mate.background)%20' "$STORE" || fail "Run did not keep MATE's background: $(cat "$STORE")"
+    grep -q '^"TarnwickDesktops"="Caja MATE.s%20background%20settings%20(org.mate.background) tarnwick-' "$STORE" || fail "Run did not keep MATE's background: $(cat "$STORE")"
     start_program
     click "$CLOSE_X" "$CLOSE_Y"
     expect_exit 0

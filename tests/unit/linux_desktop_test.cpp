@@ -163,7 +163,7 @@ TEST(LinuxDesktop, RunDrawsThePageAtTheScreensSizeShowsItRecordsItAndCloseShowsA
     EXPECT_EQ(desk.drawer.pages, std::vector<std::string>{page.string()});
     EXPECT_EQ(desk.opened, (std::vector<std::string>{"root window"}));
     EXPECT_EQ(desk.shown, std::vector<std::string>{desk.Shown("picture", first)});
-    EXPECT_EQ(test::FolderEntries(desk.pictures), (std::vector<std::string>{LinuxDesktop::PictureName(first), "tarnwick.lock"}));
+    EXPECT_EQ(test::FolderEntries(desk.pictures), (std::vector<std::string>{LinuxDesktop::PictureName(first)}));
     EXPECT_EQ(desk.Recorded(kWallpaperValue), page.string());
     EXPECT_EQ(desk.Recorded(kWallpaperStyleValue), "2");
 
@@ -178,18 +178,18 @@ TEST(LinuxDesktop, RunDrawsThePageAtTheScreensSizeShowsItRecordsItAndCloseShowsA
     const std::string second = FakeDrawer::Picture({1600, 1200}) + "<p>second page</p>";
     EXPECT_EQ(desk.opened, std::vector<std::string>{"portal"});
     EXPECT_EQ(desk.shown.back(), desk.Shown("picture", second));
-    EXPECT_EQ(test::FolderEntries(desk.pictures), (std::vector<std::string>{LinuxDesktop::PictureName(second), "tarnwick.lock"}));
+    EXPECT_EQ(test::FolderEntries(desk.pictures), (std::vector<std::string>{LinuxDesktop::PictureName(second)}));
 
     // The same page again: the same file, left as it is.
     desk.Set(page);
     EXPECT_EQ(desk.shown.back(), desk.Shown("picture", second));
-    EXPECT_EQ(test::FolderEntries(desk.pictures), (std::vector<std::string>{LinuxDesktop::PictureName(second), "tarnwick.lock"}));
+    EXPECT_EQ(test::FolderEntries(desk.pictures), (std::vector<std::string>{LinuxDesktop::PictureName(second)}));
 
     // Close: a plain picture at the screen's size, the page's picture removed, the record empty.
     desk.Set("");
     const std::string plain = FakeDrawer::Picture({1600, 1200}) + "plain";
     EXPECT_EQ(desk.shown.back(), desk.Shown("plain", plain));
-    EXPECT_EQ(test::FolderEntries(desk.pictures), (std::vector<std::string>{LinuxDesktop::PictureName(plain), "tarnwick.lock"}));
+    EXPECT_EQ(test::FolderEntries(desk.pictures), (std::vector<std::string>{LinuxDesktop::PictureName(plain)}));
     EXPECT_EQ(desk.Recorded(kWallpaperValue), "");
     EXPECT_EQ(desk.drawer.pages.size(), 3u);
 
@@ -307,7 +307,7 @@ TEST(LinuxDesktop, CloseTakesAwayOnlyWhatIsOursAndGivesBackWhatThePersonHad)
     desk.Set("");
     EXPECT_TRUE(desk.shown.empty());
     EXPECT_EQ(desk.own, "/usr/share/\"shapes\" 100%; a b.svg");
-    EXPECT_EQ(test::FolderEntries(desk.pictures), std::vector<std::string>{"tarnwick.lock"});
+    EXPECT_EQ(test::FolderEntries(desk.pictures), std::vector<std::string>{});
 
     // Run keeps the person's own in the store before the page is shown.
     std::string keptAtShow;
