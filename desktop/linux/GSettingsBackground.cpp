@@ -95,9 +95,10 @@ public:
             shows.saved += '\n';
         }
         const std::string location = Take(g_settings_get_string(Settings(), keys_.picture));
-        std::string path = location;
-        if (keys_.pictureIsUri)
-            path = location.starts_with("file://") ? Take(g_filename_from_uri(location.c_str(), nullptr, nullptr)) : "";
+        // A URI key may hold a plain path too (GNOME's portal writes one).
+        const std::string path = keys_.pictureIsUri && location.starts_with("file://")
+                                     ? Take(g_filename_from_uri(location.c_str(), nullptr, nullptr))
+                                     : location;
         if (!path.empty() && ours.Holds(FilePath(path)))
             shows.whose = DesktopShows::Whose::ours;
         return shows;
