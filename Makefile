@@ -15,7 +15,8 @@ TEST_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-i686-win32 binutils-mingw-w64-i68
   libxfixes-dev qemu-user-static dbus-daemon libglib2.0-bin xdg-desktop-portal xdg-desktop-portal-gnome \
   dconf-service dconf-gsettings-backend gsettings-desktop-schemas \
   dbus-x11 dbus-bin xfwm4 xfdesktop4 xfconf pcmanfm pcmanfm-qt caja mate-desktop-common \
-  plasma-desktop plasma-workspace kactivitymanagerd dpkg-dev lintian desktop-file-utils appstream
+  plasma-desktop plasma-workspace kactivitymanagerd gnome-shell python3-dbusmock dpkg-dev lintian \
+  desktop-file-utils appstream
 
 # What only the benchmark needs: Chromium, for its headless screenshot beside our Run.
 BENCH_PACKAGES := $(RUN_PACKAGES) xvfb xdotool x11-utils python3 chromium
