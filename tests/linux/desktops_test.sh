@@ -168,12 +168,7 @@ case_xfce() {
     xfconf_backdrops >"$CASE_DIR/before-read-only"
     run_program RUN
     run_program CLOSE
-    mkdir -p "$HOME_DIR/.config/tarnwick"
-    (cd "$CASE_DIR" && exec unshare -m sh -c 'mount --bind -o ro "$1" "$1" && exec env HOME="$2" \
-        XDG_CONFIG_HOME="$2/.config" XDG_RUNTIME_DIR="$3" "$4"' sh "$HOME_DIR/.config/tarnwick" "$HOME_DIR" \
-        "$CASE_DIR/runtime" "$PROG_DIR/tarnwick" >"$CASE_DIR/out" 2>"$CASE_DIR/err") &
-    PID=$!
-    wait_main_window
+    start_program_read_only_store
     click "$RUN_X" "$RUN_Y"
     wait_report
     dismiss_box
