@@ -13,7 +13,7 @@ TEST_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-i686-win32 binutils-mingw-w64-i68
   xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick icoutils libimage-exiftool-perl clang \
   libclang-rt-14-dev util-linux mount procps perl python3 diffutils coreutils strace libx11-dev \
   libxfixes-dev qemu-user-static dbus-daemon libglib2.0-bin xdg-desktop-portal xdg-desktop-portal-gnome \
-  dconf-service dconf-gsettings-backend gsettings-desktop-schemas \
+  dconf-service dconf-gsettings-backend gsettings-desktop-schemas cinnamon-desktop-data \
   dbus-x11 dbus-bin xfwm4 xfdesktop4 xfconf pcmanfm pcmanfm-qt caja mate-desktop-common \
   plasma-desktop plasma-workspace kactivitymanagerd gnome-shell python3-dbusmock dpkg-dev lintian \
   desktop-file-utils appstream
