@@ -8,21 +8,26 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # What the build, the program and the tests need.
 RUN_PACKAGES := cmake make g++ libgtest-dev libgmock-dev googletest qt6-base-dev fonts-liberation \
-  qt6-webengine-dev libx11-dev libx11-xcb-dev libxrandr-dev pkg-config libglib2.0-dev zlib1g-dev
+  qt6-webengine-dev libx11-dev libx11-xcb-dev libxrandr-dev libxres-dev pkg-config libglib2.0-dev zlib1g-dev
 TEST_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine64 \
   xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick icoutils libimage-exiftool-perl clang \
   libclang-rt-14-dev util-linux mount procps perl python3 diffutils coreutils strace libx11-dev \
   libxfixes-dev qemu-user-static dbus-daemon libglib2.0-bin xdg-desktop-portal xdg-desktop-portal-gnome \
   dconf-service dconf-gsettings-backend gsettings-desktop-schemas cinnamon-desktop-data \
   dbus-x11 dbus-bin xfwm4 xfdesktop4 xfconf pcmanfm pcmanfm-qt caja mate-desktop-common \
-  plasma-desktop plasma-workspace kactivitymanagerd gnome-shell python3-dbusmock dpkg-dev lintian \
-  desktop-file-utils appstream
+  plasma-desktop plasma-workspace kactivitymanagerd sway swaybg grim xwayland gnome-shell python3-dbusmock \
+  dpkg-dev lintian desktop-file-utils appstream
+
+# What the clean room needs on this machine: debootstrap makes the fresh roots, util-linux enters
+# them; the plain X server, xdotool, ImageMagick and xprop play the person at the installed program.
+CLEAN_ROOM_PACKAGES := debootstrap util-linux mount git xvfb xdotool imagemagick x11-utils
 
 # What only the benchmark needs: Chromium, for its headless screenshot beside our Run.
 BENCH_PACKAGES := $(RUN_PACKAGES) xvfb xdotool x11-utils python3 chromium
 
 .PHONY: all run run-windows test test-linux test-windows test-sanitize fuzz-smoke bench \
-        build-linux build-windows deps-run deps-test deps-bench deps-wine32 check-tools clean dist install
+        build-linux build-windows deps-run deps-test deps-bench deps-wine32 check-tools clean dist install \
+        deps-clean-room clean-room
 
 all: build-linux
 
@@ -106,6 +111,14 @@ install: deps-run
 	cmake --preset linux >/dev/null
 	cmake --build build/linux -j$(JOBS) --target tarnwick_installed
 	cmake --install build/linux --prefix "$(PREFIX)" --strip
+
+deps-clean-room:
+	$(call install_missing,$(CLEAN_ROOM_PACKAGES))
+
+# The committed tree on a fresh Debian 12: `make test` and `make dist` in a fresh root, then the
+# package installed in a second fresh root and the installed program run (tools/clean-room.sh).
+clean-room: deps-clean-room
+	$(SUDO) tools/clean-room.sh
 
 deps-bench:
 	$(call install_missing,$(BENCH_PACKAGES))

@@ -10,6 +10,8 @@ namespace tarnwick {
 
 class IRegistryOps;
 class IWallpaperShell;
+class IPageEngine;
+class IPictureDesktop;
 
 // The fields of the Windows version record that the operating-system name depends on, as the
 // system really is.
@@ -71,6 +73,10 @@ struct Platform {
     IMessageBox& messageBox;
     IProgramEnd& programEnd;
     PageFiles pages;
+    // Where Windows shows only pictures (Vista and later): the engine that draws the page and the
+    // system's picture wallpaper; null where the platform has none.
+    IPageEngine* pageEngine = nullptr;
+    IPictureDesktop* pictureDesktop = nullptr;
 };
 
 }  // namespace tarnwick

@@ -13,6 +13,7 @@
 #include "base/AppError.h"
 
 #ifdef _WIN32
+#include "base/FileReplace.h"
 #include "base/SystemFamily.h"
 #include "base/win32/Owners.h"
 #else
@@ -67,90 +68,43 @@ bool DeleteFileAt(const FilePath& path)
     return IsWindows9x() ? DeleteFileA(AnsiPath(path).c_str()) != 0 : DeleteFileW(path.Native().c_str()) != 0;
 }
 
-// A rename that another program's handle on the file blocks for a moment (an indexer, a virus
-// scanner) is tried this often, this far apart, before it is reported.
-constexpr int kReplaceTries = 5;
 constexpr DWORD kReplacePauseMs = 100;
-
-// How a replacement ended.
-enum class Replaced {
-    Done,    // from is in to's place
-    Failed,  // to is as it was; the last error says why
-    Kept,    // to's older file was set aside and cannot come back: from stays under its own name
-};
 
 FilePath TemporaryPathFor(const FilePath& path, int attempt);
 
-bool IsAlreadyThere(DWORD error)
-{
-    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
-}
+// The replacement's steps over the system's file functions, in its spelling; new is the new
+// file, open until CloseNew.
+class SystemReplaceSteps : public IReplaceSteps {
+public:
+    explicit SystemReplaceSteps(SystemFile& newFile) : new_(newFile) {}
 
-// 95/98/ME cannot rename over an existing file. The older file is not deleted first (were the
-// rename to fail then, neither would be left): it is set aside under a new file's name, deleted
-// once from is in its place, and put back where from cannot take it. A folder or a read-only
-// file at to is never moved (as NT refuses to replace them).
-Replaced ReplaceOnce9x(const FilePath& from, const FilePath& to)
-{
-    const std::string source = AnsiPath(from);
-    const std::string target = AnsiPath(to);
-    if (MoveFileA(source.c_str(), target.c_str()))
-        return Replaced::Done;
-    if (!IsAlreadyThere(GetLastError()))
-        return Replaced::Failed;
-    const DWORD attributes = GetFileAttributesA(target.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return Replaced::Failed;
-    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+    bool Move(const FilePath& from, const FilePath& to) override
+    {
+        if (IsWindows9x())
+            return MoveFileA(AnsiPath(from).c_str(), AnsiPath(to).c_str()) != 0;
+        return MoveFileExW(from.Native().c_str(), to.Native().c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    }
+    // Only the 95 family asks.
+    bool Replaceable(const FilePath& to) override
+    {
+        const DWORD attributes = GetFileAttributesA(AnsiPath(to).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return false;
+        if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0)
+            return true;
         SetLastError(ERROR_ACCESS_DENIED);
-        return Replaced::Failed;
+        return false;
     }
-    std::string aside;
-    for (int attempt = 0;; ++attempt) {
-        aside = AnsiPath(TemporaryPathFor(to, attempt));
-        if (MoveFileA(target.c_str(), aside.c_str()))
-            break;
-        if (!IsAlreadyThere(GetLastError()) || attempt + 1 == kMaxTemporaryNames)
-            return Replaced::Failed;
-    }
-    if (MoveFileA(source.c_str(), target.c_str())) {
-        DeleteFileA(aside.c_str());
-        return Replaced::Done;
-    }
-    const DWORD error = GetLastError();
-    const bool back = MoveFileA(aside.c_str(), target.c_str()) != 0;
-    SetLastError(error);
-    return back ? Replaced::Failed : Replaced::Kept;
-}
+    bool Remove(const FilePath& path) override { return DeleteFileAt(path); }
+    bool CloseNew() override { return new_.Close(); }
+    FilePath AsideName(const FilePath& to, int attempt) override { return TemporaryPathFor(to, attempt); }
+    void Pause() override { Sleep(kReplacePauseMs); }
+    uint32_t LastError() override { return GetLastError(); }
 
-Replaced ReplaceOnce(const FilePath& from, const FilePath& to)
-{
-    if (IsWindows9x())
-        return ReplaceOnce9x(from, to);
-    return MoveFileExW(from.Native().c_str(), to.Native().c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-               ? Replaced::Done
-               : Replaced::Failed;
-}
-
-bool IsMomentary(DWORD error)
-{
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
-}
-
-Replaced ReplaceWith(const FilePath& from, const FilePath& to)
-{
-    for (int tried = 1;; ++tried) {
-        const Replaced result = ReplaceOnce(from, to);
-        if (result != Replaced::Failed)
-            return result;
-        const DWORD error = GetLastError();
-        if (tried == kReplaceTries || !IsMomentary(error)) {
-            SetLastError(error);
-            return result;
-        }
-        Sleep(kReplacePauseMs);
-    }
-}
+private:
+    SystemFile& new_;
+};
 
 // Calls visit(name, is a plain file, last write time) for each entry of folder matching the
 // pattern.
@@ -224,8 +178,10 @@ constexpr uint64_t kStaleAge = 2ull * 60 * 10000000;
 // - 95, 98 and ME cannot rename an open file, so a writer closes its file before the rename, and
 //   a deletion between the two would lose its page. A deletion fails while the file is open,
 //   and a file closed for its rename was written a moment before: one last written more than
-//   two minutes before own was made is no live writer's.
-void RemoveStaleTemporaries(const FilePath& own)
+//   two minutes before own was made (made) is no live writer's. There this runs only once own is
+//   in place: till then an older file an earlier run set aside, or a new one it kept and named
+//   in its report, may be all that is left of the file.
+void RemoveStaleTemporaries(const FilePath& own, std::optional<uint64_t> made)
 {
     struct Entry {
         FilePath::String name;
@@ -234,23 +190,32 @@ void RemoveStaleTemporaries(const FilePath& own)
     const FilePath folder = own.Parent();
     const FilePath::String ownName = own.FileName();
     std::vector<Entry> candidates;
-    std::optional<uint64_t> now;
     ForEachEntry(folder, "~TW?????.TMP", [&](const FilePath::String& name, bool plain, uint64_t lastWrite) {
-        if (name == ownName)
-            now = lastWrite;
-        else if (plain && IsTemporaryName(name))
+        if (name != ownName && plain && IsTemporaryName(name))
             candidates.push_back({name, lastWrite});
     });
     for (const Entry& entry : candidates) {
         const FilePath file = folder / FilePath(entry.name);
         if (IsWindows9x()) {
-            if (now && *now >= entry.lastWrite && *now - entry.lastWrite >= kStaleAge)
+            if (made && *made >= entry.lastWrite && *made - entry.lastWrite >= kStaleAge)
                 DeleteFileA(AnsiPath(file).c_str());
             continue;
         }
         const win32::FileHandle doomed(CreateFileW(file.Native().c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
                                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     }
+}
+
+// When a file was last written, as its folder lists it.
+std::optional<uint64_t> LastWrite(const FilePath& file)
+{
+    std::optional<uint64_t> time;
+    const FilePath::String name = file.FileName();
+    ForEachEntry(file.Parent(), "~TW?????.TMP", [&](const FilePath::String& found, bool, uint64_t lastWrite) {
+        if (found == name)
+            time = lastWrite;
+    });
+    return time;
 }
 #else
 int AsHandle(std::intptr_t handle)
@@ -359,6 +324,13 @@ void RemoveStaleTemporaries(const FilePath& path)
 #endif
 }  // namespace
 
+#ifndef _WIN32
+void RemoveLeftTemporaries(const FilePath& path)
+{
+    RemoveStaleTemporaries(path);
+}
+#endif
+
 SystemFile& SystemFile::operator=(SystemFile&& other) noexcept
 {
     if (this != &other) {
@@ -449,8 +421,12 @@ AtomicFileWriter::AtomicFileWriter(const FilePath& path, std::string context)
     if (!file_)
         throw SystemError(error, context_);
 #ifdef _WIN32
-    // After the own file is made: on 95, 98 and ME its time is the clock the others are read by.
-    RemoveStaleTemporaries(temporary_);
+    // After the own file is made: on 95, 98 and ME its time is the clock the others are read by,
+    // and they are removed only once it is in place.
+    if (IsWindows9x())
+        made_ = LastWrite(temporary_);
+    else
+        RemoveStaleTemporaries(temporary_, std::nullopt);
 #else
     struct stat old {};
     if (stat(path.Native().c_str(), &old) == 0 && S_ISREG(old.st_mode))
@@ -509,26 +485,23 @@ void AtomicFileWriter::Commit()
     // 95, 98 and ME cannot rename an open file.
     if (IsWindows9x() && !file_.Close())
         Fail(LastError());
-    Replaced result = ReplaceWith(temporary_, path_);
-    // Shares served by Windows 9x, NT 4, old Samba or NetWare cannot rename an open file: after
-    // the last refusal the file is closed and renamed once more. (Closed, another run's clean-up
-    // may remove it first: then that rename fails, is reported, and the older file stays.)
-    if (result == Replaced::Failed && !IsWindows9x() && IsMomentary(GetLastError())) {
-        if (!file_.Close())
-            Fail(LastError());
-        result = ReplaceOnce(temporary_, path_);
-    }
-    if (result == Replaced::Kept) {
+    // (On NT, closed for a share that cannot rename an open file, another run's clean-up may
+    // remove it before its last rename: then that rename fails, is reported, and the older file
+    // stays.)
+    SystemReplaceSteps steps(file_);
+    const Replacement replacement = PutInPlace(steps, temporary_, path_, !IsWindows9x());
+    if (replacement.result == Replaced::Kept) {
         // The older file is gone and the new one could not take its place: it stays, named.
-        const DWORD error = GetLastError();
         committed_ = true;
         context_ += " The new version is kept as " + temporary_.ToUtf8() + ".";
-        Fail(error);
+        Fail(replacement.error);
     }
-    if (result != Replaced::Done)
-        Fail(LastError());
+    if (replacement.result != Replaced::Done)
+        Fail(replacement.error);
     committed_ = true;
     (void)file_.Close();  // flushed and in place: nothing is left to fail
+    if (IsWindows9x())
+        RemoveStaleTemporaries(temporary_, made_);
 #else
     if (fsync(AsHandle(file_.Get())) != 0)
         Fail(LastError());

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -57,18 +58,17 @@ private:
 // on the way) removes its new file. The new file is created exclusively under a name of its own,
 // never through a link someone left there: "<name>.<process id>[.<n>].tmp" on Linux, and on
 // Windows an 8.3 name, "~TW" + five hex digits + ".TMP", which every volume and share takes.
-// Such files that earlier, killed runs left behind are removed when the writer starts, never a
-// running writer's, links never followed. On Linux the new file keeps the permission bits of the
-// one it replaces.
+// Such files that earlier, killed runs left behind are removed when the writer starts (on
+// Windows 95, 98 and ME only once the new file is in place, as there such a file may be an older
+// file set aside or a new one a failed run kept and named), never a running writer's, links never
+// followed. On Linux the new file keeps the permission bits of the one it replaces.
 //
-// On Windows a rename that fails because another program holds path for a moment (sharing
-// violation, access denied) is tried again, five times in all, 100 ms apart. On NT the new file
-// is renamed while still open; after the last refusal it is closed and renamed once more, as
-// shares served by Windows 9x, NT 4, old Samba or NetWare cannot rename an open file. Windows 95,
-// 98 and ME cannot rename over an existing file: there the older file is set aside under a new
-// file's name, the new one renamed in its place and the older one deleted; where the new one
-// cannot take its place the older one is put back. Should that fail too, the new file is kept
-// and the failure's report names it. A folder or a read-only file at path is never replaced.
+// On Windows the new file takes path's place as PutInPlace (base/FileReplace.h) describes: a
+// rename refused for a moment is tried again, five times in all, 100 ms apart; on NT an open new
+// file that a share cannot rename is closed and renamed once more; on 95, 98 and ME the older
+// file is set aside and, where the new one cannot take its place, put back. Should that fail too,
+// the new file is kept and the failure's report names it. A folder or a read-only file at path is
+// never replaced.
 // A system that stops between the steps leaves no file at path until the next run writes it.
 //
 // Every failure is reported with context, the text of what the program was doing.
@@ -92,10 +92,17 @@ private:
     std::string context_;
     FilePath temporary_;
     SystemFile file_;
-    uint64_t written_ = 0;  // bytes written so far
-    uint64_t started_ = 0;  // bytes whose writing to disk has been started
+    uint64_t written_ = 0;          // bytes written so far
+    uint64_t started_ = 0;          // bytes whose writing to disk has been started
+    std::optional<uint64_t> made_;  // 95, 98 and ME: when the new file was made, on the folder's clock
     bool committed_ = false;
 };
+
+#ifndef _WIN32
+// Removes the new files an AtomicFileWriter of path left behind in processes that no longer run
+// ("<name>.<process id>.tmp"); only plain files go.
+void RemoveLeftTemporaries(const FilePath& path);
+#endif
 
 // The whole file's bytes; a failure says "Cannot read the file X.".
 std::string ReadWholeFile(const FilePath& path);

@@ -2,9 +2,26 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#endif
 
 namespace tarnwick {
 
+RunningWindows DecideRunning(bool ntdllLoaded, const std::optional<SharedPage>& page)
+{
+    RunningWindows running;
+    if (!ntdllLoaded)
+        return running;  // Windows 95, 98 or ME
+    if (page && page->productType == 0)
+        return running;  // Wine playing Windows 95, 98 or ME
+    running.nt = true;
+    if (page && page->productType <= 3) {
+        running.ntMajor = page->ntMajor;
+        running.ntMinor = page->ntMinor;
+    }
+    return running;
+}
+
+#ifdef _WIN32
 namespace {
 
 constexpr uintptr_t kSharedData = 0x7FFE0000;
@@ -17,22 +34,20 @@ uint32_t SharedValue(uintptr_t offset)
     return *reinterpret_cast<const volatile uint32_t*>(kSharedData + offset);
 }
 
-RunningWindows Ask()
+std::optional<SharedPage> ReadSharedPage()
 {
-    RunningWindows running;
-    if (GetModuleHandleA("ntdll.dll") == nullptr)
-        return running;  // Windows 95, 98 or ME
     MEMORY_BASIC_INFORMATION page{};
     if (VirtualQuery(reinterpret_cast<const void*>(kSharedData), &page, sizeof page) != sizeof page ||
         page.State != MEM_COMMIT || (page.Protect & (PAGE_READONLY | PAGE_READWRITE)) == 0)
-        return running;
-    const uint32_t productType = SharedValue(kProductType);
-    if (productType < 1 || productType > 3)
-        return running;
-    running.nt = true;
-    running.ntMajor = SharedValue(kMajorVersion);
-    running.ntMinor = SharedValue(kMinorVersion);
-    return running;
+        return std::nullopt;
+    return SharedPage{SharedValue(kProductType), SharedValue(kMajorVersion), SharedValue(kMinorVersion)};
+}
+
+RunningWindows Ask()
+{
+    if (GetModuleHandleA("ntdll.dll") == nullptr)
+        return DecideRunning(false, std::nullopt);  // the page is never touched there
+    return DecideRunning(true, ReadSharedPage());
 }
 
 }  // namespace
@@ -47,6 +62,6 @@ bool IsWindows9x()
 {
     return !Running().nt;
 }
+#endif
 
 }  // namespace tarnwick
-#endif

@@ -1,8 +1,9 @@
 # What is installed, and the release files CPack makes from it (`make dist` runs both trees):
 #   Windows: dist/tarnwick-<version>-windows.zip, one folder Tarnwick\ with tarnwick.exe, the sample
 #            1.htm and README.txt (ASCII, CR LF), so that the program finds its template beside it.
-#   Linux:   dist/tarnwick_<version>_<arch>.deb, the program in bin/, the sample template in
-#            share/tarnwick/ (where the program looks for it from its own folder: ../share/tarnwick),
+#   Linux:   dist/tarnwick_<version>_<arch>.deb, the program in bin/, its drawing process in
+#            libexec/tarnwick/ and the sample template in share/tarnwick/ (where the program looks
+#            for them from its own folder: ../libexec/tarnwick, ../share/tarnwick),
 #            the menu entry, the AppStream metainfo, the icon in the hicolor theme, the copyright,
 #            changelog and manual page; its dependencies come from the program's libraries.
 # `cmake --install <build> --prefix <folder>` puts the same files under any prefix. Another
@@ -19,7 +20,7 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 add_custom_target(tarnwick_installed ALL)
 add_dependencies(tarnwick_installed tarnwick)
 if(TARGET tarnwick-drawer)
-  add_dependencies(tarnwick_installed tarnwick-drawer)  # the page's drawing process, beside it
+  add_dependencies(tarnwick_installed tarnwick-drawer)  # the page's drawing process
 endif()
 
 set(CPACK_PACKAGE_NAME tarnwick)
@@ -85,10 +86,12 @@ else()
     "the desktop's own settings, the desktop portal or the X root window.\n"
     "Close Tarnwick puts a plain black picture in its place. The template is\n"
     "a sample the user may replace with a page of their own.")
-  # The libraries the program links (Qt WebEngine's bring its page process), and the font the
-  # panel's Arial resolves to.
+  # The libraries the program links (Qt WebEngine's bring its page process); the font the
+  # panel's Arial resolves to; and DejaVu: fontconfig's faces for a page's common families that
+  # no package of Debian's holds (the sample's Verdana: DejaVu Sans; Georgia: DejaVu Serif), and
+  # the serif Qt WebEngine draws a family in that it takes no stand-in for (DejaVu Serif).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS fonts-liberation)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, fonts-dejavu-core")
 endif()
 
 include(CPack)

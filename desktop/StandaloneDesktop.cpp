@@ -35,6 +35,14 @@ int32_t ActiveDesktopSettings::SetWallpaperOptions(const WallpaperOptions& optio
     return kSOk;
 }
 
+int32_t ActiveDesktopSettings::GetWallpaperOptions(WallpaperOptions& options, uint32_t reserved)
+{
+    if (options.dwSize != sizeof(WallpaperOptions) || reserved != 0)
+        return kEInvalidArg;
+    options.dwStyle = style_.value_or(0);
+    return kSOk;
+}
+
 int32_t ActiveDesktopSettings::SetWallpaper(const std::u16string& path, uint32_t reserved)
 {
     if (reserved != 0)

@@ -51,6 +51,8 @@ class ActiveDesktopSettings : public IActiveDesktopObject {
 public:
     int32_t SetWallpaperOptions(const WallpaperOptions& options, uint32_t reserved) override;
     int32_t SetWallpaper(const std::u16string& path, uint32_t reserved) override;
+    // The style this object was given, else 0 (centred), as GetWallpaper answers.
+    int32_t GetWallpaperOptions(WallpaperOptions& options, uint32_t reserved) override;
     // The wallpaper this object was given, else none: the record is only ever written (the
     // registry operations have no read), so these desktops know no earlier wallpaper.
     int32_t GetWallpaper(std::u16string& path, uint32_t flags) override;

@@ -39,6 +39,8 @@ class IActiveDesktopObject {
 public:
     virtual ~IActiveDesktopObject() = default;
     virtual int32_t SetWallpaperOptions(const WallpaperOptions& options, uint32_t reserved) = 0;
+    // Reads the wallpaper's style into options, whose dwSize the caller sets.
+    virtual int32_t GetWallpaperOptions(WallpaperOptions& options, uint32_t reserved) = 0;
     virtual int32_t SetWallpaper(const std::u16string& path, uint32_t reserved) = 0;
     // Reads the wallpaper's path (empty where there is none) into path; flags as the shell's
     // (0 before Vista; kGetWallpaperLastApplied on Vista and later).
@@ -64,21 +66,24 @@ enum class WebContent {
     // Read just before the changes are applied and, where off, set on (the NT systems keep it off
     // by default, and a page wallpaper shows only with it on). After applying it is read again
     // from a new object: where it is still off (a policy such as NoActiveDesktop or ClassicShell
-    // keeps it so), AppError says so.
+    // keeps it so), the page cannot show: the wallpaper and its style as they were before (read
+    // first) are put back, and AppError says so.
     TurnOn,
     // Set off with the wallpaper, in the same changes.
     TurnOff,
 };
 
 // The wallpaper routine: one Active Desktop object per call, options first, then the wallpaper,
-// then the changes applied once. A failing status (negative) raises AppError. Answers whether
-// it turned the web content on (TurnOn, where it was off).
+// then the changes applied once. A failing status (negative) raises AppError, which says whether
+// the wallpaper could not be set or (an empty path) cleared. Answers whether it turned the web
+// content on (TurnOn, where it was off).
 bool SetWallpaper(IWallpaperShell& shell, const std::u16string& path, int32_t style,
                   WebContent webContent = WebContent::Leave);
 
 // Vista and later: clears the wallpaper (style and empty path, as SetWallpaper) only where it is
 // ours, the page at ourPage (compared without regard to the case of ASCII letters, as Windows compares paths);
-// any other wallpaper is left as it is. Answers whether it cleared it.
+// any other wallpaper is left as it is. Answers whether it cleared it. A wallpaper that cannot be
+// read is left as it is, and AppError says so.
 bool ClearWallpaperIfOurs(IWallpaperShell& shell, const std::u16string& ourPage, int32_t style);
 
 }  // namespace tarnwick

@@ -54,6 +54,7 @@ bool clsRegistry::SetRegistryValue(uint32_t hKey, const std::u16string& KeyName,
                                    TypedValue Value, int32_t Flag)
 {
     std::optional<EncodedValue> encoded = Encode(Value, Flag);
+    status_ = kErrorInvalidParameter;
     if (!encoded)
         return false;
 
@@ -62,9 +63,8 @@ bool clsRegistry::SetRegistryValue(uint32_t hKey, const std::u16string& KeyName,
     RegSecurityAttributes security{10, nullptr, 0x0000FFFF};
     RegKey opened = 0;
     uint32_t disposition = 0;
-    int32_t status =
-        ops_.RegCreateKeyExA(hKey, ToAnsi(KeyName), 0, nullptr, 0, kKeyAccess, &security, &opened, &disposition);
-    if (status != kErrorSuccess)
+    status_ = ops_.RegCreateKeyExA(hKey, ToAnsi(KeyName), 0, nullptr, 0, kKeyAccess, &security, &opened, &disposition);
+    if (status_ != kErrorSuccess)
         return false;
     // The write decides the answer; a failed close changes nothing that was written.
     ScopedRegKey key(ops_, opened);
@@ -72,21 +72,24 @@ bool clsRegistry::SetRegistryValue(uint32_t hKey, const std::u16string& KeyName,
     // A zero-length value still gets a valid data pointer.
     static const uint8_t kNoData = 0;
     const std::vector<uint8_t>& data = encoded->data;
-    status = ops_.RegSetValueExA(key.Get(), ToAnsi(ValueName), 0, encoded->type, data.empty() ? &kNoData : data.data(),
-                                 static_cast<uint32_t>(data.size()));
-    return status == kErrorSuccess;
+    status_ = ops_.RegSetValueExA(key.Get(), ToAnsi(ValueName), 0, encoded->type, data.empty() ? &kNoData : data.data(),
+                                  static_cast<uint32_t>(data.size()));
+    return status_ == kErrorSuccess;
 }
 
 bool clsRegistry::DeleteRegistryValueOrKey(uint32_t hKey, const std::u16string& RegKeyName,
                                            const std::u16string& ValueName)
 {
     RegKey opened = 0;
-    if (ops_.RegOpenKeyExA(hKey, ToAnsi(RegKeyName), 0, kKeyAccess, &opened) != kErrorSuccess)
+    status_ = ops_.RegOpenKeyExA(hKey, ToAnsi(RegKeyName), 0, kKeyAccess, &opened);
+    if (status_ != kErrorSuccess)
         return false;
     ScopedRegKey key(ops_, opened);
-    if (ops_.RegDeleteValueA(key.Get(), ToAnsi(ValueName)) != kErrorSuccess)
+    status_ = ops_.RegDeleteValueA(key.Get(), ToAnsi(ValueName));
+    if (status_ != kErrorSuccess)
         return false;
-    return key.Close() == kErrorSuccess;
+    status_ = key.Close();
+    return status_ == kErrorSuccess;
 }
 
 }  // namespace tarnwick

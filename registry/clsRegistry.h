@@ -26,8 +26,14 @@ public:
     // was opened, the value deleted and the key closed without error.
     bool DeleteRegistryValueOrKey(uint32_t hKey, const std::u16string& RegKeyName, const std::u16string& ValueName);
 
+    // What the registry answered to the last call that answered false: the failing operation's
+    // Win32 status (kErrorInvalidParameter for a value of a type that is not written); 0 after
+    // a call that answered true.
+    int32_t LastStatus() const { return status_; }
+
 private:
     IRegistryOps& ops_;
+    int32_t status_ = kErrorSuccess;
 };
 
 }  // namespace tarnwick

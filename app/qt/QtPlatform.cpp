@@ -38,6 +38,12 @@ float ToTwips(int pixels, const QScreen& screen)
 {
     return PixelsToTwips(pixels, static_cast<float>(screen.logicalDotsPerInch()));
 }
+
+bool IsRegularFile(const FilePath& path)
+{
+    struct stat info {};
+    return ::stat(path.Native().c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
 }  // namespace
 
 bool QtVersionQuery::Query(VersionRecord&)
@@ -80,6 +86,10 @@ public:
     int32_t SetWallpaperOptions(const WallpaperOptions& options, uint32_t reserved) override
     {
         return inner_->SetWallpaperOptions(options, reserved);
+    }
+    int32_t GetWallpaperOptions(WallpaperOptions& options, uint32_t reserved) override
+    {
+        return inner_->GetWallpaperOptions(options, reserved);
     }
     int32_t SetWallpaper(const std::u16string& path, uint32_t reserved) override
     {
@@ -153,16 +163,12 @@ FilePath RunningProgramFolder()
 
 PageFiles LinuxPageFiles(const FilePath& programFolder, const FilePath& configFolder, const FilePath& dataFolder)
 {
-    auto isFile = [](const FilePath& path) {
-        struct stat info {};
-        return ::stat(path.Native().c_str(), &info) == 0 && S_ISREG(info.st_mode);
-    };
     const FilePath installed = programFolder / TARNWICK_DATA_FROM_PROGRAM / "1.htm";
     FilePath templatePath = programFolder / "1.htm";
-    if (!isFile(templatePath)) {
-        if (!configFolder.Empty() && isFile(configFolder / "1.htm"))
+    if (!IsRegularFile(templatePath)) {
+        if (!configFolder.Empty() && IsRegularFile(configFolder / "1.htm"))
             templatePath = configFolder / "1.htm";
-        else if (isFile(installed))
+        else if (IsRegularFile(installed))
             templatePath = installed;
     }
     // The installed sample's folder belongs to the package manager, even for root.
@@ -175,6 +181,20 @@ PageFiles LinuxPageFiles(const FilePath& programFolder, const FilePath& configFo
     std::filesystem::create_directories(dataFolder.Parent().Native(), ignored);
     ::mkdir(dataFolder.Native().c_str(), 0700);
     return {templatePath, dataFolder / "2.htm"};
+}
+
+FilePath LinuxDrawingProgram(const FilePath& programFolder, const char* programName)
+{
+    const FilePath beside = programFolder / programName;
+    if (IsRegularFile(beside))
+        return beside;
+    const FilePath installed = FilePath(
+        std::filesystem::path((programFolder / TARNWICK_DRAWER_FROM_PROGRAM / programName).Native()).lexically_normal().native());
+    if (IsRegularFile(installed))
+        return installed;
+    struct stat info {};
+    const FilePath sampleFolder = programFolder / TARNWICK_DATA_FROM_PROGRAM;
+    return ::stat(sampleFolder.Native().c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? installed : beside;
 }
 
 std::filesystem::path RegistryStorePath()

@@ -68,6 +68,12 @@ FilePath RunningProgramFolder();
 // sample's, else into the data folder (made here when missing).
 PageFiles LinuxPageFiles(const FilePath& programFolder, const FilePath& configFolder, const FilePath& dataFolder);
 
+// The drawing process the panel starts: tarnwick-drawer beside the program (a build, a portable
+// folder), else the installed one (../libexec/tarnwick from the program's folder). Where there
+// is neither, the one the program's own folder names: the installed one when the program is
+// installed (its sample's folder is there), else the one beside it; starting it is reported.
+FilePath LinuxDrawingProgram(const FilePath& programFolder, const char* programName);
+
 // The stand-alone registry's store for this user. Throws AppError when neither XDG_CONFIG_HOME
 // nor HOME is set.
 std::filesystem::path RegistryStorePath();

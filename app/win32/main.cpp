@@ -1,5 +1,6 @@
 // The Windows program: the core window object over the Win32 platform pieces, the real
-// registry and the shell's Active Desktop object.
+// registry, the shell's Active Desktop object and, for Vista and later, the page engine and the
+// picture wallpaper.
 #include <windows.h>
 
 #include <string>
@@ -11,6 +12,7 @@
 #include "app/win32/Win32Platform.h"
 #include "base/win32/Owners.h"
 #include "desktop/win32/ActiveDesktopShell.h"
+#include "desktop/win32/PictureDesktop.h"
 #include "registry/win32/Win32Registry.h"
 
 namespace {
@@ -33,7 +35,9 @@ int Run(HINSTANCE instance, int showCommand)
     ActiveDesktopShell wallpaper;
     Win32MessageBox messageBox;
     Win32ProgramEnd programEnd;
-    Platform platform{version, screen, registry, wallpaper, messageBox, programEnd, {}};
+    MshtmlEngine pageEngine;
+    Win32PictureDesktop pictureDesktop;
+    Platform platform{version, screen, registry, wallpaper, messageBox, programEnd, {}, &pageEngine, &pictureDesktop};
     frmMain form(platform);
     // The window outlives the failure handlers below, so that the report is modal to it.
     MainWindow window(instance, form, screen.DotsPerInch());

@@ -32,6 +32,16 @@ public:
         return desktop_->SetWallpaperOptions(&record, reserved);
     }
 
+    int32_t GetWallpaperOptions(WallpaperOptions& options, uint32_t reserved) override
+    {
+        WALLPAPEROPT record{};
+        record.dwSize = options.dwSize;
+        const HRESULT hr = desktop_->GetWallpaperOptions(&record, reserved);
+        if (SUCCEEDED(hr))
+            options.dwStyle = record.dwStyle;
+        return hr;
+    }
+
     int32_t SetWallpaper(const std::u16string& path, uint32_t reserved) override
     {
         return desktop_->SetWallpaper(reinterpret_cast<const wchar_t*>(path.c_str()), reserved);
@@ -80,8 +90,14 @@ std::unique_ptr<IActiveDesktopObject> ActiveDesktopShell::CreateActiveDesktop()
     win32::ComPtr<IActiveDesktop> desktop;
     HRESULT hr =
         CoCreateInstance(kClsidActiveDesktop, nullptr, CLSCTX_INPROC_SERVER, kIidActiveDesktop, desktop.put_void());
-    if (FAILED(hr) || !desktop)
-        throw AppError(static_cast<uint32_t>(hr), DescribeStatus(hr),
+    if (FAILED(hr))
+        // Wine has no text for a class that is not registered.
+        throw AppError(static_cast<uint32_t>(hr),
+                       hr == REGDB_E_CLASSNOTREG ? "No Active Desktop class is registered" : DescribeStatus(hr),
+                       "The desktop wallpaper could not be set: the Active Desktop object could not be created "
+                       "(Windows 95 and NT 4 have it only with the desktop update of Internet Explorer 4).");
+    if (!desktop)
+        throw AppError(static_cast<uint32_t>(E_POINTER), "The shell answered success but gave no object",
                        "The desktop wallpaper could not be set: the Active Desktop object could not be created.");
     return std::make_unique<ComActiveDesktop>(std::move(desktop));
 }

@@ -48,7 +48,7 @@ prepare_case() {
     PAGE="$PROG_DIR/2.htm"
     mkdir -p "$PROG_DIR" "$HOME_DIR/.config" || fail "cannot make the case folders"
     cp "$TARNWICK_PROGRAM" "$PROG_DIR/tarnwick" || fail "cannot copy the program"
-    # Its drawing process goes where it is installed: beside it.
+    # Its drawing process, beside it as in a portable folder.
     cp "$(dirname "$TARNWICK_PROGRAM")/tarnwick-drawer" "$PROG_DIR/" || fail "cannot copy the drawing process"
     if [[ $1 != none ]]; then
         cp "$1" "$PROG_DIR/1.htm" || fail "cannot copy the template $1"

@@ -79,6 +79,11 @@ public:
                                                  " style=" + std::to_string(options.dwStyle) +
                                                  " reserved=" + std::to_string(reserved));
     }
+    int32_t GetWallpaperOptions(WallpaperOptions& options, uint32_t reserved) override
+    {
+        return Record("GetWallpaperOptions",
+                      "size=" + std::to_string(options.dwSize) + " reserved=" + std::to_string(reserved));
+    }
     int32_t SetWallpaper(const std::u16string& path, uint32_t reserved) override
     {
         return Record("SetWallpaper", "path=" + ToUtf8(path) + " reserved=" + std::to_string(reserved));

@@ -37,6 +37,18 @@ private:
     StandaloneRegistry& registry_;
 };
 
+// The context of the AppError that f raises, or "no error".
+template <class F>
+std::string FailureOf(F f)
+{
+    try {
+        f();
+    } catch (const AppError& error) {
+        return std::to_string(error.Number()) + " " + error.Context();
+    }
+    return "no error";
+}
+
 struct RunFixture {
     explicit RunFixture(std::optional<VersionRecord> version, int width = 1024, int height = 768, int dpi = 96)
         : versionQuery(version), screen(width, height, dpi), registry(folder / "registry.reg"), recording(registry),
@@ -93,7 +105,9 @@ TEST(RunCommand, OnTheWindows95FamilyThePageThenShellStateThenTheWallpaper)
         EXPECT_EQ(run.shell.pageAtCreate, page);  // the page existed before the shell was asked
         ASSERT_TRUE(run.shell.shellStateAtCreate);
         EXPECT_EQ(*run.shell.shellStateAtCreate, (StoredValue{kRegBinary, kShellState}));
-        EXPECT_EQ(run.shell.calls, (std::vector<std::string>{"Create", "SetWallpaperOptions size=8 style=2 reserved=0",
+        // An object is seen to exist before ShellState changes; the one that sets the wallpaper after.
+        EXPECT_EQ(run.shell.calls, (std::vector<std::string>{"Create", "Release", "Create",
+                                                             "SetWallpaperOptions size=8 style=2 reserved=0",
                                                              "SetWallpaper path=" + run.WallpaperPath() + " reserved=0",
                                                              "ApplyChanges flags=7", "Release"}));
         EXPECT_EQ(run.end.ends, 1);
@@ -138,7 +152,7 @@ TEST(RunCommand, OtherSystemsLeaveTheRegistryAlone)
         EXPECT_FALSE(std::filesystem::exists(run.folder / "registry.reg"));
         EXPECT_FALSE(run.form.Registry);
         // NT reads the Active Desktop's state as well (found on, so not set).
-        EXPECT_EQ(run.shell.calls.size(), version ? 9u : 5u);
+        EXPECT_EQ(run.shell.calls.size(), version ? 11u : 5u);
         EXPECT_EQ(run.end.ends, 1);
     }
 }
@@ -153,21 +167,22 @@ TEST(RunCommand, OnNtBeforeVistaTheActiveDesktopIsTurnedOnBeforeTheChangesAreApp
             test::WriteBytes(run.folder / "1.htm", "x\r\n");
             run.shell.itemOptions = {12, components, 0};
             run.form.RunCommand();
-            EXPECT_EQ(run.shell.calls,
-                      (std::vector<std::string>{"Create", "SetWallpaperOptions size=8 style=2 reserved=0",
-                                                "SetWallpaper path=" + run.WallpaperPath() + " reserved=0",
-                                                "GetDesktopItemOptions size=12 reserved=0",
-                                                "SetDesktopItemOptions size=12 components=" +
-                                                    std::to_string(components) + " active=1 reserved=0",
-                                                "ApplyChanges flags=7", "Release", "Create",
-                                                "GetDesktopItemOptions size=12 reserved=0", "Release"}));
+            EXPECT_EQ(run.shell.calls, (std::vector<std::string>{
+                                           "Create", "GetWallpaper flags=0", "GetWallpaperOptions size=8 reserved=0",
+                                           "SetWallpaperOptions size=8 style=2 reserved=0",
+                                           "SetWallpaper path=" + run.WallpaperPath() + " reserved=0",
+                                           "GetDesktopItemOptions size=12 reserved=0",
+                                           "SetDesktopItemOptions size=12 components=" + std::to_string(components) +
+                                               " active=1 reserved=0",
+                                           "ApplyChanges flags=7", "Release", "Create",
+                                           "GetDesktopItemOptions size=12 reserved=0", "Release"}));
             EXPECT_EQ(run.end.ends, 1);
 
             // Once on, it is only read.
             run.shell.calls.clear();
             run.form.RunCommand();
-            EXPECT_EQ(run.shell.calls.at(3), "GetDesktopItemOptions size=12 reserved=0");
-            EXPECT_EQ(run.shell.calls.at(4), "ApplyChanges flags=7");
+            EXPECT_EQ(run.shell.calls.at(5), "GetDesktopItemOptions size=12 reserved=0");
+            EXPECT_EQ(run.shell.calls.at(6), "ApplyChanges flags=7");
             run.shell.calls.clear();
             run.form.CloseCommand();
             EXPECT_EQ(run.shell.calls.size(), 7u);
@@ -230,6 +245,12 @@ TEST(RunCommand, FromVistaOnThePageIsWrittenAndReportedButNotMadeTheWallpaper)
                                             "SetWallpaper path= reserved=0", "ApplyChanges flags=7", "Release"}));
         EXPECT_EQ(run.end.ends, 1);
     }
+    // A wallpaper that cannot be read is left as it is, and the report says that.
+    RunFixture run(VersionRecord{6, 1, 2});
+    run.shell.failCall = "GetWallpaper";
+    EXPECT_EQ(FailureOf([&] { run.form.CloseCommand(); }),
+              "2147500033 The desktop wallpaper could not be read, so it was left as it was: "
+              "IActiveDesktop::GetWallpaper failed.");
 }
 
 TEST(RunCommand, ScreenSizesReachThePage)
@@ -300,15 +321,41 @@ TEST(RunCommand, AnUnwritablePageStopsBeforeTheRegistryAndTheWallpaper)
     EXPECT_EQ(test::FolderEntries(run.folder.Path()), (std::vector<std::string>{"1.htm", "2.htm"}));
 }
 
-TEST(RunCommand, AFailingShellComesAfterThePageAndTheRegistry)
+TEST(RunCommand, AFailingShellComesAfterThePageAndLeavesShellStateAlone)
 {
     RunFixture run(VersionRecord{4, 10, 1});
     test::WriteBytes(run.folder / "1.htm", "x\r\n");
     run.shell.failCreate = static_cast<int32_t>(0x80004001u);
     EXPECT_THROW(run.form.RunCommand(), AppError);
     EXPECT_EQ(test::ReadBytes(run.folder / "2.htm"), "\r\nx\r\n\r\n");
-    EXPECT_EQ(run.ShellState(), (StoredValue{kRegBinary, kShellState}));  // not undone
+    EXPECT_FALSE(run.ShellState());
     EXPECT_EQ(run.end.ends, 0);
+}
+
+// XP: a refused note of the web content turned on is reported with the registry's own status. A
+// Close that fails keeps the note, so that the next Close turns the web content off.
+TEST(RunCommand, TheWebContentNoteOnXp)
+{
+    RunFixture run(VersionRecord{5, 1, 2});
+    test::WriteBytes(run.folder / "1.htm", "x\r\n");
+    run.shell.itemOptions.fActiveDesktop = 0;
+    run.recording.failCall = "RegSetValueExA";
+    run.recording.failStatus = kErrorBadRegistryFile;
+    EXPECT_EQ(FailureOf([&] { run.form.RunCommand(); }).substr(0, 5), "1009 ");
+    run.recording.failCall.clear();
+    run.shell.itemOptions.fActiveDesktop = 0;
+    run.form.RunCommand();
+    const auto note = [&] {
+        return run.registry.QueryValue(HKEY_CURRENT_USER_VALUE, "Software\\Tarnwick", "WebContentTurnedOn");
+    };
+    run.shell.failCall = "SetDesktopItemOptions";
+    EXPECT_EQ(FailureOf([&] { run.form.CloseCommand(); }),
+              "2147500033 The desktop wallpaper could not be cleared: IActiveDesktop::SetDesktopItemOptions failed.");
+    EXPECT_TRUE(note());
+    run.shell.failCall.clear();
+    run.form.CloseCommand();
+    EXPECT_EQ(run.shell.itemOptions.fActiveDesktop, 0);
+    EXPECT_FALSE(note());
 }
 
 TEST(RunCommand, RegistryFailuresDoNotStopTheWallpaper)
@@ -318,7 +365,7 @@ TEST(RunCommand, RegistryFailuresDoNotStopTheWallpaper)
     test::WriteBytes(run.folder / "registry.reg", "garbage");
     run.form.RunCommand();
     EXPECT_EQ(test::ReadBytes(run.folder / "registry.reg"), "garbage");
-    EXPECT_EQ(run.shell.calls.size(), 5u);
+    EXPECT_EQ(run.shell.calls.size(), 7u);
     EXPECT_EQ(run.end.ends, 1);
 }
 

@@ -47,19 +47,22 @@ expect_wallpaper_log() {
 # the page as the wallpaper and ends the program. On 2000 and XP the recorder reports web content
 # off, as those systems ship, and Run turns it on; on NT 4 it reports it on, and Run only reads it.
 # Then Close gives the web content back as Run found it: off again on 2000 and XP, on on NT 4. On
-# 2000, a policy that keeps it off (the recorder plays NoActiveDesktop) makes Run report, non-zero.
+# 2000, a policy that keeps it off (the recorder plays NoActiveDesktop) makes Run put the person's
+# wallpaper back and report, non-zero. On 95 without an Active Desktop class, ShellState stays.
 case_run() {
     begin_case "run-$1" 1024x768
     set_windows_version "$1"
     set_shell_state "$OTHER_STATE"
-    local items=()
+    local items=() PROBE= READ_FIRST=
     case $1 in
     win2k | winxp)
         export TARNWICK_RECORDER_WEB_CONTENT=off
         items=("$ITEMS_OFF" "$ITEMS_TURNED_ON")
         ;;
     nt40) items=("$ITEMS_ON") ;;
+    *) PROBE=1 ;;
     esac
+    ((${#items[@]})) && READ_FIRST=$READ_NONE
     # New files of killed runs, none open: from ten minutes ago, from a minute ago and from a
     # moment ago.
     printf 'half a page' >"$APP/~TW0A1B2.TMP"
@@ -86,8 +89,19 @@ case_run() {
     win95 | win98 | winme) expect_eq "files left" "$left" "$shipped ~TW0C3D4.TMP ~TW0E5F6.TMP" ;;
     *) expect_eq "files left" "$left" "$shipped" ;;
     esac
+    [[ ! -e $ENGINE_LOG ]] || fail "the page engine was created on $1"
     note "page, ShellState and wallpaper as expected on $1"
+    if [[ $1 == win95 ]]; then
+        set_shell_state "$OTHER_STATE"
+        reg delete "${TW_SERVER_KEY%\\*}" /f /reg:32 || fail "cannot remove the Active Desktop class"
+        start_program
+        click run
+        expect_report "The desktop wallpaper could not be set: the Active Desktop object could not be created*\
+Error 0x80040154: No Active Desktop class is registered"
+        expect_eq "ShellState without the desktop update" "$(shell_state)" "REG_BINARY $OTHER_STATE"
+    fi
     ((${#items[@]})) || return 0
+    READ_FIRST=
     rm -f "$LOG"
     start_program
     click close
@@ -100,19 +114,58 @@ case_run() {
     note "Close: the web content as Run found it"
     [[ $1 == win2k ]] || return 0
     rm -f "$LOG"
+    local own='C:\users\Public\holiday.bmp'
+    reg add "$TW_RECORDER_KEY" /v Wallpaper /d "$own" /f || fail "cannot set the person's wallpaper"
     TARNWICK_RECORDER_POLICY=web-content-off start_program
     click run
-    expect_report "The page was set as the desktop wallpaper, but it does not show: this system's policy keeps the \
-desktop's web content (the Active Desktop) off.*Error 1260: *"
-    expect_log "$(READ_BACK=$ITEMS_OFF wallpaper_calls "$(winpath "$PAGE")" "$ITEMS_OFF" "$ITEMS_TURNED_ON")"
-    note "policy: reported: ${BOX_TEXT//\\n/ }; exit status $STATUS"
+    expect_report "The page * does not show as the desktop wallpaper: this system's policy keeps the desktop's web \
+content (the Active Desktop) off. The wallpaper you had (*) was put back.*Error 1260: A policy keeps the desktop's web \
+content off"
+    # The wallpaper read first, and put back with the style it had (the page's is 2).
+    expect_eq "wallpaper after the report" "$(reg_value "$TW_RECORDER_KEY" Wallpaper)" "$own"
+    grep -qxF "SetWallpaperOptions size=8 style=0 reserved=0" "$LOG" || fail "the style was not put back"
+    note "policy: reported: ${BOX_TEXT//\\n/ }; the person's wallpaper is back"
 }
 
-# vista VERSION (win7, win10): Run writes the page, then reports that this Windows shows no page as
-# the wallpaper, names the page, ends non-zero and leaves the Active Desktop object alone; Close
-# leaves the person's wallpaper on win10 (also in a compatibility mode) and clears our page (as XP's
-# Run left it) on win7. On win10 the program folder is named beyond the ANSI code page, and the
-# build number is 16384 or more, where a test of GetVersion's wrong bit takes NT for Windows 95.
+# The page the vista cases draw: its colour and size for the stand-in engine, and addresses that
+# the security manager refuses (the network's) and allows (the page's own files).
+write_engine_template() {
+    printf '%s\r\n' '<html><body bgcolor="#1e90c8">' '<div style="width=800 height=600">' \
+        '<img src="http://example.com/tracker.png">' '<script src="file:///C:/page.js"></script>' \
+        '<a href="https://example.com/">away</a>' "${1:-}" '</body></html>' >"$TEMPLATE"
+}
+
+readonly PERSON_RGB='200 120 40' OTHER_RGB='40 160 60' PAGE_RGB='30 144 200'
+
+# expect_screen WHAT "R G B" [mark]: Wine's desktop shows one colour (with the page's mark).
+expect_screen() {
+    sleep 1
+    screenshot "$CASE_DIR/$1.png"
+    local failures
+    failures=$(python3 "$TW_XCHECK" screen "$CASE_DIR/$1.png" 1024x768 "$2" ${3:-}) || fail "screen $1: $failures"
+}
+
+# The person's wallpaper kept by Run, as "path|style|tile", or "absent".
+kept_wallpaper() {
+    local path
+    path=$(reg_value "$TW_PROGRAM_KEY" SavedWallpaper)
+    [[ $path == absent ]] && echo absent || echo "$path|$(reg_value "$TW_PROGRAM_KEY" SavedWallpaperStyle)"
+}
+
+# Our pictures in the person's local application data.
+pictures() {
+    (cd "$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Tarnwick" 2>/dev/null && LC_ALL=C && echo tarnwick-*.bmp)
+}
+
+# vista VERSION (win7, win10), on Wine's own desktop, with the stand-in engine: a person's bitmap is
+# on screen; Run draws the page at the screen's size and the screen shows it, unscaled (the mark in
+# its corner), the person's wallpaper kept; a second Run keeps it still; Close shows the person's
+# bitmap again and forgets it. A person who chose another wallpaper after Run keeps it through Close.
+# Run reports, names 2.htm, ends non-zero and leaves the screen as it was where the page loads too
+# slowly (win10), where the engine fails (win7) and where a policy forbids changing the wallpaper
+# or sets one (win7). On win10 the program folder is named beyond the ANSI code page, and the build number is
+# 16384 or more, where a test of GetVersion's wrong bit takes NT for Windows 95; 10 in Windows 95
+# and XP compatibility mode does as 10 does and says that the mode is not needed.
 case_vista() {
     export LC_ALL=C.UTF-8
     [[ $1 == win10 ]] && APP_NAME='Tarnwick Ελληνικά'
@@ -126,54 +179,130 @@ case_vista() {
         local build
         build=$(wintool getversion | sed -n 's/^build=\([0-9]*\) nt=1$/\1/p')
         ((${build:-0} >= 16384)) || fail "GetVersion on win10 gives build '${build}', not 16384 or more"
-        note "GetVersion: build $build"
     fi
-    local wallpaper
-    wallpaper=$([[ $1 == win10 ]] && echo 'C:\users\Public\holiday.bmp' || winpath "$PAGE")
-    reg add "$TW_RECORDER_KEY" /v Wallpaper /d "$wallpaper" /f || fail "cannot set the wallpaper"
-    write_old_page
-    start_program
-    click run
-    wait_box 20
-    local page
-    page=$(winpath "$PAGE")
-    [[ $BOX_TEXT == "The page was written to $page, but it cannot become the desktop wallpaper: this Windows no longer "\
-"shows a page as the desktop wallpaper (the Active Desktop shows pages only up to Windows XP). The wallpaper was left "\
-"as it was.\n\nError 50: "* ]] || fail "report: '$BOX_TEXT'"
-    expect_eq "box icon" "$BOX_ICON" yes
-    expect_eq "box owner" "$BOX_OWNER" main
-    press Return
-    wait_exit 20
-    [[ $STATUS != 0 ]] || fail "exit status 0 after the report"
-    expect_page 1024 768
-    expect_no_log
-    note "reported: ${BOX_TEXT//\\n/ }; exit status $STATUS"
-    # 10 with the program in Windows 95, then XP, compatibility mode (Wine tells tarnwick.exe alone
-    # the older version; the shared data page stays 10's): Run as on 10, and its report says so.
-    local mode
-    for mode in $([[ $1 == win10 ]] && echo win95 winxp); do
-        reg add 'HKCU\Software\Wine\AppDefaults\tarnwick.exe' /v Version /d "$mode" /f || fail "no mode $mode"
+    use_virtual_desktop 1024x768
+    write_engine_template
+    local public=$WINEPREFIX/drive_c/users/Public
+    python3 "$TW_XCHECK" bitmap "$public/holiday.bmp" 1024x768 "$PERSON_RGB" &&
+        python3 "$TW_XCHECK" bitmap "$public/other.bmp" 1024x768 "$OTHER_RGB" || fail "cannot write the bitmaps"
+    wintool wallpaper 'C:\users\Public\holiday.bmp' >/dev/null || fail "cannot set the person's wallpaper"
+    expect_screen person "$PERSON_RGB"
+
+    local round
+    for round in 1 2; do
         start_program
         click run
-        expect_report "The page was written to *, but it cannot become* Tarnwick runs in a compatibility mode for \
-an older Windows, which it does not need*Error 50: *"
-        expect_no_log
+        wait_exit 30
+        expect_eq "exit status of Run $round" "$STATUS" 0
+        expect_screen "page$round" "$PAGE_RGB" mark
+        expect_eq "kept after Run $round" "$(kept_wallpaper)" 'C:\users\Public\holiday.bmp|absent'
     done
+    { printf '\r\n' && sed -e "s/800/1024/; s/600/768/" "$TEMPLATE" && printf '\r\n'; } >"$CASE_DIR/expected.htm"
+    expect_file_bytes "$PAGE" "$CASE_DIR/expected.htm"
+    [[ $(pictures) == tarnwick-????????????????.bmp ]] || fail "pictures: $(pictures)"
+    local url=file:///$(winpath "$PAGE" | sed 's|\\|/|g; s| |%20|g; s|Ελληνικά|%CE%95%CE%BB%CE%BB%CE%B7%CE%BD%CE%B9%CE%BA%CE%AC|')
+    local line
+    for line in "DoVerb verb=-5 site=same area=1024x768 window=1024x768 hidden" "put_Silent 1" \
+        "DownloadControl hr=0x0 value=0x70008710" \
+        "ProcessUrlAction url=$url hr=0x800c0011 policy=0xffffffff fetched" \
+        "ProcessUrlAction url=http://example.com/tracker.png hr=0x1 policy=0x3 refused" \
+        "ProcessUrlAction url=file:///C:/page.js hr=0x800c0011 policy=0xffffffff fetched" \
+        "ProcessUrlAction url=https://example.com/ hr=0x1 policy=0x3 refused" \
+        "Draw aspect=1 bounds=0,0,1024,768 page=1024x768 bgcolor=#1e90c8" "Release refs=0"; do
+        grep -qxF "$line" "$ENGINE_LOG" || fail "the engine was not asked: $line
+$(cat "$ENGINE_LOG")"
+    done
+    note "Run: the page's picture on screen, the person's wallpaper kept"
 
     start_program
     click close
     wait_exit 20
-    expect_eq "exit status" "$STATUS" 0
-    expect_page 1024 768
-    grep -qxF "GetWallpaper size=261 flags=2 path=$wallpaper" "$LOG" || fail "Close did not read the wallpaper"
-    [[ $1 == win10 ]] || wallpaper=absent
-    expect_eq "wallpaper after Close" "$(reg_value "$TW_RECORDER_KEY" Wallpaper)" "$wallpaper"
-    note "Close: the wallpaper is $wallpaper"
+    expect_eq "exit status of Close" "$STATUS" 0
+    expect_screen closed "$PERSON_RGB"
+    expect_eq "kept after Close" "$(kept_wallpaper)" absent
+    expect_eq "pictures after Close" "$(pictures)" 'tarnwick-*.bmp'
+    note "Close: the person's bitmap on screen again"
+
+    start_program
+    click run
+    wait_exit 30
+    wintool wallpaper 'C:\users\Public\other.bmp' >/dev/null || fail "cannot choose another wallpaper"
+    start_program
+    click close
+    wait_exit 20
+    expect_screen chosen "$OTHER_RGB"
+    expect_eq "kept after Close" "$(kept_wallpaper)" absent
+    note "the person's later choice stays through Close"
+
+    local failure
+    local policies='HKCU\Software\Microsoft\Windows\CurrentVersion\Policies'
+    for failure in $([[ $1 == win10 ]] && echo slow || echo fail policy wallpaper-policy); do
+        if [[ $failure == policy ]]; then
+            reg add "$policies\ActiveDesktop" /v NoChangingWallPaper /t REG_DWORD /d 1 /f || fail "cannot set the policy"
+        elif [[ $failure == wallpaper-policy ]]; then
+            reg delete "$policies\ActiveDesktop" /v NoChangingWallPaper /f &&
+                reg add "$policies\System" /v Wallpaper /d 'C:\users\Public\other.bmp' /f || fail "cannot set the policy"
+        else
+            write_engine_template "<!-- tarnwick-engine-$failure -->"
+        fi
+        expect_run_unchanged "$failure" "$OTHER_RGB"
+    done
+    [[ $1 == win10 ]] || return 0
+
+    # 10 with the program in Windows 95, then XP, compatibility mode (Wine tells tarnwick.exe alone
+    # the older version; the shared data page stays 10's): Run as on 10, and it says so.
+    write_engine_template
+    local mode
+    for mode in win95 winxp; do
+        reg add 'HKCU\Software\Wine\AppDefaults\tarnwick.exe' /v Version /d "$mode" /f || fail "no mode $mode"
+        start_program
+        click run
+        wait_box 30
+        [[ $BOX_TEXT == "The page is the desktop wallpaper. Tarnwick runs in a compatibility mode for an older "\
+"Windows, which it does not need"* ]] || fail "report in $mode mode: '$BOX_TEXT'"
+        press Return
+        wait_exit 20
+        expect_eq "exit status in $mode mode" "$STATUS" 0
+        expect_screen "$mode" "$PAGE_RGB" mark
+    done
+    start_program
+    click close
+    wait_exit 20
+    expect_screen closed-mode "$OTHER_RGB"
+    note "compatibility modes: as on 10, and said so"
 }
 
-# expect_report PATTERN: a report matching PATTERN (no paths: backslashes escape); OK ends it, non-zero.
+# With Wine's own engine, whose MSHTML draws nothing without its Gecko package: Run reports, names
+# 2.htm, ends non-zero, and the person's bitmap stays on screen; nothing is kept.
+case_vista_no_engine() {
+    begin_case vista-no-engine 1024x768
+    set_windows_version win10
+    restore_wine_engine
+    use_virtual_desktop 1024x768
+    write_engine_template
+    python3 "$TW_XCHECK" bitmap "$WINEPREFIX/drive_c/users/Public/holiday.bmp" 1024x768 "$PERSON_RGB" ||
+        fail "cannot write the bitmap"
+    wintool wallpaper 'C:\users\Public\holiday.bmp' >/dev/null || fail "cannot set the person's wallpaper"
+    expect_run_unchanged no-engine "$PERSON_RGB"
+    [[ ! -e $ENGINE_LOG ]] || fail "the stand-in engine was used"
+}
+
+# expect_run_unchanged WHAT "R G B": Run reports that the page, named, did not become the wallpaper
+# and ends non-zero; the screen still shows the colour and nothing is kept.
+expect_run_unchanged() {
+    start_program
+    click run
+    expect_report "The page was written to *2.htm, but it did not become the desktop wallpaper: * The wallpaper \
+was left as it was.*Error *" 40
+    expect_screen "$1" "$2"
+    expect_eq "kept after a failed Run" "$(kept_wallpaper)" absent
+    note "$1: ${BOX_TEXT//\\n/ }"
+}
+
+# expect_report PATTERN [SECONDS]: a report matching PATTERN (no paths: backslashes escape) within
+# SECONDS (20); OK ends it, non-zero.
 expect_report() {
-    wait_box 20
+    wait_box "${2:-20}"
     [[ $BOX_TEXT == $1 ]] || fail "report: '$BOX_TEXT'"
     press Return
     wait_exit 20
@@ -183,8 +312,8 @@ expect_report() {
 # relay VERSION: on the Windows 95 family the program's own code calls only the ANSI entry points
 # and the few wide ones those systems implement: start-up and Run under Wine's relay log, which
 # also shows that the file and window functions taken were the ANSI ones. On NT (winxp, and win10
-# from a folder named beyond the ANSI code page, where Run ends in its report) the file functions
-# taken are the wide ones. On both, the new page is flushed after its last write and before it is
+# from a folder named beyond the ANSI code page, where Run draws the page with the stand-in engine
+# and the page's picture is written like the page) the file functions taken are the wide ones. On both, the new page is flushed after its last write and before it is
 # renamed over 2.htm. The display has 256 colours: the picture is drawn through a halftone palette.
 case_relay() {
     local nt=0
@@ -201,17 +330,14 @@ case_relay() {
     set_windows_version "$1"
     PROGRAM_WINEDEBUG=+relay,+pid,+loaddll PROGRAM_START_SECONDS=120 start_program
     click run
+    wait_exit 120
+    expect_eq "exit status" "$STATUS" 0
+    # The page engine is created on Vista and later only, the Active Desktop object before Vista only.
     if [[ $1 == win10 ]]; then
-        wait_box 120
-        [[ $BOX_TEXT == "The page was written to $(winpath "$PAGE"), but it cannot become"*"\n\nError 50: "* ]] ||
-            fail "report: '$BOX_TEXT'"
-        press Return
-        wait_exit 120
-        [[ $STATUS != 0 ]] || fail "exit status 0 after the report"
         expect_no_log
+        grep -qx 'CreateInstance ok' "$ENGINE_LOG" || fail "the page engine was not created on 10"
     else
-        wait_exit 120
-        expect_eq "exit status" "$STATUS" 0
+        [[ ! -e $ENGINE_LOG ]] || fail "the page engine was created on $1"
     fi
     expect_page 1024 768
     local report
@@ -219,7 +345,8 @@ case_relay() {
         [[ $1 == win10 ]] || expect_eq ShellState "$(shell_state)" absent
         report=$(python3 "$TW_SOURCE/tests/wine/relay_check.py" --nt "$CASE_DIR/program.out" "$TW_PROGRAM" \
             "$TW_OBJDUMP" KERNEL32.CreateFileW KERNEL32.MoveFileExW KERNEL32.FindFirstFileW \
-            KERNEL32.GetModuleFileNameW KERNEL32.FlushFileBuffers GDI32.CreateHalftonePalette) ||
+            KERNEL32.GetModuleFileNameW KERNEL32.FlushFileBuffers GDI32.CreateHalftonePalette \
+            $([[ $1 == win10 ]] && echo USER32.SystemParametersInfoW GDI32.CreateDIBSection ADVAPI32.RegQueryValueExW)) ||
             fail "relay log: $report"
     else
         expect_eq ShellState "$(shell_state)" "REG_BINARY ${SHELL_STATE// /}"
@@ -245,7 +372,7 @@ case_unicode_folder() {
     wait_exit 20
     expect_eq "exit status" "$STATUS" 0
     expect_page 1024 768
-    expect_wallpaper_log "$(winpath "$PAGE")" "$ITEMS_ON"
+    READ_FIRST=$READ_NONE expect_wallpaper_log "$(winpath "$PAGE")" "$ITEMS_ON"
     note "page written and set in $(winpath "$APP")"
 }
 
@@ -279,7 +406,7 @@ case_screen_120dpi() {
     expect_eq "exit status" "$STATUS" 0
     expect_page 1024 819.2
     expect_eq ShellState "$(shell_state)" "REG_BINARY ${SHELL_STATE// /}"
-    expect_wallpaper_log "$(winpath "$PAGE")"
+    PROBE=1 expect_wallpaper_log "$(winpath "$PAGE")"
     note "1024 x 819.2, window 245x375, layout scaled"
 }
 
@@ -412,11 +539,17 @@ case_missing_template() {
     note "reported: ${BOX_TEXT//\\n/ }; exit status $STATUS"
 }
 
-# With Wine's own Active Desktop object, which does not set wallpapers, the failure is reported
-# after the page was written.
+# A class answering success without an object, then Wine's own object, which sets no wallpaper:
+# each failure is reported, in its own words, after the page was written.
 case_no_server() {
     begin_case no-server 1024x768
     set_windows_version winxp
+    TARNWICK_RECORDER_CREATE=null start_program
+    click run
+    expect_report "The desktop wallpaper could not be set: the Active Desktop object could not be created.*\
+Error 0x80004003: The shell answered success but gave no object"
+    expect_log "CreateInstance iid={F490EB00-1240-11D1-9888-006097DEACF9} null"
+    rm -f "$LOG"
     restore_wine_server
     start_program
     click run
@@ -518,6 +651,23 @@ case_keep_page() {
     expected_test_page 1024 768 >"$CASE_DIR/expected.htm"
     expect_file_bytes "$APP/$kept" "$CASE_DIR/expected.htm"
     note "held 2.htm replaced; with the name taken: ${BOX_TEXT//\\n/ }"
+
+    # 3: both stay, however old, through a Run that cannot put its page in place; then both go.
+    local left aside=$(cd "$APP" && ls ~TW?????.TMP | grep -vxF "$kept")
+    left=$(cd "$APP" && LC_ALL=C && echo *)
+    expect_file_bytes "$APP/$aside" "$CASE_DIR/old.htm"
+    touch -d '10 minutes ago' "$APP/$aside" "$APP/$kept" && chmod a-w "$APP/2.HTM"
+    start_program
+    click run
+    expect_report "Cannot write the page *Error 5: *"
+    expect_eq "files left after a refused Run" "$(cd "$APP" && LC_ALL=C && echo *)" "$left"
+    chmod u+w "$APP/2.HTM" && rm "$APP/2.HTM"
+    start_program
+    click run
+    wait_exit 20
+    expect_eq "files left, exit status" "$(cd "$APP" && LC_ALL=C && echo *) $STATUS" "1.htm 2.htm tarnwick.exe 0"
+    expect_page 1024 768
+    note "set aside and kept through a refused Run, removed once the page is in place"
 }
 
 # Another program's WM_CLOSE ends the program with status 0 and changes nothing.
@@ -539,6 +689,7 @@ case_close_request() {
 case ${1:-} in
 prefix) make_pristine_prefix ;;
 run-*) case_run "${1#run-}" ;;
+vista-no-engine) case_vista_no_engine ;;
 vista-*) case_vista "${1#vista-}" ;;
 relay-*) case_relay "${1#relay-}" ;;
 unicode-folder) case_unicode_folder ;;

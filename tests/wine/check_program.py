@@ -44,19 +44,19 @@ ALLOWED = {
         FindNextFileA FindNextFileW FlushFileBuffers FormatMessageA FreeLibrary
         GetACP GetCurrentProcessId GetFileAttributesA GetCurrentThreadId GetExitCodeProcess GetLastError GetModuleFileNameA
         GetModuleFileNameW GetModuleHandleA GetModuleHandleW GetProcAddress GetStartupInfoA
-        GetStartupInfoW GetVersion GetVersionExA InitializeCriticalSection IsDBCSLeadByteEx
+        GetStartupInfoW GetTickCount GetVersion GetVersionExA InitializeCriticalSection IsDBCSLeadByteEx
         LeaveCriticalSection LoadLibraryA LoadLibraryW LocalFree MoveFileA MoveFileExW MulDiv
         MultiByteToWideChar OpenProcess ReadFile ReleaseSemaphore SetLastError
         SetUnhandledExceptionFilter Sleep TlsAlloc TlsFree TlsGetValue TlsSetValue VirtualProtect VirtualQuery
         WaitForSingleObject WideCharToMultiByte WriteFile""",
     "USER32.DLL": """
         AdjustWindowRectEx BeginPaint CreateWindowExA DefWindowProcA DestroyWindow
-        DispatchMessageA DrawTextA EndPaint FillRect GetCursorPos GetDC GetMessageA
+        DispatchMessageA DrawTextA EndPaint FillRect GetClientRect GetCursorPos GetDC GetMessageA
         GetSysColorBrush GetSystemMetrics GetWindowLongA InvalidateRect LoadCursorA LoadIconA LoadImageA MessageBoxA MessageBoxW
-        GetCapture PostQuitMessage RegisterClassExA ReleaseCapture ReleaseDC ScreenToClient SetCapture
+        GetCapture PeekMessageA PostQuitMessage RegisterClassExA ReleaseCapture ReleaseDC ScreenToClient SetCapture
         SetCursor SetWindowLongA ShowWindow SystemParametersInfoA TranslateMessage UpdateWindow""",
     "GDI32.DLL": """
-        BitBlt CreateCompatibleDC CreateFontA CreateHalftonePalette DeleteDC DeleteObject GetDeviceCaps
+        BitBlt CreateCompatibleDC CreateDIBSection CreateFontA CreateHalftonePalette DeleteDC DeleteObject GdiFlush GetDeviceCaps
         GetObjectA GetStockObject RealizePalette SelectObject SelectPalette SetBkMode SetBrushOrgEx
         SetStretchBltMode SetTextColor StretchBlt""",
     "ADVAPI32.DLL": "RegCloseKey RegCreateKeyExA RegDeleteValueA RegOpenKeyExA RegSetValueExA",

@@ -17,6 +17,8 @@ done
 
 readonly TW_CLSID='{75048700-EF1F-11D0-9888-006097DEACF9}'
 readonly TW_SERVER_KEY="HKLM\\Software\\Classes\\CLSID\\$TW_CLSID\\InprocServer32"
+# The WebBrowser control's class, which the program creates for the page engine on Vista and later.
+readonly TW_ENGINE_KEY='HKLM\Software\Classes\CLSID\{8856F961-340A-11D0-A96B-00C04FD705A2}\InprocServer32'
 readonly TW_EXPLORER_KEY='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer'
 readonly TW_PRISTINE=$TW_WORK/pristine
 # The caption colour the pristine prefix is given, so that the lines are seen to follow it.
@@ -79,9 +81,15 @@ make_pristine_prefix() {
     DISPLAY= wine reg query "$TW_SERVER_KEY" /ve /reg:32 2>/dev/null | tr -d '\r' |
         sed -n 's/^ *(Default) *REG_SZ *//p' >"$TW_WORK/wine-server.txt"
     [[ -s $TW_WORK/wine-server.txt ]] || fail "Wine has no 32-bit Active Desktop object registered"
+    # The same for the page engine: the recorder's server makes the stand-in engine too.
+    DISPLAY= wine reg query "$TW_ENGINE_KEY" /ve /reg:32 2>/dev/null | tr -d '\r' |
+        sed -n 's/^ *(Default) *REG_SZ *//p' >"$TW_WORK/wine-engine.txt"
+    [[ -s $TW_WORK/wine-engine.txt ]] || fail "Wine has no 32-bit WebBrowser control registered"
     {
         DISPLAY= wine reg add "$TW_SERVER_KEY" /ve /d 'C:\tarnwick-test\recorder.dll' /f /reg:32 &&
             DISPLAY= wine reg add "$TW_SERVER_KEY" /v ThreadingModel /d Apartment /f /reg:32 &&
+            DISPLAY= wine reg add "$TW_ENGINE_KEY" /ve /d 'C:\tarnwick-test\recorder.dll' /f /reg:32 &&
+            DISPLAY= wine reg add "$TW_ENGINE_KEY" /v ThreadingModel /d Apartment /f /reg:32 &&
             DISPLAY= wine reg add 'HKCU\Control Panel\Colors' /v ActiveTitle /d "$TW_CAPTION_RGB" /f
     } >>"$TW_WORK/wineboot.log" 2>&1 || fail "cannot register the test settings"
     wineserver -w
@@ -122,8 +130,10 @@ begin_case() {
     PAGE=$APP/2.htm
     TEMPLATE=$APP/1.htm
     LOG=$CASE_DIR/recorder.log
-    export TARNWICK_RECORDER_LOG
+    ENGINE_LOG=$CASE_DIR/engine.log
+    export TARNWICK_RECORDER_LOG TARNWICK_ENGINE_LOG
     TARNWICK_RECORDER_LOG=$(winpath "$LOG")
+    TARNWICK_ENGINE_LOG=$(winpath "$ENGINE_LOG")
     if [[ -n ${TW_ZIP:-} ]]; then
         unpack_release_zip
         return
@@ -237,6 +247,31 @@ reg_value() {
 readonly TW_RECORDER_KEY='HKCU\Software\Tarnwick Recorder'
 readonly TW_PROGRAM_KEY='HKCU\Software\Tarnwick'
 
+# Puts Wine's own WebBrowser control (whose MSHTML has no Gecko here) back in the stand-in's place.
+restore_wine_engine() {
+    reg add "$TW_ENGINE_KEY" /ve /d "$(cat "$TW_WORK/wine-engine.txt")" /f /reg:32 || fail "cannot restore Wine's engine"
+}
+
+# use_virtual_desktop WIDTHxHEIGHT (after set_windows_version): every program of the prefix runs on
+# Wine's own desktop, a window filling the X screen that draws the wallpaper Windows' settings name,
+# shown from now on by its own process (explorer /desktop), whichever program comes and goes. Its
+# windows are no X windows then: the program's window is found through wintool.
+use_virtual_desktop() {
+    reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f &&
+        reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$1" /f || fail "cannot set Wine's desktop"
+    wineserver -w
+    wine explorer "/desktop=Default,$1" >"$CASE_DIR/desktop.out" 2>&1 &
+    # The desktop ends with the last program on it that had a window: this one stays.
+    wine "$TW_WINTOOL" stay >/dev/null 2>&1 &
+    local i
+    for ((i = 0; i < 200; i++)); do
+        xdotool search --name '^Default - Wine desktop$' >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    ((i < 200)) || fail "Wine's desktop did not appear"
+    VIRTUAL_DESKTOP=1
+}
+
 # Puts Wine's own Active Desktop object back in the recorder's place.
 restore_wine_server() {
     reg add "$TW_SERVER_KEY" /ve /d "$(cat "$TW_WORK/wine-server.txt")" /f /reg:32 || fail "cannot restore Wine's server"
@@ -278,7 +313,11 @@ find_main_window() {
     XWIN=""
     for ((i = 0; i < tries; i++)); do
         kill -0 "$PID" 2>/dev/null || fail "the program ended before its window appeared"
-        XWIN=$(xdotool search --onlyvisible --name '^Tarnwick$' 2>/dev/null | head -n 1)
+        if [[ -n ${VIRTUAL_DESKTOP:-} ]]; then
+            wintool main >/dev/null && XWIN=desktop
+        else
+            XWIN=$(xdotool search --onlyvisible --name '^Tarnwick$' 2>/dev/null | head -n 1)
+        fi
         [[ -n $XWIN ]] && break
         sleep 0.1
     done
@@ -459,18 +498,23 @@ expect_no_log() {
 
 # wallpaper_calls PATH [LINE...]: the recorder's log of a wallpaper set to PATH, with the lines
 # given (the Active Desktop's options) just before the changes are applied, and then (Run on NT 4,
-# 2000 and XP) the web content read back from a new object (READ_BACK, on unless told).
+# 2000 and XP) the web content read back from a new object (READ_BACK, on unless told). Run on the
+# Windows 95 family (PROBE=1) first makes an object and lets it go; Run on NT 4, 2000 and XP first
+# reads the wallpaper (READ_FIRST; READ_NONE where there is none).
 wallpaper_calls() {
-    echo "CreateInstance iid={F490EB00-1240-11D1-9888-006097DEACF9} ok"
+    local created="CreateInstance iid={F490EB00-1240-11D1-9888-006097DEACF9} ok"
+    [[ -z ${PROBE:-} ]] || printf '%s\n' "$created" "Release refs=0"
+    echo "$created"
+    [[ -z ${READ_FIRST:-} ]] || echo "$READ_FIRST"
     echo "SetWallpaperOptions size=8 style=2 reserved=0"
     echo "SetWallpaper path=$1 reserved=0"
     shift
     (($# == 0)) || printf '%s\n' "$@"
     echo "ApplyChanges flags=7"
     echo "Release refs=0"
-    (($# == 0)) || printf '%s\n' "CreateInstance iid={F490EB00-1240-11D1-9888-006097DEACF9} ok" "${READ_BACK:-$ITEMS_ON}" \
-        "Release refs=0"
+    (($# == 0)) || printf '%s\n' "$created" "${READ_BACK:-$ITEMS_ON}" "Release refs=0"
 }
+readonly READ_NONE=$'GetWallpaper size=261 flags=0 path=\nGetWallpaperOptions size=8 reserved=0 style=0'
 
 # The recorder's lines of Run on NT 4, 2000 and XP: the Active Desktop read and, where the
 # recorder was told that web content is off (TARNWICK_RECORDER_WEB_CONTENT=off), turned on.

@@ -46,7 +46,7 @@ case_bare() {
     expected_test_page 1024 768 >"$CASE_DIR/expected.htm"
     expect_file_bytes "$PAGE" "$CASE_DIR/expected.htm"
     local lines
-    mapfile -t lines < <(wallpaper_calls "$(winpath "$PAGE")")
+    mapfile -t lines < <(PROBE=1 wallpaper_calls "$(winpath "$PAGE")")
     expect_log "${lines[@]}"
     note "black panel without the picture, system icon, arrow cursor; Run set the page"
 }

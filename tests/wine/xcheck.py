@@ -15,6 +15,11 @@
   xcheck.py close WINDOW
       Asks the window to close through the window manager protocol (WM_DELETE_WINDOW), the way
       a window manager's close button does.
+  xcheck.py bitmap FILE WxH "R G B"
+      Writes a 24-bit Windows bitmap of one colour, a person's own wallpaper.
+  xcheck.py screen SHOT WxH "R G B" [mark]
+      The screenshot is WxH and all of one colour; with "mark", but for the page engine's 16-pixel
+      magenta mark in its bottom right corner: the page's picture at the screen's exact size.
 
 Exit status: 0 when every check holds, 1 with one line per failure otherwise, 2 on bad usage.
 """
@@ -360,6 +365,34 @@ def close_window(window):
     lib.XCloseDisplay(display)
 
 
+MARK_RGB, MARK_PIXELS = (255, 0, 255), 16
+
+
+def write_bitmap(path, width, height, rgb):
+    stride = (width * 3 + 3) & ~3
+    row = bytes(rgb[::-1]) * width + b"\0" * (stride - width * 3)
+    pixels = row * height
+    header = struct.pack("<2sIHHI", b"BM", 54 + len(pixels), 0, 0, 54)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 0, 0, 0, 0)
+    with open(path, "wb") as out:
+        out.write(header + info + pixels)
+
+
+def check_screen(shot_path, width, height, rgb, mark):
+    shot = read_image(shot_path)
+    if (shot.width, shot.height) != (width, height):
+        return [f"the screen is {shot.width}x{shot.height}, expected {width}x{height}"]
+    wrong, first = 0, None
+    for y in range(height):
+        for x in range(width):
+            in_mark = mark and x >= width - MARK_PIXELS and y >= height - MARK_PIXELS
+            want = MARK_RGB if in_mark else rgb
+            if shot.at(x, y) != want:
+                wrong += 1
+                first = first or f"{x},{y} is {shot.at(x, y)}, expected {want}"
+    return [f"{wrong} pixels differ, the first: {first}"] if wrong else []
+
+
 def main(argv):
     if len(argv) == 7 and argv[0] == "layout":
         caption = tuple(int(v) for v in argv[5].split())
@@ -372,6 +405,13 @@ def main(argv):
         return 0
     elif len(argv) == 3 and argv[0] == "icon":
         failures = check_icon(int(argv[1], 0), argv[2])
+    elif len(argv) == 4 and argv[0] == "bitmap":
+        width, height = (int(v) for v in argv[2].split("x"))
+        write_bitmap(argv[1], width, height, tuple(int(v) for v in argv[3].split()))
+        return 0
+    elif len(argv) in (4, 5) and argv[0] == "screen" and argv[4:] in ([], ["mark"]):
+        width, height = (int(v) for v in argv[2].split("x"))
+        failures = check_screen(argv[1], width, height, tuple(int(v) for v in argv[3].split()), len(argv) == 5)
     elif len(argv) == 2 and argv[0] == "close":
         close_window(int(argv[1], 0))
         return 0

@@ -3,6 +3,8 @@
 // variable TARNWICK_RECORDER_LOG (a Windows path). It keeps the wallpaper and the web content (off
 // where TARNWICK_RECORDER_WEB_CONTENT is "off", as 2000 and XP ship; kept off by TARNWICK_RECORDER_POLICY
 // "web-content-off", as NoActiveDesktop does) under HKCU\Software\Tarnwick Recorder, saved by ApplyChanges.
+// TARNWICK_RECORDER_CREATE "null" makes the class answer success without an object.
+// The same server makes the stand-in page engine (Engine.cpp) for the WebBrowser control's class.
 #include <windows.h>
 #include <wininet.h>
 #include <shlobj.h>
@@ -10,6 +12,8 @@
 #include <atomic>
 #include <cstdio>
 #include <string>
+
+#include "Log.h"
 
 namespace {
 
@@ -39,22 +43,9 @@ std::string GuidText(REFGUID guid)
     return Utf8(text);
 }
 
-// Appends one line; the file is opened and closed for each, so nothing is lost when the
-// program ends the process at once.
 void Log(const std::string& line)
 {
-    wchar_t path[1024];
-    DWORD length = GetEnvironmentVariableW(L"TARNWICK_RECORDER_LOG", path, 1024);
-    if (length == 0 || length >= 1024)
-        return;
-    HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    std::string text = line + "\n";
-    DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
+    AppendLine(L"TARNWICK_RECORDER_LOG", line);
 }
 
 std::string Number(unsigned long value)
@@ -74,6 +65,7 @@ constexpr wchar_t kStateKey[] = L"Software\\Tarnwick Recorder";
 struct DesktopState {
     std::wstring wallpaper;
     BOOL webContent = WebContentOffAtStart() ? FALSE : TRUE;
+    DWORD style = 0;  // an object's own, from 0 (centred)
 
     static DesktopState Load()
     {
@@ -171,10 +163,16 @@ public:
         }
         Log("SetWallpaperOptions size=" + Number(options->dwSize) + " style=" + Number(options->dwStyle) +
             " reserved=" + Number(reserved));
+        state_.style = options->dwStyle;
         return S_OK;
     }
-
-    STDMETHODIMP GetWallpaperOptions(LPWALLPAPEROPT, DWORD) override { return NotImplemented("GetWallpaperOptions"); }
+    STDMETHODIMP GetWallpaperOptions(LPWALLPAPEROPT options, DWORD reserved) override
+    {
+        Log("GetWallpaperOptions size=" + Number(options->dwSize) + " reserved=" + Number(reserved) +
+            " style=" + Number(state_.style));
+        options->dwStyle = state_.style;
+        return options->dwSize == sizeof(WALLPAPEROPT) ? S_OK : E_INVALIDARG;
+    }
     STDMETHODIMP GetPattern(PWSTR, UINT, DWORD) override { return NotImplemented("GetPattern"); }
     STDMETHODIMP SetPattern(PCWSTR, DWORD) override { return NotImplemented("SetPattern"); }
     STDMETHODIMP GetDesktopItemOptions(LPCOMPONENTSOPT options, DWORD reserved) override
@@ -241,8 +239,11 @@ private:
     DesktopState state_;
 };
 
+// Makes the recording Active Desktop, or the stand-in page engine.
 class ClassFactory final : public IClassFactory {
 public:
+    explicit ClassFactory(bool engine) : engine_(engine) {}
+
     STDMETHODIMP QueryInterface(REFIID riid, void** object) override
     {
         if (object == nullptr)
@@ -265,6 +266,10 @@ public:
         *object = nullptr;
         if (outer != nullptr)
             return CLASS_E_NOAGGREGATION;
+        if (engine_)
+            return CreateEngine(riid, object);
+        if (GetEnvironmentVariableA("TARNWICK_RECORDER_CREATE", nullptr, 0) == 5)  // "null" and its end
+            return Log("CreateInstance iid=" + GuidText(riid) + " null"), S_OK;
         auto* recorder = new Recorder();
         HRESULT hr = recorder->Bind(riid, object);
         Log("CreateInstance iid=" + GuidText(riid) + (SUCCEEDED(hr) ? " ok" : " none"));
@@ -280,11 +285,33 @@ public:
             --g_locks;
         return S_OK;
     }
+
+private:
+    bool engine_;
 };
 
-ClassFactory g_factory;
+ClassFactory g_factory{false};
+ClassFactory g_engineFactory{true};
+// {8856F961-340A-11D0-A96B-00C04FD705A2}
+constexpr CLSID kClsidWebBrowser = {0x8856F961, 0x340A, 0x11D0, {0xA9, 0x6B, 0x00, 0xC0, 0x4F, 0xD7, 0x05, 0xA2}};
 
 }  // namespace
+
+void AppendLine(const wchar_t* variable, const std::string& line)
+{
+    wchar_t path[1024];
+    DWORD length = GetEnvironmentVariableW(variable, path, 1024);
+    if (length == 0 || length >= 1024)
+        return;
+    HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    std::string text = line + "\n";
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+}
 
 extern "C" {
 
@@ -293,6 +320,8 @@ __declspec(dllexport) HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID ri
     if (object == nullptr)
         return E_POINTER;
     *object = nullptr;
+    if (clsid == kClsidWebBrowser)
+        return g_engineFactory.QueryInterface(riid, object);
     if (clsid != kClsidActiveDesktop)
         return CLASS_E_CLASSNOTAVAILABLE;
     return g_factory.QueryInterface(riid, object);

@@ -17,6 +17,11 @@
 //   wintool hold FILE UNTIL    keeps FILE open for reading, sharing reading, writing and deletion
 //                              as a virus scanner does, says "held", and closes it once the file
 //                              UNTIL exists (two minutes at most)
+//   wintool wallpaper [FILE]   sets FILE as the wallpaper the way a person's settings do
+//                              (SystemParametersInfo, saved and announced); prints the wallpaper
+//                              SystemParametersInfo names then
+//   wintool stay               a program with a window of its own (never shown) that runs until it
+//                              is ended: Wine's own desktop stays while one of its programs runs
 // Exit status 0 on success, 1 when the window looked for is not there, 2 on bad usage.
 #include <windows.h>
 
@@ -255,6 +260,17 @@ int Hold(const wchar_t* path, const wchar_t* until)
     return CloseHandle(file) ? 0 : 1;
 }
 
+int Wallpaper(wchar_t* path)
+{
+    if (path != nullptr && !SystemParametersInfoW(SPI_SETDESKWALLPAPER, 0, path, SPIF_UPDATEINIFILE | SPIF_SENDCHANGE))
+        return 1;
+    wchar_t shown[MAX_PATH + 1] = {};
+    if (!SystemParametersInfoW(SPI_GETDESKWALLPAPER, MAX_PATH, shown, 0))
+        return 1;
+    std::printf("wallpaper=%ls\n", shown);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -286,7 +302,15 @@ int wmain(int argc, wchar_t** argv)
         return Dpi();
     if (command == L"hold" && argc == 4)
         return Hold(argv[2], argv[3]);
+    if (command == L"stay") {
+        CreateWindowExW(0, L"STATIC", L"wintool", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+        for (MSG message; GetMessageW(&message, nullptr, 0, 0) > 0;)
+            DispatchMessageW(&message);
+        return 0;
+    }
+    if (command == L"wallpaper")
+        return Wallpaper(argc > 2 ? argv[2] : nullptr);
     std::fprintf(stderr, "usage: wintool main|box [seconds]|boxes|close|cancel-mode|steal-capture|ok|"
-                         "caption-colour|version|getversion|dpi|hold FILE UNTIL\n");
+                         "caption-colour|version|getversion|dpi|hold FILE UNTIL|wallpaper [FILE]\n");
     return 2;
 }
