@@ -18,6 +18,7 @@
 
 #include "base/AppError.h"
 #include "base/FileIO.h"
+#include "base/StageClock.h"
 #include "desktop/StandaloneDesktop.h"
 #include "registry/ScopedRegKey.h"
 
@@ -251,12 +252,20 @@ public:
         std::unique_ptr<IDesktopBackground> background = OpenBackground(decision.road);
         const bool plain = path_->empty();
         const PixelSize size = drawer_.ScreenSize();
+        // The desktop gets ready with the pixels while their PNG is encoded; it shows nothing
+        // before the file is written.
+        const auto prepare = [&background](const PicturePixels& pixels) {
+            if (background)
+                background->PreparePicture(pixels);
+        };
         const std::string png =
-            plain ? drawer_.PlainPicture(size) : drawer_.DrawPage(FilePath::FromUtf16(*path_), size);
+            plain ? drawer_.PlainPicture(size) : drawer_.DrawPageWithPixels(FilePath::FromUtf16(*path_), size, prepare);
 
+        StageClock clock;
         MakeFolders(pictureFolder_);
         RemoveLeftPictures(pictureFolder_);
         const FilePath picture = pictureFolder_ / LinuxDesktop::PictureName(png);
+        clock.Mark("name");
         if (!background) {
             // The picture stays for the person to set with the desktop's own tool.
             WritePicture(picture, png);
@@ -299,6 +308,7 @@ public:
         }
 
         const bool isNew = WritePicture(picture, png);
+        clock.Mark("write+fsync");
         if (save) {
             // What the person shows now is theirs to get back; our own picture never is, and where
             // the road cannot tell, what was kept stays.
@@ -317,6 +327,7 @@ public:
         }
         try {
             background->ShowPicture(picture);
+            clock.Mark("hand-to-desktop");
         } catch (...) {
             if (save)
                 WriteKept(keptBefore);
