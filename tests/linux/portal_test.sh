@@ -237,14 +237,17 @@ case_gnome_shell() {
         XAUTHORITY="$CASE_DIR/xauthority" XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_TYPE=x11 NO_AT_BRIDGE=1 \
         XDG_DATA_HOME="$HOME_DIR/.local/share" LIBGL_ALWAYS_SOFTWARE=1
     local person=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+    # The buses' settings where the person may read them: the checkout may sit in a home of 0700.
+    cp "$TARNWICK_BUS_CONFIG" "$CASE_DIR/system.conf" && cp "$TARNWICK_GNOME_BUS_CONFIG" "$CASE_DIR/session.conf" &&
+        chmod 644 "$CASE_DIR/system.conf" "$CASE_DIR/session.conf" || fail "cannot copy the buses' settings"
     local bus
     for bus in system session; do
-        "${person[@]}" dbus-daemon --config-file="$([[ $bus == system ]] && echo "$TARNWICK_BUS_CONFIG" ||
-            echo "$TARNWICK_GNOME_BUS_CONFIG")" --nofork --print-address=3 3>"$CASE_DIR/$bus.bus" 2>/dev/null &
+        "${person[@]}" dbus-daemon --config-file="$CASE_DIR/$bus.conf" --nofork --print-address=3 \
+            3>"$CASE_DIR/$bus.bus" 2>"$CASE_DIR/$bus.err" &
         SESSION+=($!)
         local tenths=100
         until [[ -s $CASE_DIR/$bus.bus ]]; do
-            ((tenths-- > 0)) || fail "the $bus bus did not start"
+            ((tenths-- > 0)) || fail "the $bus bus did not start: $(cat "$CASE_DIR/$bus.err")"
             sleep 0.1
         done
     done
