@@ -122,10 +122,6 @@ case_sway() {
         PID=$!
         wait_main_window
     }
-    # An X11 program's desktop window on Xwayland says nothing of what sway shows.
-    "${AS_USER[@]}" "$TARNWICK_XPROBE" desktop xfdesktop >"$CASE_DIR/probe" 2>&1 &
-    PROBE_PID=$!
-
     # Close with nothing of ours shown: the person's background stays, nothing said.
     run_program CLOSE
     expect_exit 0
@@ -133,6 +129,10 @@ case_sway() {
     wait_screen close-first "$MINE"
     [[ $(swaybg_line) == "swaybg -o * -i $CASE_DIR/mine.png -m fill " ]] || fail "swaybg runs as $(swaybg_line)"
     note "Close with no Run before it: the person's picture stays"
+
+    # An X11 program's desktop window on Xwayland says nothing of what sway shows.
+    "${AS_USER[@]}" "$TARNWICK_XPROBE" desktop xfdesktop >"$CASE_DIR/probe" 2>&1 &
+    PROBE_PID=$!
 
     run_program RUN
     expect_exit 0
