@@ -3,8 +3,10 @@
 # a window manager and a private session bus (dbus-launch, which starts dconf on demand):
 #   mate    caja drawing MATE's desktop (org.mate.background through GSettings and dconf); then
 #           Cinnamon's keys (org.cinnamon.desktop.background), read back from dconf
-#   plasma  KDE Plasma 5's plasmashell (its desktop scripting over D-Bus); then the real program,
-#           on the same bus and home, shows a page through Plasma and Close brings Plasma's back
+#   plasma  KDE Plasma 5's plasmashell (its desktop scripting over D-Bus) with two desktops (two
+#           activities), each with the person's own picture; then the real program, on the same
+#           bus and home, shows a page through Plasma and Close gives each desktop its own back;
+#           a desktop whose wallpaper is locked (kiosk) makes a Run report
 # A background of the desktop's own stands first; the road saves it, shows a picture of four
 # coloured quarters from a folder whose name needs quoting (the screen, as `import -window root`
 # takes it, shows the quarters in place), then restores (the screen shows the earlier background
