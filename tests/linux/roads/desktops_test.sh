@@ -133,20 +133,33 @@ plasma)
     export XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5 XDG_SESSION_TYPE=x11
     /usr/lib/x86_64-linux-gnu/libexec/kactivitymanagerd >"$DIR/activities.log" 2>&1 &
     PIDS+=($!)
-    plasmashell >"$DIR/plasma.log" 2>&1 &
-    desktop=$!
-    PIDS+=($desktop)
-    tenths=600
-    until timeout 5 "$TARNWICK_BACKGROUND_ROAD" plasma save "$DIR/probe" 2>/dev/null; do
-        ((tenths -= 5)) > 0 || fail "plasmashell did not answer on the session bus"
-        sleep 0.5
-    done
-    note "plasmashell answered after $(((600 - tenths) / 10)) s"
+    # plasmashell, once it answers on the session bus.
+    start_plasma() {
+        plasmashell >>"$DIR/plasma.log" 2>&1 &
+        desktop=$!
+        PIDS+=($desktop)
+        tenths=600
+        until timeout 5 "$TARNWICK_BACKGROUND_ROAD" plasma save "$DIR/probe" 2>/dev/null; do
+            ((tenths -= 5)) > 0 || fail "plasmashell did not answer on the session bus"
+            sleep 0.5
+        done
+        note "plasmashell answered after $(((600 - tenths) / 10)) s"
+    }
+    start_plasma
     # Two desktops (a second activity has a desktop of its own; Plasma under Xvfb sees one
     # monitor), each with a picture of the person's own, the one on screen first.
     plasma_script() { gdbus call --session -d org.kde.plasmashell -o /PlasmaShell -m org.kde.PlasmaShell.evaluateScript "$1"; }
-    first=$(plasma_script 'print(currentActivity())' | tr -dc '0-9a-f-') &&
-        plasma_script 'print(createActivity("Second"))' >/dev/null || fail "Plasma made no second activity"
+    tenths=300
+    until first=$(plasma_script 'print(currentActivity())' | tr -dc '0-9a-f-') && [[ -n $first ]]; do
+        ((tenths -= 5)) > 0 || fail "Plasma names no current activity"
+        sleep 0.5
+    done
+    plasma_script 'print(createActivity("Second"))' >/dev/null || fail "Plasma made no second activity"
+    tenths=300
+    until [[ $(plasma_script 'print(desktops().length)') == "('2',)" ]]; do
+        ((tenths -= 5)) > 0 || fail "Plasma has not two desktops"
+        sleep 0.5
+    done
     mine=() MINE_COLOURS=('120,90,60' '40,110,150')
     for i in 0 1; do
         mine+=("$DIR/mine$i.png")
@@ -263,14 +276,7 @@ if [[ $ROAD == plasma ]]; then
         "$XDG_CONFIG_HOME/plasma-org.kde.plasma.desktop-appletsrc"
     grep -qxF "[Containments][$locked][Wallpaper][org.kde.image][General][\$i]" \
         "$XDG_CONFIG_HOME/plasma-org.kde.plasma.desktop-appletsrc" || fail "cannot lock desktop $locked's wallpaper"
-    plasmashell >>"$DIR/plasma.log" 2>&1 &
-    desktop=$!
-    PIDS+=($desktop)
-    tenths=600
-    until timeout 5 "$TARNWICK_BACKGROUND_ROAD" plasma save "$DIR/probe" 2>/dev/null; do
-        ((tenths -= 5)) > 0 || fail "plasmashell did not answer again"
-        sleep 0.5
-    done
+    start_plasma
     timeout 60 "$TARNWICK_BACKGROUND_ROAD" plasma show "$picture" 2>"$DIR/locked.err" && fail "a Run one desktop refused reported success"
     grep -qF "Plasma took the change on 1 of its 2 desktops" "$DIR/locked.err" || fail "no clear report: $(cat "$DIR/locked.err")"
     note "a desktop with a locked wallpaper: the road reports that 1 of 2 desktops took the page"
