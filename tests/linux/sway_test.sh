@@ -6,7 +6,8 @@
 #   (their own picture, from their config) is kept; an X11 program's desktop window on Xwayland
 #   does not decide the road. Close: the person's picture again. sway without its background
 #   program, or with one that ends at once: Run reports, status 1, nothing kept; the road reads
-#   the person's background from sway's config.
+#   the person's background from sway's config. Close with no Run before it, or after the person
+#   set another background, leaves the person's.
 # The tests run as root: sway and the program run as the user nobody (setpriv).
 source "$(dirname "$0")/lib.sh"
 
@@ -15,6 +16,7 @@ CLOSE_X=92 CLOSE_Y=240
 export QTWEBENGINE_DISABLE_SANDBOX=1
 PAGE_COLOUR='60,138,81'
 MINE='32,80,160'
+THEIRS='170,60,140'
 SWAY_PID=""
 PROBE_PID=""
 
@@ -120,6 +122,14 @@ case_sway() {
         PID=$!
         wait_main_window
     }
+    # Close with nothing of ours shown: the person's background stays, nothing said.
+    run_program CLOSE
+    expect_exit 0
+    expect_quiet
+    wait_screen close-first "$MINE"
+    [[ $(swaybg_line) == "swaybg -o * -i $CASE_DIR/mine.png -m fill " ]] || fail "swaybg runs as $(swaybg_line)"
+    note "Close with no Run before it: the person's picture stays"
+
     # An X11 program's desktop window on Xwayland says nothing of what sway shows.
     "${AS_USER[@]}" "$TARNWICK_XPROBE" desktop xfdesktop >"$CASE_DIR/probe" 2>&1 &
     PROBE_PID=$!
@@ -145,6 +155,20 @@ case_sway() {
     [[ $(swaybg_line) == "swaybg -o * -i $CASE_DIR/mine.png -m fill " ]] || fail "swaybg runs as $(swaybg_line)"
     desktop_section | grep -q Saved && fail "the kept background stayed: $(desktop_section)"
     note "Close: the person's own picture again"
+
+    # Run, then the person picks another background: Close leaves theirs.
+    run_program RUN
+    expect_exit 0
+    wait_screen run-again "$PAGE_COLOUR"
+    convert -size 1280x720 "xc:rgb($THEIRS)" "$CASE_DIR/theirs.png" && chown nobody:nogroup "$CASE_DIR/theirs.png" 2>/dev/null
+    swaymsg "output * bg $CASE_DIR/theirs.png fill" >/dev/null || fail "sway did not take the person's new background"
+    wait_screen theirs "$THEIRS"
+    run_program CLOSE
+    expect_exit 0
+    expect_quiet
+    wait_screen close-theirs "$THEIRS"
+    [[ $(swaybg_line) == "swaybg -o * -i $CASE_DIR/theirs.png -m fill " ]] || fail "swaybg runs as $(swaybg_line)"
+    note "Run, the person's new background, Close: theirs stays"
 
     # sway whose PATH has no swaybg: nothing it could show, so a report, status 1, nothing kept.
     mkdir -p "$CASE_DIR/bin"

@@ -3,8 +3,10 @@
 # a window manager and a private session bus (dbus-launch, which starts dconf on demand):
 #   mate    caja drawing MATE's desktop (org.mate.background through GSettings and dconf); then
 #           Cinnamon's keys (org.cinnamon.desktop.background), read back from dconf
-#   plasma  KDE Plasma 5's plasmashell (its desktop scripting over D-Bus); then the real program,
-#           on the same bus and home, shows a page through Plasma and Close brings Plasma's back
+#   plasma  KDE Plasma 5's plasmashell (its desktop scripting over D-Bus) with two desktops (two
+#           activities), each with the person's own picture; then the real program, on the same
+#           bus and home, shows a page through Plasma and Close gives each desktop its own back;
+#           a desktop whose wallpaper is locked (kiosk) makes a Run report
 # A background of the desktop's own stands first; the road saves it, shows a picture of four
 # coloured quarters from a folder whose name needs quoting (the screen, as `import -window root`
 # takes it, shows the quarters in place), then restores (the screen shows the earlier background
@@ -80,6 +82,11 @@ road() { # ACTION ARG...
     timeout 60 "$TARNWICK_BACKGROUND_ROAD" "$ROAD" "$@" 2>"$DIR/road.err" || fail "$* ended with status $?"
 }
 
+# Two of Plasma's saved lists of desktops say the same, whatever their order.
+same_desktops() {
+    python3 -c 'import json,sys; k=lambda d: d["id"]; sys.exit(sorted(json.load(open(sys.argv[1])), key=k) != sorted(json.load(open(sys.argv[2])), key=k))' "$1" "$2"
+}
+
 # The colour the screen shows at X,Y.
 pixel() { convert "$DIR/screen.png" -format "%[pixel:p{$1}]" info:; }
 
@@ -126,27 +133,51 @@ plasma)
     export XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5 XDG_SESSION_TYPE=x11
     /usr/lib/x86_64-linux-gnu/libexec/kactivitymanagerd >"$DIR/activities.log" 2>&1 &
     PIDS+=($!)
-    plasmashell >"$DIR/plasma.log" 2>&1 &
-    desktop=$!
-    PIDS+=($desktop)
-    tenths=600
-    until timeout 5 "$TARNWICK_BACKGROUND_ROAD" plasma save "$DIR/probe" 2>/dev/null; do
-        ((tenths -= 5)) > 0 || fail "plasmashell did not answer on the session bus"
+    # plasmashell, once it answers on the session bus.
+    start_plasma() {
+        plasmashell >>"$DIR/plasma.log" 2>&1 &
+        desktop=$!
+        PIDS+=($desktop)
+        tenths=600
+        until timeout 5 "$TARNWICK_BACKGROUND_ROAD" plasma save "$DIR/probe" 2>/dev/null; do
+            ((tenths -= 5)) > 0 || fail "plasmashell did not answer on the session bus"
+            sleep 0.5
+        done
+        note "plasmashell answered after $(((600 - tenths) / 10)) s"
+    }
+    start_plasma
+    # Two desktops (a second activity has a desktop of its own; Plasma under Xvfb sees one
+    # monitor), each with a picture of the person's own, the one on screen first.
+    plasma_script() { gdbus call --session -d org.kde.plasmashell -o /PlasmaShell -m org.kde.PlasmaShell.evaluateScript "$1"; }
+    tenths=300
+    until first=$(plasma_script 'print(currentActivity())' | tr -dc '0-9a-f-') && [[ -n $first ]]; do
+        ((tenths -= 5)) > 0 || fail "Plasma names no current activity"
         sleep 0.5
     done
-    note "plasmashell answered after $(((600 - tenths) / 10)) s"
-    # Plasma's own wallpaper, once two looks a second apart agree.
-    OWN=() tenths=300
-    while :; do
-        import -window root "$DIR/screen.png"
-        before="${OWN[*]}" OWN=()
-        for at in 300,200 800,200 300,600 800,600; do
-            OWN+=("$at=$(pixel "$at")")
-        done
-        [[ $before == "${OWN[*]}" ]] && break
-        ((tenths -= 10)) > 0 || fail "Plasma's own wallpaper does not settle"
-        sleep 1
+    plasma_script 'print(createActivity("Second"))' >/dev/null || fail "Plasma made no second activity"
+    tenths=300
+    until [[ $(plasma_script 'print(desktops().length)') == "('2',)" ]]; do
+        ((tenths -= 5)) > 0 || fail "Plasma has not two desktops"
+        sleep 0.5
     done
+    mine=() MINE_COLOURS=('120,90,60' '40,110,150')
+    for i in 0 1; do
+        mine+=("$DIR/mine$i.png")
+        convert -size 1024x768 "xc:rgb(${MINE_COLOURS[i]})" "png24:${mine[i]}" || fail "cannot make the person's pictures"
+    done
+    [[ $(plasma_script "var mine = [\"file://${mine[0]}\", \"file://${mine[1]}\"];
+        var ds = desktops().sort(function(a, b) { return b.screen - a.screen; });
+        for (var i = 0; i < ds.length; ++i) {
+          ds[i].wallpaperPlugin = \"org.kde.image\";
+          ds[i].currentConfigGroup = [\"Wallpaper\", \"org.kde.image\", \"General\"];
+          ds[i].writeConfig(\"Image\", mine[i]);
+        }
+        print(ds.length);") == "('2',)" ]] || fail "Plasma has not two desktops"
+    OWN=()
+    for at in 300,200 800,200 300,600 800,600; do
+        OWN+=("$at=srgb(${MINE_COLOURS[0]})")
+    done
+    wait_screen "the person's own wallpaper" "${OWN[@]}"
     ;;
 esac
 
@@ -160,11 +191,16 @@ if [[ $ROAD == plasma ]]; then
     # Saved text reaches Plasma's script as a literal, whatever it holds: it comes back exactly.
     printf '[{"id":1,"plugin":"org.kde.image","image":"x\\"); y(\\\\\\n\u2028\u00e9\x27","fillMode":"0"}]' >"$DIR/odd"
     road restore "$DIR/odd" "$plain" && road save "$DIR/odd-again"
-    python3 -c 'import json,sys; sys.exit(json.load(open(sys.argv[1])) != json.load(open(sys.argv[2])))' \
+    python3 -c 'import json,sys; sys.exit(json.load(open(sys.argv[1]))[0] not in json.load(open(sys.argv[2])))' \
         "$DIR/odd" "$DIR/odd-again" || fail "Plasma holds $(cat "$DIR/odd-again"), not $(cat "$DIR/odd")"
 fi
 road restore "$DIR/saved" "$plain"
 wait_screen "the desktop's own background again" "${OWN[@]}"
+if [[ $ROAD == plasma ]]; then
+    # Each desktop its own wallpaper back, not the first one's.
+    road save "$DIR/restored"
+    same_desktops "$DIR/saved" "$DIR/restored" || fail "Plasma's desktops hold $(cat "$DIR/restored"), not $(cat "$DIR/saved")"
+fi
 kill -0 "$desktop" || fail "the desktop's program is no longer running"
 note "after Restore the screen shows the desktop's own background again"
 
@@ -219,6 +255,29 @@ if [[ $ROAD == plasma ]]; then
     # All of it, above Plasma's panel (its clock moves), as before Run.
     differ=$(compare -metric AE "$DIR/before-run.png[1024x700+0+0]" "$DIR/screen.png[1024x700+0+0]" null: 2>&1)
     [[ $differ == 0 ]] || fail "after Close $differ pixels differ from before Run (see $DIR/before-run.png)"
+    road save "$DIR/closed"
+    same_desktops "$DIR/saved" "$DIR/closed" || fail "after Close Plasma's desktops hold $(cat "$DIR/closed"), not $(cat "$DIR/saved")"
+    # The other desktop, on screen: its own picture.
+    gdbus call --session -d org.kde.ActivityManager -o /ActivityManager/Activities \
+        -m org.kde.ActivityManager.Activities.SetCurrentActivity "$first" >/dev/null || fail "cannot show the first activity"
+    OTHER=()
+    for spot in "${OWN[@]}"; do
+        OTHER+=("${spot%%=*}=srgb(${MINE_COLOURS[1]})")
+    done
+    wait_screen "the second desktop's own wallpaper after Close" "${OTHER[@]}"
     kill -0 "$desktop" || fail "plasmashell is no longer running"
     note "the program showed the page through Plasma and Close brought Plasma's own wallpaper back"
+
+    # One desktop whose wallpaper the administrator locked (KDE's kiosk mark on its settings
+    # group, read when plasmashell starts) does not take the page: a report, no success.
+    locked=$(python3 -c 'import json,sys; print(max(d["id"] for d in json.load(open(sys.argv[1]))))' "$DIR/saved")
+    kill "$desktop" && wait "$desktop"
+    sed -i "s/^\(\[Containments\]\[$locked\]\[Wallpaper\]\[org.kde.image\]\[General\]\)\$/\1[\$i]/" \
+        "$XDG_CONFIG_HOME/plasma-org.kde.plasma.desktop-appletsrc"
+    grep -qxF "[Containments][$locked][Wallpaper][org.kde.image][General][\$i]" \
+        "$XDG_CONFIG_HOME/plasma-org.kde.plasma.desktop-appletsrc" || fail "cannot lock desktop $locked's wallpaper"
+    start_plasma
+    timeout 60 "$TARNWICK_BACKGROUND_ROAD" plasma show "$picture" 2>"$DIR/locked.err" && fail "a Run one desktop refused reported success"
+    grep -qF "Plasma took the change on 1 of its 2 desktops" "$DIR/locked.err" || fail "no clear report: $(cat "$DIR/locked.err")"
+    note "a desktop with a locked wallpaper: the road reports that 1 of 2 desktops took the page"
 fi
