@@ -28,6 +28,8 @@ constexpr std::chrono::milliseconds kTimeout{10000};
 // screen's size, so it fills the monitor exactly.
 constexpr int kStretched = 3;
 const char kUnset = '\x01';
+// How long xfdesktop is given to load a backdrop before the same backdrop changes again.
+constexpr std::chrono::milliseconds kLoadTime{400};
 
 AppError XfconfFailure(const QString& what, const QDBusError& error)
 {
@@ -120,16 +122,10 @@ void XfconfBackground::ShowEverywhere(const FilePath& picture)
                            picture.ToUtf8() + " is not (a folder's name holds other bytes).");
     const QString file = QString::fromStdString(picture.Native());
     const QVariantMap properties = Properties();
-    // Each change makes xfdesktop load the backdrop again, and a load that a newer one cancels
-    // has crashed xfdesktop 4.18 on a busy machine: a value that is already right is left alone.
-    for (const QString& prefix : Backdrops(properties)) {
-        const QString style = prefix + QStringLiteral("image-style");
-        const QString image = prefix + QStringLiteral("last-image");
-        if (properties.value(image).toString() != file)
-            Set(image, file);
-        if (!properties.contains(style) || properties.value(style).toInt() != kStretched)
-            Set(style, kStretched);
-    }
+    std::vector<Change> changes;
+    for (const QString& prefix : Backdrops(properties))
+        changes.push_back({prefix, kStretched, file});
+    Apply(properties, changes);
 }
 
 void XfconfBackground::ShowPicture(const FilePath& picture)
@@ -178,27 +174,47 @@ void XfconfBackground::Restore(const std::string& saved, const FilePath& plainPi
     }
     const QString plain = QString::fromStdString(plainPicture.ToUtf8());
     const QVariantMap properties = Properties();
+    std::vector<Change> changes;
     for (const QString& prefix : Backdrops(properties)) {
         if (!ShowsOurs(properties, prefix, ours))
             continue;  // the person's choice since
-        const QString style = prefix + QStringLiteral("image-style");
-        const QString image = prefix + QStringLiteral("last-image");
         const auto found = kept.find(prefix);
         if (found == kept.end()) {
-            Set(image, plain);
-            if (properties.value(style).toInt() != kStretched)
-                Set(style, kStretched);
+            changes.push_back({prefix, kStretched, plain});
             continue;
         }
         const QStringList& fields = found->second;
-        if (fields[2].isEmpty())
-            Reset(style);
+        changes.push_back({prefix, fields[2].isEmpty() ? QVariant() : QVariant(fields[2].toInt()),
+                           fields[1] == QString(QLatin1Char(kUnset)) ? QVariant() : QVariant(fields[1])});
+    }
+    Apply(properties, changes);
+}
+
+void XfconfBackground::Apply(const QVariantMap& properties, const std::vector<Change>& changes) const
+{
+    // Each change of a shown backdrop makes xfdesktop load it again, and a load that a newer one
+    // cancels has crashed xfdesktop 4.18: a value that is already right is left alone, every style
+    // goes first, and the pictures follow once xfdesktop has had time to load what a new style gave.
+    const auto write = [&](const QString& property, const QVariant& value) {
+        if (properties.value(property) == value)
+            return false;
+        if (value.isValid())
+            Set(property, value);
         else
-            Set(style, fields[2].toInt());
-        if (fields[1] == QString(QLatin1Char(kUnset)))
-            Reset(image);
-        else
-            Set(image, fields[1]);
+            Reset(property);
+        return true;
+    };
+    bool styled = false;
+    for (const Change& change : changes)
+        styled |= write(change.prefix + QStringLiteral("image-style"), change.style);
+    bool pictured = false;
+    for (const Change& change : changes) {
+        const QString image = change.prefix + QStringLiteral("last-image");
+        if (properties.value(image) == change.image)
+            continue;
+        if (styled && !pictured)
+            PauseKeepingWindowsPainted(kLoadTime);
+        pictured = write(image, change.image);
     }
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 #include <string>
 
 #include <QDBusConnection>
@@ -41,6 +42,13 @@ private:
     void Set(const QString& property, const QVariant& value) const;
     void Reset(const QString& property) const;
     void ShowEverywhere(const FilePath& picture);
+    // One backdrop's new values; an invalid value is reset to xfdesktop's default.
+    struct Change {
+        QString prefix;
+        QVariant style;
+        QVariant image;
+    };
+    void Apply(const QVariantMap& properties, const std::vector<Change>& changes) const;
     // Whether the backdrop's last-image is one of our pictures.
     static bool ShowsOurs(const QVariantMap& properties, const QString& prefix, const IOurPictures& ours);
 
