@@ -3,12 +3,27 @@
 // scripting, xfconf, pcmanfm, GSettings, the X root window).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "base/FilePath.h"
 
 namespace tarnwick {
+
+// A picture's pixels in memory, handed over before its PNG is there: rows of 32-bit pixels
+// 0xffRRGGBB in the machine's byte order, top to bottom, stride bytes apart. Where they lie in
+// memory shared between processes (a sealed memfd the drawing process made), sharedFd is a file
+// descriptor of it, holding them from its start, so a road may hand it on without a copy (the X
+// server maps it, MIT-SHM); -1 otherwise. Valid only during the call they are passed to.
+struct PicturePixels {
+    int width = 0;
+    int height = 0;
+    size_t stride = 0;
+    const uint32_t* data = nullptr;
+    int sharedFd = -1;
+};
 
 // Which pictures are this program's: the ones it wrote into its picture folder, and a desktop's
 // byte-for-byte copies of them (GNOME's portal keeps its own copy).
@@ -43,6 +58,12 @@ public:
     // screen exactly. Returns once the desktop has taken it; throws AppError when the desktop
     // refuses it or fails, leaving the background as it was.
     virtual void ShowPicture(const FilePath& picture) = 0;
+
+    // The pixels of the picture the next ShowPicture is handed, while its PNG is still being
+    // encoded and written: a road that can use them gets ready with them (nothing is shown yet),
+    // so ShowPicture need not read the file back. Never throws: a road that could not get ready
+    // reads the file in ShowPicture as ever.
+    virtual void PreparePicture(const PicturePixels& pixels) { (void)pixels; }
 
     // Takes the page's picture off the desktop: a plain background. A desktop that cannot be
     // left without a picture is handed plainPicture, a PNG of one colour at the screen's size.

@@ -14,6 +14,7 @@
 
 #include "base/AppError.h"
 #include "base/FileIO.h"
+#include "base/StageClock.h"
 #include "desktop/StandaloneDesktop.h"
 #include "registry/ScopedRegKey.h"
 
@@ -144,11 +145,19 @@ public:
         std::unique_ptr<IDesktopBackground> background = OpenBackground(decision.road);
         const bool plain = path_->empty();
         const PixelSize size = drawer_.ScreenSize();
+        // The desktop gets ready with the pixels while their PNG is encoded; it shows nothing
+        // before the file is written.
+        const auto prepare = [&background](const PicturePixels& pixels) {
+            if (background)
+                background->PreparePicture(pixels);
+        };
         const std::string png =
-            plain ? drawer_.PlainPicture(size) : drawer_.DrawPage(FilePath::FromUtf16(*path_), size);
+            plain ? drawer_.PlainPicture(size) : drawer_.DrawPageWithPixels(FilePath::FromUtf16(*path_), size, prepare);
 
+        StageClock clock;
         MakeFolders(pictureFolder_);
         const FilePath picture = pictureFolder_ / LinuxDesktop::PictureName(png);
+        clock.Mark("name");
         const std::vector<FilePath> older = OlderPictures(pictureFolder_, picture);
         // The name follows the content: a file of that name already holds this picture, and a
         // desktop may be showing it, so it is left as it is.
@@ -158,6 +167,7 @@ public:
             writer.Write(png);
             writer.Commit();
         }
+        clock.Mark("write+fsync");
         // The picture stays for the person to set with the desktop's own tool.
         if (!background)
             throw NotReached(decision, picture, plain);
@@ -177,6 +187,7 @@ public:
                 if (save && !saved)
                     ownDesktop = background->Shows(OurPictures(pictureFolder_)).saved;
                 background->ShowPicture(picture);
+                clock.Mark("hand-to-desktop");
             }
         } catch (...) {
             if (isNew)

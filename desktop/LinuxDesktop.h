@@ -4,9 +4,10 @@
 // The record is kept in the per-user registry as the stand-alone desktop keeps it.
 //
 // ApplyChanges with the refresh flag and a page: the store is read first (a store that cannot
-// be read fails before anything changes), the desktop is opened, the page drawn, the picture
-// written crash-safely into the picture folder, the desktop handed it; then, with the save flag,
-// the record written; then the older pictures removed. An empty path (Close) hands the desktop a
+// be read fails before anything changes), the desktop is opened, the page drawn (its pixels
+// handed to the desktop to get ready with while their PNG is encoded), the picture written
+// crash-safely into the picture folder, the desktop handed it; then, with the save flag, the
+// record written; then the older pictures removed. An empty path (Close) hands the desktop a
 // plain black picture instead. A failure throws AppError (or answers the registry's HRESULT)
 // and leaves the desktop, the older picture and the record as they were. Where no road reaches the
 // desktop, the picture is still written and the report names it, so the person can set it with the
@@ -46,6 +47,14 @@ public:
     virtual PixelSize ScreenSize() = 0;
     // The page, loaded and drawn at size, as PNG bytes.
     virtual std::string DrawPage(const FilePath& page, PixelSize size) = 0;
+    // The same; a drawer that has the pixels before their PNG hands them to pixelsReady first,
+    // once, so they can go to the desktop while the PNG is encoded.
+    using PixelsReady = std::function<void(const PicturePixels&)>;
+    virtual std::string DrawPageWithPixels(const FilePath& page, PixelSize size, const PixelsReady& pixelsReady)
+    {
+        (void)pixelsReady;
+        return DrawPage(page, size);
+    }
     // A black picture of that size, as PNG bytes.
     virtual std::string PlainPicture(PixelSize size) = 0;
 };

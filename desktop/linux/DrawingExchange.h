@@ -6,6 +6,11 @@
 // and to each request with one of
 //     picture LENGTH        followed by LENGTH bytes of PNG
 //     failed ERRNO LENGTH   followed by LENGTH bytes of UTF-8 saying why
+// A picture reply may come after
+//     pixels WIDTH HEIGHT STRIDE
+// whose first byte carries a file descriptor (SCM_RIGHTS; the pipes are one Unix socket): a memfd
+// sealed against shrinking and growing that holds the picture's rows from its start, 32-bit
+// 0xffRRGGBB pixels, STRIDE bytes apart.
 // The end of its standard input ends the process.
 #pragma once
 
@@ -57,15 +62,23 @@ inline std::string PictureReply(const std::string& png)
     return "picture " + std::to_string(png.size()) + "\n" + png;
 }
 
+inline std::string PixelsReply(int width, int height, size_t stride)
+{
+    return "pixels " + std::to_string(width) + " " + std::to_string(height) + " " + std::to_string(stride) + "\n";
+}
+
 inline std::string FailureReply(int number, const std::string& why)
 {
     return "failed " + std::to_string(number) + " " + std::to_string(why.size()) + "\n" + why;
 }
 
 struct Reply {
-    enum class Kind { Ready, Picture, Failed } kind = Kind::Ready;
+    enum class Kind { Ready, Pixels, Picture, Failed } kind = Kind::Ready;
     int number = 0;
     std::string body;
+    int width = 0;  // of pixels
+    int height = 0;
+    size_t stride = 0;
 };
 
 // Takes one whole reply off the front of what has arrived; nullopt while it is incomplete.
@@ -85,6 +98,21 @@ inline std::optional<Reply> TakeReply(std::string& arrived, bool& malformed)
         return error == std::errc() && rest == text.data() + text.size();
     };
     if (head == "ready") {
+        arrived.erase(0, end + 1);
+        return reply;
+    }
+    if (head.starts_with("pixels ")) {
+        const std::string_view rest = head.substr(7);
+        const size_t first = rest.find(' ');
+        const size_t second = first == std::string_view::npos ? first : rest.find(' ', first + 1);
+        if (second == std::string_view::npos || !number(rest.substr(0, first), reply.width) ||
+            !number(rest.substr(first + 1, second - first - 1), reply.height) ||
+            !number(rest.substr(second + 1), reply.stride) || reply.width <= 0 || reply.height <= 0 ||
+            reply.stride < 4 * static_cast<size_t>(reply.width)) {
+            malformed = true;
+            return std::nullopt;
+        }
+        reply.kind = Reply::Kind::Pixels;
         arrived.erase(0, end + 1);
         return reply;
     }

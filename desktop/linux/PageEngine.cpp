@@ -20,14 +20,18 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 
+#include "base/StageClock.h"
 #include "desktop/linux/DrawingExchange.h"
 #include "desktop/linux/FastPng.h"
 
@@ -109,6 +113,28 @@ bool WriteAll(int fd, const std::string& bytes)
         done += static_cast<size_t>(n);
     }
     return true;
+}
+
+// The bytes, the first of them carrying a copy of the file descriptor.
+bool WriteWithDescriptor(int socket, const std::string& bytes, int descriptor)
+{
+    char control[CMSG_SPACE(sizeof(int))] = {};
+    iovec part{const_cast<char*>(bytes.data()), 1};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(header), &descriptor, sizeof(int));
+    ssize_t sent;
+    do
+        sent = ::sendmsg(socket, &message, MSG_NOSIGNAL);
+    while (sent < 0 && errno == EINTR);
+    return sent == 1 && WriteAll(socket, bytes.substr(1));
 }
 
 }  // namespace
@@ -194,11 +220,15 @@ PageEngine::PageEngine(int width, int height) : parts_(std::make_unique<Parts>()
 
 PageEngine::~PageEngine() = default;
 
-std::string PageEngine::Draw(const std::string& fileUri, int width, int height, double ratio,
-                             std::chrono::milliseconds bound)
+std::unique_ptr<SharedFrame> PageEngine::Draw(const std::string& fileUri, int width, int height, double ratio,
+                                              std::chrono::milliseconds bound)
 {
     Parts& p = *parts_;
+    StageClock clock;
     const QDeadlineTimer deadline(bound.count());
+    // The memory for the frame is made meanwhile.
+    std::future<std::unique_ptr<SharedFrame>> memory =
+        std::async(std::launch::async, [width, height] { return std::make_unique<SharedFrame>(width, height); });
     if (p.view.size() != QSize(width, height))
         p.view.resize(width, height);
     p.page->setZoomFactor(ratio);
@@ -223,7 +253,12 @@ std::string PageEngine::Draw(const std::string& fileUri, int width, int height, 
                 asking = true;
                 p.page->runJavaScript(drawnQuery, QWebEngineScript::ApplicationWorld,
                                       [&](const QVariant& answer) {
+                                          const int was = state;
                                           state = answer.toInt();
+                                          if (was == 0 && state > 0)
+                                              clock.Mark("load");
+                                          if (state == 2)
+                                              clock.Mark("layout+raster");
                                           asking = false;
                                       });
             }
@@ -241,10 +276,65 @@ std::string PageEngine::Draw(const std::string& fileUri, int width, int height, 
     if (p.page->zoomFactor() != ratio)
         throw Failure(EIO, "it could not be zoomed to the screen's scale.");
 
-    QImage image = p.view.grab().toImage().convertToFormat(QImage::Format_RGB32);
-    if (image.width() != width || image.height() != height)
-        image = image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    return FastPng(image);
+    // The engine's frame drawn straight into the shared memory, as grab() would draw it into a
+    // picture of its own (no picture in between); a view the platform would not size is grabbed
+    // and scaled.
+    std::unique_ptr<SharedFrame> frame = memory.get();
+    if (p.view.size() == QSize(width, height)) {
+        QImage target = frame->Writable();
+        p.view.render(&target);
+    } else {
+        frame->Fill(p.view.grab().toImage().convertToFormat(QImage::Format_RGB32).scaled(
+            width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    }
+    clock.Mark("readback-to-shared");
+    return frame;
+}
+
+SharedFrame::SharedFrame(int width, int height)
+    : width_(width), height_(height), stride_(4 * static_cast<size_t>(width))
+{
+    const size_t size = stride_ * static_cast<size_t>(height);
+    fd_ = ::memfd_create("tarnwick-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (fd_ < 0 || ::ftruncate(fd_, static_cast<off_t>(size)) != 0 ||
+        ::fcntl(fd_, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
+        const int number = errno;
+        if (fd_ >= 0)
+            ::close(fd_);
+        throw Failure(number, "there is no memory for its picture.");
+    }
+    // Its pages are made now, not one by one as the frame is drawn into them.
+    void* mapped = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd_, 0);
+    if (mapped == MAP_FAILED) {
+        const int number = errno;
+        ::close(fd_);
+        throw Failure(number, "there is no memory for its picture.");
+    }
+    data_ = static_cast<uint32_t*>(mapped);
+}
+
+SharedFrame::~SharedFrame()
+{
+    ::munmap(data_, stride_ * static_cast<size_t>(height_));
+    ::close(fd_);
+}
+
+QImage SharedFrame::Writable()
+{
+    return QImage(reinterpret_cast<uchar*>(data_), width_, height_, static_cast<qsizetype>(stride_),
+                  QImage::Format_RGB32);
+}
+
+QImage SharedFrame::Image() const
+{
+    return QImage(reinterpret_cast<const uchar*>(data_), width_, height_, static_cast<qsizetype>(stride_),
+                  QImage::Format_RGB32);
+}
+
+void SharedFrame::Fill(const QImage& picture)
+{
+    for (int y = 0; y < height_; ++y)
+        std::memcpy(data_ + static_cast<size_t>(y) * (stride_ / 4), picture.constScanLine(y), stride_);
 }
 
 int RunDrawingProcess(int argc, char** argv)
@@ -294,9 +384,20 @@ int RunDrawingProcess(int argc, char** argv)
             } else {
                 requests.setEnabled(false);
                 try {
-                    reply = exchange::PictureReply(engine.Draw(request->uri, request->width, request->height,
-                                                               request->ratio,
-                                                               std::chrono::milliseconds(request->boundMs)));
+                    std::unique_ptr<SharedFrame> frame =
+                        engine.Draw(request->uri, request->width, request->height, request->ratio,
+                                    std::chrono::milliseconds(request->boundMs));
+                    // The pixels first, so the panel hands them on while their PNG is encoded
+                    // here; the memory goes as soon as the PNG is made.
+                    StageClock clock;
+                    const bool handed = WriteWithDescriptor(
+                        replies, exchange::PixelsReply(frame->Width(), frame->Height(), frame->Stride()),
+                        frame->Fd());
+                    clock.Mark("pixels-sent");
+                    if (!handed)
+                        ::_exit(1);
+                    reply = exchange::PictureReply(FastPng(frame->Image()));
+                    clock.Mark("png-encode");
                 } catch (const AppError& error) {
                     reply = exchange::FailureReply(static_cast<int>(error.Number()), error.Context());
                     failed = true;

@@ -12,8 +12,12 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
+
+#include <QImage>
 
 #include "base/AppError.h"
 
@@ -25,6 +29,35 @@ namespace tarnwick {
 // so it is turned off for root (unless QTWEBENGINE_DISABLE_SANDBOX is set already).
 void PrepareDrawingEngine();
 
+// A drawn page's pixels in memory of their own that another process may map: a memfd sealed
+// against shrinking and growing, mapped here, 32-bit 0xffRRGGBB rows (QImage::Format_RGB32).
+class SharedFrame {
+public:
+    // Throws AppError when there is no memory for it.
+    SharedFrame(int width, int height);
+    ~SharedFrame();
+    SharedFrame(const SharedFrame&) = delete;
+    SharedFrame& operator=(const SharedFrame&) = delete;
+
+    // The pixels in place, no copy, to draw into; valid while this frame is.
+    QImage Writable();
+    // A picture of this size in QImage::Format_RGB32, copied in.
+    void Fill(const QImage& picture);
+    // The pixels in place, no copy; valid while this frame is.
+    QImage Image() const;
+    int Fd() const { return fd_; }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    size_t Stride() const { return stride_; }
+
+private:
+    int width_;
+    int height_;
+    size_t stride_;
+    int fd_ = -1;
+    uint32_t* data_ = nullptr;
+};
+
 class PageEngine {
 public:
     // Needs a QApplication. Starts the engine and its renderer on an empty page of that size.
@@ -34,9 +67,10 @@ public:
     PageEngine& operator=(const PageEngine&) = delete;
 
     // The page (a file: URI) loaded and drawn at width x height pixels, zoomed by ratio (the
-    // screen's device pixels per logical pixel), as PNG bytes. Throws AppError whose description
-    // says why (it failed to load, its renderer ended, the bound ran out); the number is an errno.
-    std::string Draw(const std::string& fileUri, int width, int height, double ratio, std::chrono::milliseconds bound);
+    // screen's device pixels per logical pixel). Throws AppError whose description says why (it
+    // failed to load, its renderer ended, the bound ran out); the number is an errno.
+    std::unique_ptr<SharedFrame> Draw(const std::string& fileUri, int width, int height, double ratio,
+                                      std::chrono::milliseconds bound);
 
 private:
     struct Parts;

@@ -6,6 +6,10 @@
 // black. A plain background is a kept 1x1 black pixmap, named the same way: compositors paint
 // grey where the properties name nothing.
 //
+// Pixels handed over before the file (PreparePicture) make the pixmap then, on a connection kept
+// for ShowPicture, which need not read the file back: pixels in shared memory become the pixmap
+// itself (MIT-SHM), no copy; without them the file is read and decoded.
+//
 // The pixmap a setter kept before is freed the way such setters agree on: both properties name
 // the same pixmap, and XKillClient frees what its retained client holds. It is only done when no
 // running program may still use it (PixmapInUse): killing a running client, or freeing the pixmap
@@ -16,12 +20,16 @@
 #include <QImage>
 #include <QString>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
 #include <X11/Xproto.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
+#include <xcb/shm.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -29,12 +37,14 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "base/AppError.h"
 #include "base/FileIO.h"
+#include "base/StageClock.h"
 
 namespace tarnwick {
 
@@ -286,9 +296,99 @@ Place PicturePlace(Display* display, Window root, int width, int height)
     return place;
 }
 
+// Whether the visual's pixels are the picture's own 32-bit 0xffRRGGBB ones, byte for byte.
+bool SameLayout(const XImage& image, Visual* visual)
+{
+    return image.bits_per_pixel == 32 && image.byte_order == LSBFirst && visual->red_mask == 0xff0000 &&
+           visual->green_mask == 0xff00 && visual->blue_mask == 0xff;
+}
+
+// MIT-SHM as the server offers it to this connection: whether it takes memory as a file
+// descriptor (version 1.2), and whether its pixmaps may live in such memory.
+struct SharedMemory {
+    bool fds = false;
+    bool pixmaps = false;
+};
+SharedMemory SharedMemoryOf(xcb_connection_t* xcb)
+{
+    SharedMemory offered;
+    const xcb_query_extension_reply_t* shm = xcb_get_extension_data(xcb, &xcb_shm_id);
+    if (shm == nullptr || !shm->present)
+        return offered;
+    xcb_shm_query_version_reply_t* version = xcb_shm_query_version_reply(xcb, xcb_shm_query_version(xcb), nullptr);
+    if (version != nullptr) {
+        offered.fds = version->major_version > 1 || version->minor_version >= 2;
+        offered.pixmaps = offered.fds && version->shared_pixmaps && version->pixmap_format == XCB_IMAGE_FORMAT_Z_PIXMAP;
+    }
+    std::free(version);
+    return offered;
+}
+
+// The pixels' memory attached to the server as a segment (it maps the memory itself); none where
+// it cannot.
+std::optional<xcb_shm_seg_t> AttachShared(Display* display, const PicturePixels& pixels, bool readOnly)
+{
+    xcb_connection_t* xcb = XGetXCBConnection(display);
+    const int descriptor = ::fcntl(pixels.sharedFd, F_DUPFD_CLOEXEC, 3);
+    if (descriptor < 0)
+        return std::nullopt;
+    XFlush(display);  // what Xlib holds goes first
+    const xcb_shm_seg_t segment = xcb_generate_id(xcb);
+    if (xcb_generic_error_t* error =
+            xcb_request_check(xcb, xcb_shm_attach_fd_checked(xcb, segment, descriptor, readOnly ? 1 : 0))) {
+        std::free(error);  // the descriptor was sent, and closed, all the same
+        return std::nullopt;
+    }
+    return segment;
+}
+
+// The pixels into the pixmap by MIT-SHM: the server copies them from the memory they are in.
+// False where it cannot; then nothing was drawn.
+bool PutShared(Display* display, Pixmap pixmap, GC gc, const PicturePixels& pixels, int depth, int x, int y)
+{
+    xcb_connection_t* xcb = XGetXCBConnection(display);
+    if (!SharedMemoryOf(xcb).fds)
+        return false;
+    const std::optional<xcb_shm_seg_t> segment = AttachShared(display, pixels, true);
+    if (!segment)
+        return false;
+    const xcb_void_cookie_t put = xcb_shm_put_image_checked(
+        xcb, static_cast<xcb_drawable_t>(pixmap), static_cast<xcb_gcontext_t>(XGContextFromGC(gc)),
+        static_cast<uint16_t>(pixels.stride / 4), static_cast<uint16_t>(pixels.height), 0, 0,
+        static_cast<uint16_t>(pixels.width), static_cast<uint16_t>(pixels.height), static_cast<int16_t>(x),
+        static_cast<int16_t>(y), static_cast<uint8_t>(depth), XCB_IMAGE_FORMAT_Z_PIXMAP, 0, *segment, 0);
+    xcb_shm_detach(xcb, *segment);
+    xcb_generic_error_t* error = xcb_request_check(xcb, put);
+    std::free(error);
+    return error == nullptr;
+}
+
+// A pixmap that is the pixels' memory itself, no copy at all: the server keeps that memory for as
+// long as the pixmap lives (after our segment is detached and our connection gone), mapped for
+// writing as a pixmap is. None where the server has no such pixmaps.
+std::optional<Pixmap> SharedPixmap(Display* display, Window root, const PicturePixels& pixels, int depth)
+{
+    xcb_connection_t* xcb = XGetXCBConnection(display);
+    if (!SharedMemoryOf(xcb).pixmaps || pixels.stride != 4 * static_cast<size_t>(pixels.width))
+        return std::nullopt;
+    const std::optional<xcb_shm_seg_t> segment = AttachShared(display, pixels, false);
+    if (!segment)
+        return std::nullopt;
+    const auto pixmap = static_cast<Pixmap>(xcb_generate_id(xcb));
+    const xcb_void_cookie_t made = xcb_shm_create_pixmap_checked(
+        xcb, static_cast<xcb_pixmap_t>(pixmap), static_cast<xcb_window_t>(root), static_cast<uint16_t>(pixels.width),
+        static_cast<uint16_t>(pixels.height), static_cast<uint8_t>(depth), *segment, 0);
+    xcb_shm_detach(xcb, *segment);
+    xcb_generic_error_t* error = xcb_request_check(xcb, made);
+    std::free(error);
+    return error == nullptr ? std::optional<Pixmap>(pixmap) : std::nullopt;
+}
+
 // The picture in a pixmap of the root window's size and depth, at its place and black around,
-// made and filled without touching the root.
-Pixmap MakePixmap(Connection& connection, const QImage& picture, const std::string& context)
+// made and filled without touching the root. Where the pixels are in shared memory the server can
+// map (MIT-SHM), a picture of the root's size becomes the pixmap as it is, any other is copied
+// from there; else they are sent over the connection.
+Pixmap MakePixmap(Connection& connection, const PicturePixels& picture, const std::string& context)
 {
     Display* display = connection.Get();
     const int screen = DefaultScreen(display);
@@ -299,39 +399,22 @@ Pixmap MakePixmap(Connection& connection, const QImage& picture, const std::stri
     if (visual->c_class != TrueColor)
         throw AppError(ENOTSUP, "The X display's default visual is not TrueColor", context);
 
-    const int width = picture.width();
-    const int height = picture.height();
+    const int width = picture.width;
+    const int height = picture.height;
     XImage* image = XCreateImage(display, visual, static_cast<unsigned>(depth), ZPixmap, 0, nullptr,
                                  static_cast<unsigned>(width), static_cast<unsigned>(height), 32, 0);
     if (image == nullptr)
         throw AppError(ENOMEM, DescribeSystemError(ENOMEM), context);
-    image->data = static_cast<char*>(std::calloc(static_cast<size_t>(image->bytes_per_line), height));
-    if (image->data == nullptr) {
-        XDestroyImage(image);
-        throw AppError(ENOMEM, DescribeSystemError(ENOMEM), context);
-    }
-
-    const QImage rgb = picture.convertToFormat(QImage::Format_RGB32);
-    const Channel red = ChannelOf(visual->red_mask);
-    const Channel green = ChannelOf(visual->green_mask);
-    const Channel blue = ChannelOf(visual->blue_mask);
-    const bool direct = image->bits_per_pixel == 32 && image->byte_order == LSBFirst && red.shift == 16 &&
-                        red.bits == 8 && green.shift == 8 && green.bits == 8 && blue.shift == 0 && blue.bits == 8;
-    for (int y = 0; y < height; ++y) {
-        const auto* row = reinterpret_cast<const uint32_t*>(rgb.constScanLine(y));
-        if (direct) {
-            std::memcpy(image->data + static_cast<ptrdiff_t>(y) * image->bytes_per_line, row,
-                        static_cast<size_t>(width) * 4);
-            continue;
-        }
-        for (int x = 0; x < width; ++x) {
-            const uint32_t pixel = row[x];
-            XPutPixel(image, x, y,
-                      Scale((pixel >> 16) & 0xFF, red) | Scale((pixel >> 8) & 0xFF, green) | Scale(pixel & 0xFF, blue));
-        }
-    }
+    const bool direct = SameLayout(*image, visual);
 
     const Place place = PicturePlace(display, connection.Root(), width, height);
+    if (direct && picture.sharedFd >= 0 && width == rootWidth && height == rootHeight) {
+        if (const std::optional<Pixmap> shared = SharedPixmap(display, connection.Root(), picture, depth)) {
+            XDestroyImage(image);
+            connection.Check(context);
+            return *shared;
+        }
+    }
     const Pixmap pixmap = XCreatePixmap(display, connection.Root(), static_cast<unsigned>(rootWidth),
                                         static_cast<unsigned>(rootHeight), static_cast<unsigned>(depth));
     GC gc = XCreateGC(display, pixmap, 0, nullptr);
@@ -339,10 +422,44 @@ Pixmap MakePixmap(Connection& connection, const QImage& picture, const std::stri
         XSetForeground(display, gc, BlackPixel(display, screen));
         XFillRectangle(display, pixmap, gc, 0, 0, static_cast<unsigned>(rootWidth), static_cast<unsigned>(rootHeight));
     }
-    XPutImage(display, pixmap, gc, image, 0, 0, place.x, place.y, static_cast<unsigned>(width),
-              static_cast<unsigned>(height));
+    const bool shared = direct && picture.sharedFd >= 0 && picture.stride % 4 == 0 &&
+                        PutShared(display, pixmap, gc, picture, depth, place.x, place.y);
+    if (!shared && direct && picture.stride == static_cast<size_t>(image->bytes_per_line)) {
+        // Sent straight from where the pixels are.
+        image->data = const_cast<char*>(reinterpret_cast<const char*>(picture.data));
+        XPutImage(display, pixmap, gc, image, 0, 0, place.x, place.y, static_cast<unsigned>(width),
+                  static_cast<unsigned>(height));
+        image->data = nullptr;
+    } else if (!shared) {
+        image->data = static_cast<char*>(std::calloc(static_cast<size_t>(image->bytes_per_line), height));
+        if (image->data == nullptr) {
+            XFreeGC(display, gc);
+            XFreePixmap(display, pixmap);
+            XDestroyImage(image);
+            throw AppError(ENOMEM, DescribeSystemError(ENOMEM), context);
+        }
+        const Channel red = ChannelOf(visual->red_mask);
+        const Channel green = ChannelOf(visual->green_mask);
+        const Channel blue = ChannelOf(visual->blue_mask);
+        for (int y = 0; y < height; ++y) {
+            const uint32_t* row = picture.data + static_cast<size_t>(y) * (picture.stride / 4);
+            if (direct) {
+                std::memcpy(image->data + static_cast<ptrdiff_t>(y) * image->bytes_per_line, row,
+                            static_cast<size_t>(width) * 4);
+                continue;
+            }
+            for (int x = 0; x < width; ++x) {
+                const uint32_t pixel = row[x];
+                XPutPixel(image, x, y,
+                          Scale((pixel >> 16) & 0xFF, red) | Scale((pixel >> 8) & 0xFF, green) |
+                              Scale(pixel & 0xFF, blue));
+            }
+        }
+        XPutImage(display, pixmap, gc, image, 0, 0, place.x, place.y, static_cast<unsigned>(width),
+                  static_cast<unsigned>(height));
+    }
     XFreeGC(display, gc);
-    XDestroyImage(image);  // frees the pixels too
+    XDestroyImage(image);  // frees the pixels it owns
     connection.Check(context);
     return pixmap;
 }
@@ -351,22 +468,49 @@ class RootWindowBackground : public IDesktopBackground {
 public:
     std::string Name() const override { return kName; }
 
+    // The pixmap is made and filled now, on a connection kept open for ShowPicture; the root is
+    // not touched. When anything fails, ShowPicture reads the file as ever.
+    void PreparePicture(const PicturePixels& pixels) override
+    {
+        prepared_.reset();
+        try {
+            Prepared made{std::make_unique<Connection>(), None};
+            made.pixmap = MakePixmap(*made.connection, pixels, std::string());
+            prepared_ = std::move(made);
+        } catch (const AppError&) {
+            // ShowPicture tries again from the file, and reports.
+        }
+    }
+
     void ShowPicture(const FilePath& picture) override
     {
         const std::string context = "The page's picture could not be put on the X root window.";
-        QImage image;
-        {
-            const std::string bytes = ReadWholeFile(picture);
-            image.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size()), "PNG");
+        StageClock clock;
+        std::optional<Prepared> prepared = std::move(prepared_);
+        prepared_.reset();
+        if (!prepared) {
+            QImage image;
+            {
+                const std::string bytes = ReadWholeFile(picture);
+                clock.Mark("root:read-file");
+                image.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size()), "PNG");
+                clock.Mark("root:png-decode");
+            }
+            if (image.isNull())
+                throw AppError(kErrorBadData, "The picture " + picture.ToUtf8() + " is not a PNG image", context);
+            image.convertTo(QImage::Format_RGB32);
+            Prepared made{std::make_unique<Connection>(), None};
+            made.pixmap = MakePixmap(*made.connection,
+                                     PicturePixels{.width = image.width(),
+                                                   .height = image.height(),
+                                                   .stride = static_cast<size_t>(image.bytesPerLine()),
+                                                   .data = reinterpret_cast<const uint32_t*>(image.constBits())},
+                                     context);
+            prepared = std::move(made);
+            clock.Mark("root:pixmap-upload");
         }
-        if (image.isNull())
-            throw AppError(kErrorBadData, "The picture " + picture.ToUtf8() + " is not a PNG image", context);
-
-        Connection connection;
-        // Everything that may fail comes before the root is touched.
-        Pixmap pixmap = MakePixmap(connection, image, context);
-
-        Put(connection, pixmap, context);
+        Put(*prepared->connection, prepared->pixmap, context);
+        clock.Mark("root:set-root");
     }
 
     void ShowPlain(const FilePath&) override
@@ -420,6 +564,15 @@ private:
         FreePixmap(connection, older, context);
         connection.CloseRetaining();
     }
+
+private:
+    // A pixmap made from the pixels before the file was there, on its own connection, which
+    // frees it when it closes without ShowPicture.
+    struct Prepared {
+        std::unique_ptr<Connection> connection;
+        Pixmap pixmap = None;
+    };
+    std::optional<Prepared> prepared_;
 };
 
 // A Wayland session shows no X root window, even to a program that runs on XWayland.

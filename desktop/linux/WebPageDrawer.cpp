@@ -12,16 +12,20 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "base/AppError.h"
+#include "base/StageClock.h"
 #include "desktop/linux/DrawingExchange.h"
 
 extern char** environ;
@@ -128,6 +132,9 @@ void WebPageDrawer::Stop()
         pid_ = -1;
     }
     arrived_.clear();
+    for (int descriptor : descriptors_)
+        ::close(descriptor);
+    descriptors_.clear();
 }
 
 PixelSize WebPageDrawer::ScreenSize()
@@ -142,6 +149,70 @@ PixelSize WebPageDrawer::ScreenSize()
 
 std::string WebPageDrawer::DrawPage(const FilePath& page, PixelSize size)
 {
+    return DrawPageWithPixels(page, size, {});
+}
+
+// Reads what has arrived, the file descriptors that came with it kept in order; 0 at the end, -1
+// when nothing more is there now.
+ssize_t WebPageDrawer::Receive()
+{
+    char chunk[65536];
+    char control[CMSG_SPACE(4 * sizeof(int))];
+    iovec part{chunk, sizeof chunk};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(socket_, &message, MSG_CMSG_CLOEXEC);
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); n >= 0 && header != nullptr;
+         header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS)
+            continue;
+        const size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (size_t i = 0; i < count; ++i) {
+            int descriptor = -1;
+            std::memcpy(&descriptor, CMSG_DATA(header) + i * sizeof(int), sizeof(int));
+            descriptors_.push_back(descriptor);
+        }
+    }
+    if (n > 0)
+        arrived_.append(chunk, static_cast<size_t>(n));
+    return n;
+}
+
+// The pixels of a pixels reply, mapped from the memory that came with it, handed on; false when
+// that memory is not what the reply says.
+bool WebPageDrawer::HandPixels(const exchange::Reply& reply, const PixelsReady& pixelsReady)
+{
+    if (descriptors_.empty())
+        return false;
+    const int descriptor = descriptors_.front();
+    descriptors_.erase(descriptors_.begin());
+    const size_t size = reply.stride * static_cast<size_t>(reply.height);
+    struct stat info {};
+    const int seals = ::fcntl(descriptor, F_GET_SEALS);
+    bool fits = ::fstat(descriptor, &info) == 0 && static_cast<size_t>(info.st_size) >= size && seals >= 0 &&
+                (seals & F_SEAL_SHRINK) != 0;
+    if (fits && pixelsReady) {
+        void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, descriptor, 0);
+        fits = mapped != MAP_FAILED;
+        if (fits) {
+            pixelsReady(PicturePixels{.width = reply.width,
+                                      .height = reply.height,
+                                      .stride = reply.stride,
+                                      .data = static_cast<const uint32_t*>(mapped),
+                                      .sharedFd = descriptor});
+            ::munmap(mapped, size);
+        }
+    }
+    ::close(descriptor);
+    return fits;
+}
+
+std::string WebPageDrawer::DrawPageWithPixels(const FilePath& page, PixelSize size, const PixelsReady& pixelsReady)
+{
+    StageClock clock;
     const std::string uri = page.FileUri();
     Start();
     if (pid_ <= 0)
@@ -164,16 +235,25 @@ std::string WebPageDrawer::DrawPage(const FilePath& page, PixelSize size)
     QSocketNotifier readable(socket_, QSocketNotifier::Read);
     bool ended = false;
     for (;;) {
-        char chunk[65536];
         ssize_t n;
-        while ((n = ::read(socket_, chunk, sizeof chunk)) > 0)
-            arrived_.append(chunk, static_cast<size_t>(n));
+        while ((n = Receive()) > 0) {
+        }
         if (n == 0)
             ended = true;
         bool malformed = false;
         while (std::optional<exchange::Reply> reply = exchange::TakeReply(arrived_, malformed)) {
-            if (reply->kind == exchange::Reply::Kind::Picture)
+            if (reply->kind == exchange::Reply::Kind::Pixels) {
+                clock.Mark("drawn+pixels-received");
+                malformed = !HandPixels(*reply, pixelsReady);
+                clock.Mark("prepare-desktop");
+                if (malformed)
+                    break;
+                continue;
+            }
+            if (reply->kind == exchange::Reply::Kind::Picture) {
+                clock.Mark("png-received");
                 return std::move(reply->body);
+            }
             if (reply->kind == exchange::Reply::Kind::Failed) {
                 Stop();  // it ends after a failure; a fresh one draws the next page
                 throw DrawFailure(static_cast<uint32_t>(reply->number), page, reply->body);

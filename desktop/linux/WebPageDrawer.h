@@ -12,9 +12,11 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "base/FilePath.h"
 #include "desktop/LinuxDesktop.h"
+#include "desktop/linux/DrawingExchange.h"
 
 namespace tarnwick {
 
@@ -40,17 +42,23 @@ public:
     // Waits in a nested event loop, so the program's window keeps repainting. Throws AppError
     // when the page fails to load, its renderer or the drawing process ends, or the bound runs out.
     std::string DrawPage(const FilePath& page, PixelSize size) override;
+    // The drawing process hands the pixels over first, in memory it shares (DrawingExchange.h);
+    // they go to pixelsReady while it encodes their PNG.
+    std::string DrawPageWithPixels(const FilePath& page, PixelSize size, const PixelsReady& pixelsReady) override;
     std::string PlainPicture(PixelSize size) override;
 
 private:
     void Stop();
+    ssize_t Receive();
+    bool HandPixels(const exchange::Reply& reply, const PixelsReady& pixelsReady);
 
     FilePath program_;
     std::chrono::milliseconds bound_;
-    int pid_ = -1;      // the drawing process, while it runs
-    int socket_ = -1;   // its standard input and output
+    int pid_ = -1;     // the drawing process, while it runs
+    int socket_ = -1;  // its standard input and output
     int startError_ = 0;
-    std::string arrived_;  // what it answered that has not been taken yet
+    std::string arrived_;           // what it answered that has not been taken yet
+    std::vector<int> descriptors_;  // the file descriptors that came with it, not taken yet
 };
 
 }  // namespace tarnwick

@@ -2,12 +2,22 @@
 # The page's drawing as the program does it, end to end on the X root window: the drawing process
 # never maps a window (only the panel is ever seen during Run), draws at the screen's exact size
 # in pixels under a scale factor, starts as root without being told to leave Chromium's sandbox
-# off, and ends with the panel on every road: after Run, and when the panel is killed.
+# off, and ends with the panel on every road: after Run, and when the panel is killed. The root
+# window shows the picture file's very pixels at both sizes.
 source "$(dirname "$0")/lib.sh"
 
 RUN_X=98 RUN_Y=208
 BLOCK='60,138,81'
 unset DBUS_SESSION_BUS_ADDRESS XDG_DATA_HOME
+
+# The root window shows the picture file's pixels exactly, every one of them (the program hands
+# the X server the drawn pixels themselves, not the file it wrote).
+expect_root_shows() { # PICTURE
+    import -window root "$CASE_DIR/root.png" || fail "the root window could not be read"
+    local differ
+    differ=$(compare -metric AE "$1" "$CASE_DIR/root.png" null: 2>&1)
+    [[ $differ == 0 ]] || fail "the root window shows other pixels than the picture file: $differ differ"
+}
 
 # The 800 x 600 block fills the screen; the rest of the page has another colour.
 block_template() {
@@ -53,12 +63,12 @@ watch_windows() {
     done | sort -u >"$CASE_DIR/seen"
 }
 
-# No window but the panel from the program's start to its end after Run, and nothing of the
-# program left once it has ended.
+# No window but the panel from the program's start to its end after Run (the shipped sample
+# page), and nothing of the program left once it has ended.
 case_no_window_and_nothing_left() {
     prepare_case none
-    block_template
-    export QTWEBENGINE_DISABLE_SANDBOX=1
+    cp "$TARNWICK_SAMPLE" "$PROG_DIR/1.htm"  # gradients and text: every kind of row
+    export QTWEBENGINE_DISABLE_SANDBOX=1 TARNWICK_STAGE_LOG=$CASE_DIR/stages
     watch_windows &
     local watcher=$! tenths=100
     start_program
@@ -77,6 +87,11 @@ case_no_window_and_nothing_left() {
     expect_quiet
     expect_tree_gone "after Run"
     [[ $(identify -format '%wx%h' "$HOME_DIR"/.local/share/tarnwick/tarnwick-*.png) == 1024x768 ]] || fail "the picture is not 1024x768"
+    expect_root_shows "$HOME_DIR"/.local/share/tarnwick/tarnwick-*.png
+    # The root window took the drawn pixels from memory: its picture was never decoded from the file.
+    grep -q '^prepare-desktop ' "$CASE_DIR/stages" && ! grep -q '^root:png-decode ' "$CASE_DIR/stages" ||
+        fail "the root window did not take the pixels from memory: $(tr '\n' ' ' <"$CASE_DIR/stages")"
+    unset TARNWICK_STAGE_LOG
 
     # The panel killed while its drawing process waits: that goes too, with its renderer.
     start_program
@@ -115,6 +130,7 @@ case_scaled_as_root() {
     local colours
     colours=$(convert "$picture" -format '%[fx:round(255*p{0,0}.r)],%[fx:round(255*p{0,0}.g)],%[fx:round(255*p{0,0}.b)] %[fx:round(255*p{1599,1199}.r)],%[fx:round(255*p{1599,1199}.g)],%[fx:round(255*p{1599,1199}.b)]' info:)
     [[ $colours == "$BLOCK $BLOCK" ]] || fail "the page does not fill the screen at 1.25: corners $colours"
+    expect_root_shows "$picture"
     note "at QT_SCALE_FACTOR=1.25, as $(id -un) without QTWEBENGINE_DISABLE_SANDBOX: 1600x1200, the page fills it"
 }
 

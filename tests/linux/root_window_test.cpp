@@ -7,10 +7,16 @@
 #include <QGuiApplication>
 #include <QImage>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -228,6 +234,58 @@ int main(int argc, char** argv)
         if (next != nullptr)
             XCloseDisplay(next);
     }
+
+    // Pixels handed over before their file, in shared memory as the drawing process makes them:
+    // the root shows those pixels (the file says otherwise), also once that memory is closed here.
+    const QColor blue(20, 40, 210);
+    const size_t size = 4 * static_cast<size_t>(width) * static_cast<size_t>(height);
+    const int shared = memfd_create("pixels", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    Expect(shared >= 0 && ftruncate(shared, static_cast<off_t>(size)) == 0 &&
+               fcntl(shared, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW) == 0,
+           "shared memory is made");
+    auto* pixels = static_cast<uint32_t*>(mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, shared, 0));
+    std::fill(pixels, pixels + size / 4, blue.rgb());
+    pixels[size / 4 - 1] = QColor(Qt::white).rgb();
+    const FilePath redFile = WritePicture(folder, "red.png", red, width, height);
+    const std::optional<Pixmap> before = probe.Property(probe.rootId);
+    background->PreparePicture(PicturePixels{width, height, 4 * static_cast<size_t>(width), pixels, shared});
+    Expect(probe.Property(probe.rootId) == before && Near(probe.RootColour(width / 2, height / 2), green),
+           "pixels made ready change nothing on the root yet");
+    background->ShowPicture(redFile);
+    munmap(pixels, size);
+    close(shared);
+    const std::optional<Pixmap> fromPixels = probe.Property(probe.rootId);
+    Expect(fromPixels && probe.Property(probe.setrootId) == fromPixels && probe.Exists(*fromPixels),
+           "the pixels' pixmap is named in both and kept");
+    Expect(Near(probe.RootColour(width / 2, height / 2), blue) && Near(probe.RootColour(0, 0), blue) &&
+               Near(probe.RootColour(width - 1, height - 1), Qt::white),
+           "the root shows the pixels handed over, at their size: " +
+               Describe(probe.RootColour(width / 2, height / 2)));
+    // The next picture's file is read again: what was handed over is used once.
+    background->ShowPicture(redFile);
+    Expect(Near(probe.RootColour(width / 2, height / 2), red), "a picture without pixels is read from its file");
+
+    // Pixels in memory of this process only, a quarter of the screen: copied, black around them.
+    QImage quarter(width / 2, height / 2, QImage::Format_RGB32);
+    quarter.fill(green);
+    background->PreparePicture(PicturePixels{quarter.width(), quarter.height(),
+                                             static_cast<size_t>(quarter.bytesPerLine()),
+                                             reinterpret_cast<const uint32_t*>(quarter.constBits()), -1});
+    background->ShowPicture(redFile);
+    Expect(Near(probe.RootColour(1, 1), green) && Near(probe.RootColour(width / 2 - 1, height / 2 - 1), green) &&
+               Near(probe.RootColour(width - 2, height - 2), Qt::black),
+           "a smaller picture's pixels sit at the origin with black around");
+
+    // Pixels made ready for a picture that never comes: the root keeps what it had.
+    const std::optional<Pixmap> kept = probe.Property(probe.rootId);
+    {
+        std::unique_ptr<IDesktopBackground> abandoned = OpenRootWindowBackground();
+        abandoned->PreparePicture(PicturePixels{quarter.width(), quarter.height(),
+                                                static_cast<size_t>(quarter.bytesPerLine()),
+                                                reinterpret_cast<const uint32_t*>(quarter.constBits()), -1});
+    }
+    Expect(probe.Property(probe.rootId) == kept && kept && probe.Exists(*kept) && Near(probe.RootColour(1, 1), green),
+           "pixels made ready and never shown change nothing");
 
     setenv("WAYLAND_DISPLAY", "wayland-0", 1);
     Expect(OpenRootWindowBackground() == nullptr, "a Wayland session gets no root window road");
