@@ -8,7 +8,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # What the build, the program and the tests need.
 RUN_PACKAGES := cmake make g++ libgtest-dev libgmock-dev googletest qt6-base-dev fonts-liberation \
-  qt6-webengine-dev libx11-dev libx11-xcb-dev libxrandr-dev pkg-config libglib2.0-dev zlib1g-dev \
+  qt6-webengine-dev libx11-dev libx11-xcb-dev libxrandr-dev libxres-dev pkg-config libglib2.0-dev zlib1g-dev \
   libxcb-shm0-dev
 TEST_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine64 \
   xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick icoutils libimage-exiftool-perl clang \
@@ -16,7 +16,8 @@ TEST_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-i686-win32 binutils-mingw-w64-i68
   libxfixes-dev qemu-user-static dbus-daemon libglib2.0-bin xdg-desktop-portal xdg-desktop-portal-gnome \
   dconf-service dconf-gsettings-backend gsettings-desktop-schemas cinnamon-desktop-data \
   dbus-x11 dbus-bin xfwm4 xfdesktop4 xfconf pcmanfm pcmanfm-qt caja mate-desktop-common \
-  plasma-desktop plasma-workspace kactivitymanagerd dpkg-dev lintian desktop-file-utils appstream
+  plasma-desktop plasma-workspace kactivitymanagerd sway swaybg grim xwayland dpkg-dev lintian desktop-file-utils \
+  appstream
 
 # What the clean room needs on this machine: debootstrap makes the fresh roots, util-linux enters
 # them; the plain X server, xdotool, ImageMagick and xprop play the person at the installed program.

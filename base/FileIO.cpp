@@ -324,6 +324,13 @@ void RemoveStaleTemporaries(const FilePath& path)
 #endif
 }  // namespace
 
+#ifndef _WIN32
+void RemoveLeftTemporaries(const FilePath& path)
+{
+    RemoveStaleTemporaries(path);
+}
+#endif
+
 SystemFile& SystemFile::operator=(SystemFile&& other) noexcept
 {
     if (this != &other) {

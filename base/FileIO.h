@@ -98,6 +98,12 @@ private:
     bool committed_ = false;
 };
 
+#ifndef _WIN32
+// Removes the new files an AtomicFileWriter of path left behind in processes that no longer run
+// ("<name>.<process id>.tmp"); only plain files go.
+void RemoveLeftTemporaries(const FilePath& path);
+#endif
+
 // The whole file's bytes; a failure says "Cannot read the file X.".
 std::string ReadWholeFile(const FilePath& path);
 

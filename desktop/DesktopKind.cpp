@@ -36,7 +36,23 @@ DesktopRoad RoadOfDesktop(const std::string& name, bool ownPortal)
         return DesktopRoad::mate;
     if (OneOf(name, {"x-cinnamon", "cinnamon"}))
         return DesktopRoad::cinnamon;
+    if (name == "sway")
+        return DesktopRoad::sway;
     return DesktopRoad::none;
+}
+
+// What the person can run themselves on a Wayland compositor no road reaches: the tool its own
+// documentation names for the background.
+std::vector<std::vector<std::string>> OwnCommandsOf(const std::vector<std::string>& desktops)
+{
+    for (const std::string& desktop : desktops) {
+        const std::string name = Lower(desktop);
+        if (name == "hyprland")
+            return {{"hyprctl", "hyprpaper", "preload", "{}"}, {"hyprctl", "hyprpaper", "wallpaper", ",{}"}};
+        if (OneOf(name, {"river", "labwc", "wayfire", "wlroots", "niri"}))
+            return {{"swaybg", "-i", "{}", "-m", "stretch"}};
+    }
+    return {};
 }
 
 // The road of the program that drew a desktop window (its WM_CLASS, lower case).
@@ -82,13 +98,29 @@ DesktopDecision DecideDesktopRoad(const DesktopFacts& facts)
     }
     for (const std::string& desktop : facts.currentDesktops) {
         const DesktopRoad road = RoadOfDesktop(Lower(desktop), facts.ownPortalWallpaper);
+        // sway's road is its socket, which only a Wayland session of sway's has.
+        if (road == DesktopRoad::sway && !(wayland && facts.swaySocket))
+            continue;
         if (road != DesktopRoad::none)
             return {road, named};
     }
     if (facts.ownPortalWallpaper)
         return {DesktopRoad::portal, named};
+    if (wayland && facts.swaySocket)
+        return {DesktopRoad::sway, name("sway")};
+    // A window manager that draws the background itself covers the root window: its desktop's
+    // road (the portal only where that desktop's own backend offers it), else the report.
+    if (const std::string drawing = DesktopOfWindowManager(facts.windowManager); !drawing.empty() && !wayland) {
+        for (const std::string& desktop : SplitCurrentDesktops(drawing)) {
+            const DesktopRoad road = RoadOfDesktop(Lower(desktop), facts.windowManagerPortalWallpaper);
+            if (road != DesktopRoad::none && (road != DesktopRoad::portal || facts.windowManagerPortalWallpaper))
+                return {road, name(facts.windowManager)};
+        }
+        return {DesktopRoad::none, name(facts.windowManager)};
+    }
     if (wayland)
-        return {DesktopRoad::none, name(facts.windowManager.empty() ? "a Wayland compositor" : facts.windowManager)};
+        return {DesktopRoad::none, name(facts.windowManager.empty() ? "a Wayland compositor" : facts.windowManager),
+                OwnCommandsOf(facts.currentDesktops)};
     if (facts.desktopWindow) {
         const std::string window = facts.desktopWindowClass.empty()
                                        ? std::string("a desktop window of unknown kind")
@@ -96,6 +128,36 @@ DesktopDecision DecideDesktopRoad(const DesktopFacts& facts)
         return {DesktopRoad::none, named.empty() ? window : named + " (" + window + ")"};
     }
     return {DesktopRoad::rootWindow, name(facts.windowManager.empty() ? "an X window manager" : facts.windowManager)};
+}
+
+std::vector<std::string> SplitCurrentDesktops(std::string_view variable)
+{
+    std::vector<std::string> names;
+    while (!variable.empty()) {
+        const size_t colon = variable.find(':');
+        const std::string_view part = variable.substr(0, colon);
+        if (!part.empty())
+            names.emplace_back(part);
+        variable = colon == std::string_view::npos ? std::string_view() : variable.substr(colon + 1);
+    }
+    return names;
+}
+
+std::string DesktopOfWindowManager(std::string_view windowManager)
+{
+    const std::string name = Lower(windowManager);
+    const auto has = [&](std::string_view part) { return name.find(part) != std::string::npos; };
+    if (has("budgie"))
+        return "Budgie:GNOME";
+    if (has("gala"))
+        return "Pantheon";
+    if (has("muffin"))
+        return "X-Cinnamon";
+    if (has("gnome shell") || has("gnome-shell") || has("mutter"))
+        return "GNOME";
+    if (has("enlightenment"))
+        return "Enlightenment";
+    return {};
 }
 
 std::string_view RoadName(DesktopRoad road)
@@ -113,6 +175,8 @@ std::string_view RoadName(DesktopRoad road)
         return "mate";
     case DesktopRoad::cinnamon:
         return "cinnamon";
+    case DesktopRoad::sway:
+        return "sway";
     case DesktopRoad::rootWindow:
         return "rootWindow";
     case DesktopRoad::none:

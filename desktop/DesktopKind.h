@@ -18,6 +18,7 @@ enum class DesktopRoad {
     pcmanfm,     // LXDE and LXQt: the running pcmanfm / pcmanfm-qt desktop
     mate,        // MATE: its GSettings
     cinnamon,    // Cinnamon: its GSettings
+    sway,        // sway: its IPC socket ($SWAYSOCK), which has swaybg draw the background
     rootWindow,  // a plain X window manager: the root window
     none,        // a desktop no road reaches: the person sets the picture themselves
 };
@@ -32,14 +33,29 @@ struct DesktopFacts {
     std::string windowManager;                 // _NET_SUPPORTING_WM_CHECK -> _NET_WM_NAME
     bool ownPortalWallpaper = false;           // a portal backend meant for one of currentDesktops
                                                // offers org.freedesktop.impl.portal.Wallpaper
+    bool swaySocket = false;                   // SWAYSOCK names sway's IPC socket
+    bool windowManagerPortalWallpaper = false;  // the same for the desktop the window manager
+                                                // belongs to (DesktopOfWindowManager)
 };
 
 struct DesktopDecision {
     DesktopRoad road = DesktopRoad::none;
     std::string desktop;  // the desktop's name for reports: "XFCE", "sway", "a window of class Foo"
+    // Where no road reaches the desktop: the commands its own tool takes to show a picture, each
+    // an argument list in which "{}" stands for the picture's path; empty where none is known.
+    std::vector<std::vector<std::string>> ownCommands{};
 };
 
 DesktopDecision DecideDesktopRoad(const DesktopFacts& facts);
+
+// XDG_CURRENT_DESKTOP's names: a list separated by ':' ("Budgie:GNOME"), empty names dropped.
+std::vector<std::string> SplitCurrentDesktops(std::string_view variable);
+
+// The desktop (as XDG_CURRENT_DESKTOP would name it) whose window manager draws the background
+// itself, by the window manager's _NET_WM_NAME: "GNOME" for GNOME Shell and Mutter, "Pantheon"
+// for Gala, "Budgie:GNOME" for Budgie's, "X-Cinnamon" for Muffin, "Enlightenment"; empty for a
+// window manager that leaves the root window to whoever sets it.
+std::string DesktopOfWindowManager(std::string_view windowManager);
 
 // The road's name as the saved state and the tests spell it: "portal", "xfconf", ...
 std::string_view RoadName(DesktopRoad road);

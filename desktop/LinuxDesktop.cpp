@@ -64,6 +64,23 @@ bool Exists(const FilePath& path)
     return ::stat(path.Native().c_str(), &info) == 0;
 }
 
+// The new files a Run that was ended while it wrote left of our pictures ("<picture>.<pid>.tmp").
+void RemoveLeftPictures(const FilePath& folder)
+{
+    constexpr size_t kPictureSize = kPicturePrefix.size() + 16 + kPictureSuffix.size();
+    std::vector<std::string> pictures;
+    if (DIR* dir = ::opendir(folder.Native().c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string_view name = entry->d_name;
+            if (name.size() > kPictureSize && name.ends_with(".tmp") && IsOurPicture(name.substr(0, kPictureSize)))
+                pictures.emplace_back(name.substr(0, kPictureSize));
+        }
+        ::closedir(dir);
+    }
+    for (const std::string& picture : pictures)
+        RemoveLeftTemporaries(folder / picture);
+}
+
 // Our pictures in the folder other than keep, newest first.
 std::vector<FilePath> OlderPictures(const FilePath& folder, const FilePath& keep)
 {
@@ -156,6 +173,7 @@ public:
 
         StageClock clock;
         MakeFolders(pictureFolder_);
+        RemoveLeftPictures(pictureFolder_);
         const FilePath picture = pictureFolder_ / LinuxDesktop::PictureName(png);
         clock.Mark("name");
         const std::vector<FilePath> older = OlderPictures(pictureFolder_, picture);
@@ -254,6 +272,9 @@ private:
         case DesktopRoad::cinnamon:
             opener = &openers_.cinnamon;
             break;
+        case DesktopRoad::sway:
+            opener = &openers_.sway;
+            break;
         case DesktopRoad::rootWindow:
             opener = &openers_.rootWindow;
             break;
@@ -279,6 +300,7 @@ private:
             "the running pcmanfm or pcmanfm-qt desktop (--desktop)",
             "MATE's settings (org.mate.background)",
             "Cinnamon's settings (org.cinnamon.desktop.background)",
+            "sway's IPC socket ($SWAYSOCK)",
             "the X root window, on an X11 display the program can open",
         };
         const bool built = OpenerOf(decision.road) != nullptr;
@@ -288,9 +310,33 @@ private:
                    : desktop + " takes its background through " + kRoads[static_cast<int>(decision.road)] +
                          ", which did not answer.";
         const std::string what = plain ? "The plain picture" : "The page's picture";
-        return Failure(built ? ENXIO : ENOTSUP, why + " Nothing on the desktop was changed. " + what + " is " +
-                                                    picture.ToUtf8() +
-                                                    ": set it as the background with the desktop's own settings.");
+        std::string how = "set it as the background with the desktop's own settings.";
+        if (!decision.ownCommands.empty())
+            how = "set it as the background with the desktop's own tool: " + OwnCommand(decision, picture) + ".";
+        return Failure(built ? ENXIO : ENOTSUP,
+                       why + " Nothing on the desktop was changed. " + what + " is " + picture.ToUtf8() + ": " + how);
+    }
+
+    // The commands, with the picture's path in place of "{}", each argument quoted for a shell
+    // where it needs it.
+    static std::string OwnCommand(const DesktopDecision& decision, const FilePath& picture)
+    {
+        std::string line;
+        for (const std::vector<std::string>& command : decision.ownCommands) {
+            line += line.empty() ? "" : " && ";
+            for (std::string argument : command) {
+                if (const size_t at = argument.find("{}"); at != std::string::npos)
+                    argument.replace(at, 2, picture.ToUtf8());
+                const bool plainWord = !argument.empty() &&
+                                       argument.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                                  "0123456789/._,:=+-") == std::string::npos;
+                std::string quoted = "'";
+                for (char c : argument)
+                    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+                line += (line.empty() || line.ends_with("&& ") ? "" : " ") + (plainWord ? argument : quoted + "'");
+            }
+        }
+        return "`" + line + "`";
     }
 
     std::optional<SavedDesktop> ReadSaved() const

@@ -69,6 +69,7 @@ struct BackgroundOpeners {
     Opener pcmanfm{};     // LXDE and LXQt: the running pcmanfm / pcmanfm-qt desktop
     Opener mate{};        // MATE: GSettings org.mate.background
     Opener cinnamon{};    // Cinnamon: GSettings org.cinnamon.desktop.background
+    Opener sway{};        // sway: its IPC socket, which has swaybg draw the picture
     Opener rootWindow{};  // plain X window managers: the X root window
 };
 

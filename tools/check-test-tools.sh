@@ -26,6 +26,11 @@ xrandr x11-xserver-utils
 dbus-launch dbus-x11
 xfwm4 xfwm4
 caja caja
+sway sway
+swaymsg sway
+swaybg swaybg
+grim grim
+Xwayland xwayland
 xwininfo x11-utils
 ps procps
 import imagemagick

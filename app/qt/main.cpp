@@ -20,6 +20,7 @@
 #include "desktop/linux/PcmanfmBackground.h"
 #include "desktop/linux/GSettingsBackground.h"
 #include "desktop/linux/PlasmaBackground.h"
+#include "desktop/linux/SwayBackground.h"
 #include "desktop/linux/WebPageDrawer.h"
 #include "desktop/linux/XfconfBackground.h"
 #include "registry/StandaloneRegistry.h"
@@ -48,6 +49,7 @@ int RunProgram(QApplication& app, const char* programName)
         openers.pcmanfm = OpenPcmanfmBackground;
         openers.mate = OpenMateBackground;
         openers.cinnamon = OpenCinnamonBackground;
+        openers.sway = OpenSwayBackground;
         openers.rootWindow = OpenRootWindowBackground;
         DesktopSense sense{DecideRunningDesktop, [&registry](const std::string& name) -> std::optional<std::string> {
                                const auto value = registry.QueryValue(HKEY_CURRENT_USER_VALUE, kDesktopKey, name);

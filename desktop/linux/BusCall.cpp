@@ -2,13 +2,16 @@
 
 #include <QDBusPendingCall>
 #include <QDBusPendingCallWatcher>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QObject>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -41,6 +44,21 @@ QDBusMessage CallKeepingWindowsPainted(const QDBusConnection& bus, const QDBusMe
             loop.exec(QEventLoop::ExcludeUserInputEvents);
     }
     return pending.reply();
+}
+
+void PauseKeepingWindowsPainted(std::chrono::milliseconds time)
+{
+    if (QCoreApplication::instance() == nullptr) {
+        std::this_thread::sleep_for(time);
+        return;
+    }
+    if (time.count() <= 0) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        return;
+    }
+    QEventLoop loop;
+    QTimer::singleShot(time, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 }  // namespace tarnwick

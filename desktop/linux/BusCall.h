@@ -1,4 +1,4 @@
-// A D-Bus call that waits for its answer without freezing the program's windows: a nested event
+// A D-Bus call, or a pause, that waits without freezing the program's windows: a nested event
 // loop runs meanwhile, keeping them painted, with input to them held back so that no click starts
 // a second command.
 #pragma once
@@ -17,5 +17,9 @@ bool HasSessionBus();
 // The reply or the error message (org.freedesktop.DBus.Error.NoReply once timeout has passed).
 QDBusMessage CallKeepingWindowsPainted(const QDBusConnection& bus, const QDBusMessage& call,
                                        std::chrono::milliseconds timeout);
+
+// Waits the time out the same way (a time of 0 paints what is due and returns); without a running
+// QCoreApplication it simply sleeps.
+void PauseKeepingWindowsPainted(std::chrono::milliseconds time);
 
 }  // namespace tarnwick

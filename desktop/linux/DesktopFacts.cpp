@@ -8,7 +8,6 @@
 #include <X11/Xutil.h>
 
 #include <cstdlib>
-#include <sstream>
 
 namespace tarnwick {
 
@@ -18,16 +17,6 @@ std::string Env(const char* name)
 {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
-}
-
-std::vector<std::string> Split(const std::string& text, char separator)
-{
-    std::vector<std::string> parts;
-    std::istringstream in(text);
-    for (std::string part; std::getline(in, part, separator);)
-        if (!part.empty())
-            parts.push_back(part);
-    return parts;
 }
 
 // The property's items (32-bit ones as unsigned long, 8-bit ones as bytes); empty where missing.
@@ -147,9 +136,10 @@ private:
 DesktopFacts GatherDesktopFacts()
 {
     DesktopFacts facts;
-    facts.currentDesktops = Split(Env("XDG_CURRENT_DESKTOP"), ':');
+    facts.currentDesktops = SplitCurrentDesktops(Env("XDG_CURRENT_DESKTOP"));
     facts.sessionType = Env("XDG_SESSION_TYPE");
     facts.waylandDisplay = !Env("WAYLAND_DISPLAY").empty();
+    facts.swaySocket = !Env("SWAYSOCK").empty();
     facts.ownPortalWallpaper = PortalBackendOffersWallpaper(Env("XDG_CURRENT_DESKTOP"));
     if (!Env("DISPLAY").empty()) {
         if (Display* display = XOpenDisplay(nullptr)) {
@@ -161,6 +151,8 @@ DesktopFacts GatherDesktopFacts()
             XCloseDisplay(display);
         }
     }
+    if (const std::string drawing = DesktopOfWindowManager(facts.windowManager); !drawing.empty())
+        facts.windowManagerPortalWallpaper = PortalBackendOffersWallpaper(drawing);
     return facts;
 }
 

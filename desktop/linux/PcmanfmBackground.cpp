@@ -1,6 +1,5 @@
 #include "desktop/linux/PcmanfmBackground.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -8,15 +7,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <thread>
 #include <vector>
 
+#include <QSettings>
+#include <QString>
+#include <QVariant>
+
 #include "base/AppError.h"
+#include "desktop/linux/BusCall.h"
+#include "desktop/linux/OwnProcesses.h"
 
 extern char** environ;
 
@@ -35,21 +40,6 @@ AppError PcmanfmFailure(uint32_t number, const std::string& what)
     return AppError(number, DescribeSystemError(number), "The desktop wallpaper could not be set: " + what);
 }
 
-std::vector<std::string> CommandLine(const std::string& pid)
-{
-    std::ifstream file("/proc/" + pid + "/cmdline", std::ios::binary);
-    std::vector<std::string> arguments;
-    for (std::string argument; std::getline(file, argument, '\0');)
-        arguments.push_back(argument);
-    return arguments;
-}
-
-std::string BaseName(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string ConfigHome()
 {
     const char* config = std::getenv("XDG_CONFIG_HOME");
@@ -63,22 +53,8 @@ std::string ConfigHome()
 
 std::unique_ptr<PcmanfmBackground> PcmanfmBackground::Open()
 {
-    DIR* proc = ::opendir("/proc");
-    if (proc == nullptr)
-        return nullptr;
-    std::unique_ptr<PcmanfmBackground> found;
-    while (const dirent* entry = ::readdir(proc)) {
-        const std::string pid = entry->d_name;
-        struct stat info {};
-        if (pid.find_first_not_of("0123456789") != std::string::npos ||
-            ::stat(("/proc/" + pid).c_str(), &info) != 0 || info.st_uid != ::getuid())
-            continue;
-        const std::vector<std::string> arguments = CommandLine(pid);
-        if (arguments.empty())
-            continue;
-        const std::string program = BaseName(arguments[0]);
-        if (program != "pcmanfm" && program != "pcmanfm-qt")
-            continue;
+    for (const OwnProcess& process : OwnProcessesOf({"pcmanfm", "pcmanfm-qt"})) {
+        const std::vector<std::string>& arguments = process.arguments;
         bool desktop = false;
         std::string profile;
         for (size_t i = 1; i < arguments.size(); ++i) {
@@ -88,41 +64,86 @@ std::unique_ptr<PcmanfmBackground> PcmanfmBackground::Open()
             else if ((arguments[i] == "--profile" || arguments[i] == "-p") && i + 1 < arguments.size())
                 profile = arguments[++i];
         }
-        if (desktop) {
-            found.reset(new PcmanfmBackground(program, profile));
-            break;
-        }
+        if (desktop)
+            return std::unique_ptr<PcmanfmBackground>(new PcmanfmBackground(BaseName(arguments[0]), profile));
     }
-    ::closedir(proc);
-    return found;
+    return nullptr;
 }
 
 std::string PcmanfmBackground::SettingsFile() const
 {
-    return program_ == "pcmanfm" ? ConfigHome() + "/pcmanfm/" + profile_ + "/desktop-items-0.conf"
-                                 : ConfigHome() + "/pcmanfm-qt/" + profile_ + "/settings.conf";
+    return ConfigHome() + "/" + SettingsName();
+}
+
+std::string PcmanfmBackground::SettingsName() const
+{
+    return program_ == "pcmanfm" ? "pcmanfm/" + profile_ + "/desktop-items-0.conf"
+                                 : "pcmanfm-qt/" + profile_ + "/settings.conf";
+}
+
+std::string PcmanfmBackground::ReadFile() const
+{
+    // The user's own file, else the system's, as the desktop itself looks for them: pcmanfm-qt's
+    // settings in the first config folder that has them; pcmanfm's desktop in its profile's
+    // pcmanfm.conf ([desktop]).
+    const std::string own = SettingsFile();
+    if (::access(own.c_str(), F_OK) == 0)
+        return own;
+    const std::string name = program_ == "pcmanfm" ? "pcmanfm/" + profile_ + "/pcmanfm.conf" : SettingsName();
+    std::vector<std::string> folders;
+    if (program_ == "pcmanfm")
+        folders.push_back(ConfigHome());
+    const char* dirs = std::getenv("XDG_CONFIG_DIRS");
+    std::istringstream system(dirs != nullptr && *dirs != '\0' ? dirs : "/etc/xdg");
+    for (std::string folder; std::getline(system, folder, ':');)
+        if (!folder.empty() && folder[0] == '/')
+            folders.push_back(folder);
+    // pcmanfm's own file wins, else the last system folder's (libfm loads them in turn, each
+    // one's in place of the one before); pcmanfm-qt's the first folder's.
+    if (program_ == "pcmanfm" && folders.size() > 1)
+        std::reverse(folders.begin() + 1, folders.end());
+    for (const std::string& folder : folders)
+        if (::access((folder + "/" + name).c_str(), F_OK) == 0)
+            return folder + "/" + name;
+    return own;
 }
 
 std::optional<PcmanfmBackground::Setting> PcmanfmBackground::ReadSetting() const
 {
-    std::ifstream file(SettingsFile());
-    if (!file)
+    const std::string file = ReadFile();
+    if (::access(file.c_str(), R_OK) != 0)
         return std::nullopt;
-    const std::string wallpaperKey = program_ == "pcmanfm" ? "wallpaper=" : "Wallpaper=";
-    const std::string modeKey = program_ == "pcmanfm" ? "wallpaper_mode=" : "WallpaperMode=";
     Setting setting;
-    bool desktopSection = program_ == "pcmanfm";  // pcmanfm-qt keeps them under [Desktop]
-    for (std::string line; std::getline(file, line);) {
-        if (!line.empty() && line[0] == '[') {
-            desktopSection = program_ == "pcmanfm" || line == "[Desktop]";
+    if (program_ == "pcmanfm-qt") {
+        // Written by QSettings: read the way it writes (quoted values, doubled backslashes, and
+        // on Qt 5 other than ASCII as \x escapes).
+        const QSettings settings(QString::fromLocal8Bit(file.c_str()), QSettings::IniFormat);
+        if (settings.status() != QSettings::NoError)
+            return std::nullopt;
+        const auto text = [&](const char* key) {
+            const QVariant value = settings.value(QLatin1String(key));
+            const QString joined = value.typeId() == QMetaType::QStringList
+                                       ? value.toStringList().join(QLatin1Char(','))
+                                       : value.toString();
+            return joined.toStdString();
+        };
+        setting.wallpaper = text("Desktop/Wallpaper");
+        setting.mode = text("Desktop/WallpaperMode");
+        return setting;
+    }
+    // Written by pcmanfm as it is, one key a line; in pcmanfm.conf under [desktop].
+    const bool shared = file.ends_with("/pcmanfm.conf");
+    bool inside = !shared;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        if (shared && !line.empty() && line[0] == '[')
+            inside = line == "[desktop]";
+        if (!inside)
             continue;
-        }
-        if (!desktopSection)
-            continue;
-        if (line.rfind(wallpaperKey, 0) == 0)
-            setting.wallpaper = line.substr(wallpaperKey.size());
-        else if (line.rfind(modeKey, 0) == 0)
-            setting.mode = line.substr(modeKey.size());
+        if (line.rfind("wallpaper=", 0) == 0)
+            setting.wallpaper = line.substr(10);
+        else if (line.rfind("wallpaper_mode=", 0) == 0)
+            setting.mode = line.substr(15);
     }
     return setting;
 }
@@ -156,7 +177,7 @@ void PcmanfmBackground::Hand(const std::string& wallpaper, const std::string& mo
     const auto until = std::chrono::steady_clock::now() + kHandBound;
     pid_t ended = 0;
     while ((ended = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        PauseKeepingWindowsPainted(std::chrono::milliseconds(20));
     if (ended == 0) {
         ::kill(child, SIGTERM);
         ::waitpid(child, &status, 0);
@@ -176,7 +197,7 @@ void PcmanfmBackground::Hand(const std::string& wallpaper, const std::string& mo
         const std::optional<Setting> now = ReadSetting();
         if (now && now->wallpaper == wallpaper)
             return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        PauseKeepingWindowsPainted(std::chrono::milliseconds(50));
     }
     throw PcmanfmFailure(EIO, "the running " + program_ + " desktop did not take the picture " + wallpaper +
                                   " (its settings " + SettingsFile() + " do not name it).");
@@ -184,12 +205,37 @@ void PcmanfmBackground::Hand(const std::string& wallpaper, const std::string& mo
 
 void PcmanfmBackground::ShowPicture(const FilePath& picture)
 {
-    Hand(picture.ToUtf8(), "stretch");
+    Hand(TextOf(picture), ModeForPicture());
 }
 
 void PcmanfmBackground::ShowPlain(const FilePath& plainPicture)
 {
-    Hand(plainPicture.ToUtf8(), "stretch");
+    Hand(TextOf(plainPicture), ModeForPicture());
+}
+
+std::string PcmanfmBackground::ModeForPicture() const
+{
+    if (program_ == "pcmanfm")
+        return "stretch";
+    // pcmanfm-qt never notes a mode given on its command line, and takes one only where it
+    // differs from the noted one: a mode changed there cannot be changed back. A picture of the
+    // screen's size fills it in every mode that shows a picture, so such a mode is kept.
+    const std::optional<Setting> setting = ReadSetting();
+    const std::string mode = setting ? setting->mode : "";
+    for (const char* shows : {"stretch", "fit", "center", "tile", "zoom"})
+        if (mode == shows)
+            return {};
+    return "stretch";
+}
+
+std::string PcmanfmBackground::TextOf(const FilePath& picture) const
+{
+    // pcmanfm-qt reads its command line as text, and its settings hold text: bytes that are not
+    // UTF-8 would reach it changed, and another picture would be named.
+    if (picture.ToUtf8() != picture.Native())
+        throw PcmanfmFailure(EILSEQ, program_ + " takes a picture's path as UTF-8 text, and the path " +
+                                         picture.ToUtf8() + " is not (a folder's name holds other bytes).");
+    return picture.Native();
 }
 
 DesktopShows PcmanfmBackground::Shows(const IOurPictures& ours)

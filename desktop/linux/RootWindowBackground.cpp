@@ -28,7 +28,10 @@
 #include <X11/Xlib.h>
 #include <X11/Xproto.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XRes.h>
 #include <X11/extensions/Xrandr.h>
+#include <signal.h>
+#include <unistd.h>
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 
@@ -177,17 +180,41 @@ bool IsDesktopWindow(Display* display, Window window, Atom windowType, Atom desk
     return desktop;
 }
 
+// Whether the process of the pixmap's client still runs, as the server knows it (X-Resource): a
+// program that holds the pixmap on its open connection, with no window, is running. A client this
+// program left retained counts as gone; one the server knows no process of (over the network) as
+// well.
+bool ClientProcessRuns(Display* display, XID pixmap)
+{
+    int event = 0, error = 0;
+    if (!XResQueryExtension(display, &event, &error))
+        return false;
+    XResClientIdSpec spec{pixmap, XRES_CLIENT_ID_PID_MASK};
+    long count = 0;
+    XResClientIdValue* values = nullptr;
+    bool runs = false;
+    if (XResQueryClientIds(display, 1, &spec, &count, &values) == Success) {
+        for (long i = 0; i < count; ++i) {
+            const pid_t pid = XResGetClientPid(&values[i]);
+            runs = runs || (pid > 0 && pid != ::getpid() && (::kill(pid, 0) == 0 || errno == EPERM));
+        }
+        XResClientIdsDestroy(count, values);
+    }
+    return runs;
+}
+
 // Whether a running program may still draw from the pixmap: its client is ours (the properties
-// name a pixmap of a client that has gone, and the server gave its number to this connection), a
-// window of the root's tree was made by its client (a client's part of a resource id is the bits
-// outside the server's resource id mask), or a desktop window is there: caja (MATE's background
-// code, like GNOME's) makes its pixmap on a retained connection of its own, draws its desktop
-// window from it, and dies on the error once the pixmap is gone.
+// name a pixmap of a client that has gone, and the server gave its number to this connection),
+// its client's process runs (ClientProcessRuns), a window of the root's tree was made by its
+// client (a client's part of a resource id is the bits outside the server's resource id mask), or
+// a desktop window is there: caja (MATE's background code, like GNOME's) makes its pixmap on a
+// retained connection of its own, draws its desktop window from it, and dies on the error once
+// the pixmap is gone.
 bool PixmapInUse(Display* display, Window root, XID pixmap, XID ours)
 {
     const XID clientMask = ~static_cast<XID>(xcb_get_setup(XGetXCBConnection(display))->resource_id_mask);
     const XID client = pixmap & clientMask;
-    if (client == (ours & clientMask))
+    if (client == (ours & clientMask) || ClientProcessRuns(display, pixmap))
         return true;
     const Atom windowType = XInternAtom(display, "_NET_WM_WINDOW_TYPE", False);
     const Atom desktopType = XInternAtom(display, "_NET_WM_WINDOW_TYPE_DESKTOP", False);

@@ -13,6 +13,7 @@
 #include <set>
 
 #include "base/AppError.h"
+#include "desktop/linux/BusCall.h"
 
 namespace tarnwick {
 
@@ -22,7 +23,7 @@ const QString kService = QStringLiteral("org.xfce.Xfconf");
 const QString kObject = QStringLiteral("/org/xfce/Xfconf");
 const QString kInterface = QStringLiteral("org.xfce.Xfconf");
 const QString kChannel = QStringLiteral("xfce4-desktop");
-constexpr int kTimeoutMs = 10000;
+constexpr std::chrono::milliseconds kTimeout{10000};
 // xfdesktop's image-style: 3 stretches the picture to its monitor. The picture is drawn at the
 // screen's size, so it fills the monitor exactly.
 constexpr int kStretched = 3;
@@ -56,7 +57,7 @@ std::unique_ptr<XfconfBackground> XfconfBackground::Open()
     if (!bus.interface()->isServiceRegistered(QStringLiteral("org.xfce.xfdesktop")).value())
         return nullptr;
     std::unique_ptr<XfconfBackground> background(new XfconfBackground(bus));
-    const QDBusMessage reply = bus.call(Call(QStringLiteral("ListChannels"), {}), QDBus::Block, kTimeoutMs);
+    const QDBusMessage reply = CallKeepingWindowsPainted(bus, Call(QStringLiteral("ListChannels"), {}), kTimeout);
     if (reply.type() != QDBusMessage::ReplyMessage)
         return nullptr;
     return background;
@@ -64,8 +65,8 @@ std::unique_ptr<XfconfBackground> XfconfBackground::Open()
 
 QVariantMap XfconfBackground::Properties() const
 {
-    const QDBusReply<QVariantMap> reply = bus_.call(
-        Call(QStringLiteral("GetAllProperties"), {kChannel, QStringLiteral("/backdrop")}), QDBus::Block, kTimeoutMs);
+    const QDBusReply<QVariantMap> reply = CallKeepingWindowsPainted(
+        bus_, Call(QStringLiteral("GetAllProperties"), {kChannel, QStringLiteral("/backdrop")}), kTimeout);
     if (!reply.isValid()) {
         // A channel without properties answers an error of its own: no backdrops.
         if (reply.error().name() == QStringLiteral("org.xfce.Xfconf.Error.PropertyNotFound") ||
@@ -94,24 +95,30 @@ QStringList XfconfBackground::Backdrops(const QVariantMap& properties) const
 
 void XfconfBackground::Set(const QString& property, const QVariant& value) const
 {
-    const QDBusMessage reply = bus_.call(
-        Call(QStringLiteral("SetProperty"), {kChannel, property, QVariant::fromValue(QDBusVariant(value))}),
-        QDBus::Block, kTimeoutMs);
+    const QDBusMessage reply = CallKeepingWindowsPainted(
+        bus_, Call(QStringLiteral("SetProperty"), {kChannel, property, QVariant::fromValue(QDBusVariant(value))}),
+        kTimeout);
     if (reply.type() != QDBusMessage::ReplyMessage)
         throw XfconfFailure("did not take " + property, QDBusError(reply));
 }
 
 void XfconfBackground::Reset(const QString& property) const
 {
-    const QDBusMessage reply = bus_.call(Call(QStringLiteral("ResetProperty"), {kChannel, property, false}),
-                                         QDBus::Block, kTimeoutMs);
+    const QDBusMessage reply =
+        CallKeepingWindowsPainted(bus_, Call(QStringLiteral("ResetProperty"), {kChannel, property, false}), kTimeout);
     if (reply.type() != QDBusMessage::ReplyMessage)
         throw XfconfFailure("did not reset " + property, QDBusError(reply));
 }
 
 void XfconfBackground::ShowEverywhere(const FilePath& picture)
 {
-    const QString file = QString::fromStdString(picture.ToUtf8());
+    // xfconf's values are text: a path of other bytes would reach it changed, naming another file.
+    if (picture.ToUtf8() != picture.Native())
+        throw AppError(EILSEQ, DescribeSystemError(EILSEQ),
+                       "The desktop wallpaper could not be set: Xfce's settings (xfconf) take a picture's path as "
+                       "UTF-8 text, and the path " +
+                           picture.ToUtf8() + " is not (a folder's name holds other bytes).");
+    const QString file = QString::fromStdString(picture.Native());
     const QVariantMap properties = Properties();
     // Each change makes xfdesktop load the backdrop again, and a load that a newer one cancels
     // has crashed xfdesktop 4.18 on a busy machine: a value that is already right is left alone.

@@ -33,11 +33,12 @@ screen_colours() {
     echo "${out% }"
 }
 
-# wait_screen NAME COLOUR: the whole screen shows the colour within a few seconds.
+# wait_screen NAME COLOUR [MIDDLE]: the whole screen shows the colour within a few seconds (the
+# middle MIDDLE where given: a centred picture).
 wait_screen() {
     local tenths=80 got
-    until got=$(screen_colours "$1") && [[ $got == "$2 $2 $2 $2 $2" ]]; do
-        ((tenths-- > 0)) || fail "the screen shows $got after $1, expected $2 everywhere"
+    until got=$(screen_colours "$1") && [[ $got == "$2 $2 $2 $2 ${3:-$2}" ]]; do
+        ((tenths-- > 0)) || fail "the screen shows $got after $1, expected $2 at the corners and ${3:-$2} in the middle"
         sleep 0.1
     done
 }
@@ -139,39 +140,76 @@ case_xfce() {
     desktop_section | grep -q Saved && fail "the saved backdrop stayed: $(desktop_section)"
     expect_portal_untouched
     note "xfdesktop showed the page on all $(grep -c last-image "$CASE_DIR/before") backdrops; Close put the person's back"
+
+    # A picture folder whose name is not UTF-8 cannot be named in xfconf's text: reported, unchanged.
+    export XDG_DATA_HOME="$HOME_DIR/data "$'\xff'
+    start_program
+    click "$RUN_X" "$RUN_Y"
+    wait_report
+    grep -qF "Xfce's settings (xfconf) take a picture's path as UTF-8 text" "$CASE_DIR/err" || fail "no clear report"
+    dismiss_box
+    expect_exit 1
+    xfconf_backdrops | diff "$CASE_DIR/before" - || fail "a refused picture changed the backdrops"
 }
 
-# pcmanfm_desktop DESKTOP PROGRAM SETTINGS WALLPAPER-KEY: the running PROGRAM --desktop of an
-# LXDE or LXQt session, whose SETTINGS name the wallpaper.
+# pcmanfm_desktop DESKTOP PROGRAM SETTINGS: the running PROGRAM --desktop of an LXDE or LXQt
+# session, with the person's picture (smaller than the screen) centred on black, as SETTINGS
+# (written before, in the program's own form) name it; MINE is the picture.
 pcmanfm_desktop() {
-    prepare_case none
     block_template
     start_session "$1"
+    convert -size 256x192 "xc:rgb($BACKDROP)" "$MINE" || fail "cannot make the person's picture"
     start_desktop "$2" --desktop
-    convert -size 1024x768 "xc:rgb($BACKDROP)" "$CASE_DIR/mine.png"
-    "$2" --set-wallpaper="$CASE_DIR/mine.png" --wallpaper-mode=center || fail "cannot set the backdrop"
-    wait_screen backdrop "$BACKDROP"
-    local settings="$HOME_DIR/.config/$3"
+    wait_screen backdrop 0,0,0 "$BACKDROP"
 
     run_program RUN
     wait_screen run "$BLOCK"
-    grep -qx "$4=$HOME_DIR/.local/share/tarnwick/tarnwick-.*png" "$settings" || fail "$2 names another picture"
+    grep -qix "wallpaper=$HOME_DIR/.local/share/tarnwick/tarnwick-.*png" "$HOME_DIR/.config/$3" ||
+        fail "$2 names another picture: $(cat "$HOME_DIR/.config/$3")"
     desktop_section | grep -qx "\"Wallpaper\"=\"$PAGE\"" || fail "no record: $(desktop_section)"
     run_program CLOSE
-    wait_screen close "$BACKDROP"
-    grep -qx "$4=$CASE_DIR/mine.png" "$settings" || fail "Close did not put the backdrop back: $(cat "$settings")"
+    wait_screen close 0,0,0 "$BACKDROP"
     expect_portal_untouched
-    note "$2 --desktop showed the page; Close put the person's backdrop back"
+    note "$2 --desktop showed the page; Close put the person's centred picture back"
 }
 
 case_lxde() {
-    pcmanfm_desktop LXDE pcmanfm pcmanfm/default/desktop-items-0.conf wallpaper
-    grep -qx "wallpaper_mode=center" "$HOME_DIR/.config/pcmanfm/default/desktop-items-0.conf" ||
-        fail "Close did not put the backdrop's mode back"
+    # A profile the user never changed: only the system's settings name the picture.
+    prepare_case none
+    MINE="$CASE_DIR/mine.png"
+    export XDG_CONFIG_DIRS="$CASE_DIR/xdg"
+    mkdir -p "$CASE_DIR/xdg/pcmanfm/default"
+    printf '[config]\nbm_open_method=0\n\n[desktop]\nwallpaper_mode=center\nwallpaper=%s\ndesktop_bg=#000000\n' "$MINE" \
+        >"$CASE_DIR/xdg/pcmanfm/default/pcmanfm.conf"
+    pcmanfm_desktop LXDE pcmanfm pcmanfm/default/desktop-items-0.conf
+    local settings="$HOME_DIR/.config/pcmanfm/default/desktop-items-0.conf"
+    grep -qx "wallpaper=$MINE" "$settings" && grep -qx "wallpaper_mode=center" "$settings" ||
+        fail "Close did not put the system's wallpaper back: $(cat "$settings")"
+
+    # A picture folder whose name is not UTF-8: refused with a report, nothing changed.
+    cp "$settings" "$CASE_DIR/settings-before"
+    export XDG_DATA_HOME="$HOME_DIR/data "$'\xff'
+    start_program
+    click "$RUN_X" "$RUN_Y"
+    wait_report
+    grep -qF "pcmanfm takes a picture's path as UTF-8 text, and the path" "$CASE_DIR/err" || fail "no clear report"
+    dismiss_box
+    expect_exit 1
+    cmp -s "$settings" "$CASE_DIR/settings-before" || fail "pcmanfm's settings changed: $(cat "$settings")"
+    wait_screen refused 0,0,0 "$BACKDROP"
 }
 
 case_lxqt() {
-    pcmanfm_desktop LXQt pcmanfm-qt pcmanfm-qt/default/settings.conf Wallpaper
+    # Written as Qt 5's QSettings writes it: quoted for the comma, other than ASCII as \x escapes.
+    prepare_case none
+    local folder="Sunset, Iceland "$'\xc3\xa9'
+    MINE="$CASE_DIR/$folder/mine.png"
+    mkdir -p "$HOME_DIR/.config/pcmanfm-qt/default" "$CASE_DIR/$folder"
+    printf '[Desktop]\nBgColor=#000000\nWallpaper="%s/Sunset, Iceland \\xe9/mine.png"\nWallpaperMode=center\n' \
+        "$CASE_DIR" >"$HOME_DIR/.config/pcmanfm-qt/default/settings.conf"
+    pcmanfm_desktop LXQt pcmanfm-qt pcmanfm-qt/default/settings.conf
+    grep -qxF "Wallpaper=\"$CASE_DIR/Sunset, Iceland \\xe9/mine.png\"" "$HOME_DIR/.config/pcmanfm-qt/default/settings.conf" ||
+        fail "Close did not put the picture back: $(cat "$HOME_DIR/.config/pcmanfm-qt/default/settings.conf")"
 }
 
 case_unknown_desktop_window() {

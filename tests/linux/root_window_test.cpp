@@ -1,8 +1,9 @@
 // The X root window road on a server of its own (run under xvfb-run, at any depth): the picture
 // lands on the root and stays after the setter's connection closed, the properties name the
 // kept pixmap, the next picture frees the older one, a running program's pixmap named in both is
-// left alone, a plain background is a kept 1x1 pixmap, and a failure (a picture that cannot be
-// read, an untrusted client as over ssh -X) is reported and changes nothing.
+// left alone (with a window or without), a plain background is a kept 1x1 pixmap, and a failure
+// (a picture that cannot be read, an untrusted client as over ssh -X) is reported and changes
+// nothing.
 #include <QColor>
 #include <QGuiApplication>
 #include <QImage>
@@ -14,6 +15,9 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+
+#include <signal.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -286,6 +290,28 @@ int main(int argc, char** argv)
     }
     Expect(probe.Property(probe.rootId) == kept && kept && probe.Exists(*kept) && Near(probe.RootColour(1, 1), green),
            "pixels made ready and never shown change nothing");
+
+    // A running program that holds its pixmap, named in both, on its open connection and has no
+    // window: left alone, and it runs on.
+    int ready[2];
+    Expect(pipe(ready) == 0, "a pipe for the holder");
+    const pid_t holder = fork();
+    if (holder == 0) {
+        Probe own;
+        Display* holding = XOpenDisplay(nullptr);
+        NameNewPixmap(holding, own);
+        (void)!write(ready[1], "x", 1);
+        pause();
+        _exit(0);
+    }
+    char got = 0;
+    Expect(read(ready[0], &got, 1) == 1, "the holder named its pixmap");
+    const std::optional<Pixmap> held = probe.Property(probe.rootId);
+    background->ShowPicture(WritePicture(folder, "red.png", red, width, height));
+    Expect(held && probe.Exists(*held), "a running program's pixmap without a window is not freed");
+    Expect(waitpid(holder, nullptr, WNOHANG) == 0, "a running program without a window is not killed");
+    kill(holder, SIGTERM);
+    waitpid(holder, nullptr, 0);
 
     setenv("WAYLAND_DISPLAY", "wayland-0", 1);
     Expect(OpenRootWindowBackground() == nullptr, "a Wayland session gets no root window road");

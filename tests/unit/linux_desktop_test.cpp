@@ -319,8 +319,11 @@ TEST(LinuxDesktop, CloseBringsBackThePersonsOwnDesktopAndADesktopNoRoadReachesIs
     // No road: reported with the desktop's name and the picture's full path; nothing else.
     const std::string store = test::ReadBytes(desk.folder / "registry.reg");
     const size_t shown = desk.shown.size();
-    for (const DesktopDecision& decision : {DesktopDecision{DesktopRoad::none, "sway"},
-                                            DesktopDecision{DesktopRoad::portal, "GNOME"}}) {
+    DesktopFacts hyprland;
+    hyprland.currentDesktops = {"Hyprland"};
+    hyprland.waylandDisplay = true;
+    for (const DesktopDecision& decision : {DecideDesktopRoad(hyprland), DesktopDecision{DesktopRoad::portal, "GNOME"},
+                                            DesktopDecision{DesktopRoad::sway, "sway"}}) {
         desk.decision = decision;
         desk.portal = false;
         try {
@@ -333,6 +336,12 @@ TEST(LinuxDesktop, CloseBringsBackThePersonsOwnDesktopAndADesktopNoRoadReachesIs
             EXPECT_NE(error.Report().find("(" + decision.desktop + ")"), std::string::npos) << error.Report();
             EXPECT_NE(error.Report().find("The page's picture is " + picture + ":"), std::string::npos);
             EXPECT_EQ(test::ReadBytes(picture), FakeDrawer::Picture({1024, 768}) + "<p>first page</p>");
+            if (decision.desktop == "Hyprland") {
+                EXPECT_NE(error.Report().find("own tool: `hyprctl hyprpaper preload " + picture +
+                                              " && hyprctl hyprpaper wallpaper ," + picture + "`."),
+                          std::string::npos)
+                    << error.Report();
+            }
         }
     }
     EXPECT_EQ(desk.shown.size(), shown);
@@ -341,47 +350,100 @@ TEST(LinuxDesktop, CloseBringsBackThePersonsOwnDesktopAndADesktopNoRoadReachesIs
     EXPECT_EQ(LinuxDesktop::DecodeSaved("%zz"), std::nullopt);
 }
 
+// What a Run that was ended while writing left behind goes with the next Run; a running
+// process's file, a link and another program's file stay.
+TEST(LinuxDesktop, ARunEndedWhileWritingLeavesNothingBehind)
+{
+    Desk desk;
+    std::filesystem::create_directories(desk.pictures);
+    const std::string name = "tarnwick-0123456789abcdef.png";
+    const auto at = [&](const std::string& file) { return desk.pictures / file; };
+    test::WriteBytes(at(name + ".2147483646.tmp"), "half");
+    test::WriteBytes(at(name + ".2147483645.2.tmp"), "half");
+    test::WriteBytes(at(name + ".1.tmp"), "running");
+    test::WriteBytes(at("other-0123456789abcdef.png.2147483646.tmp"), "not ours");
+    std::filesystem::create_symlink(at(name + ".1.tmp"), at("tarnwick-fedcba9876543210.png.2147483646.tmp"));
+    desk.Set(desk.folder / "program" / "2.htm");
+    EXPECT_FALSE(std::filesystem::exists(at(name + ".2147483646.tmp")));
+    EXPECT_FALSE(std::filesystem::exists(at(name + ".2147483645.2.tmp")));
+    EXPECT_TRUE(std::filesystem::exists(at(name + ".1.tmp")));
+    EXPECT_TRUE(std::filesystem::exists(at("other-0123456789abcdef.png.2147483646.tmp")));
+    EXPECT_TRUE(std::filesystem::is_symlink(at("tarnwick-fedcba9876543210.png.2147483646.tmp")));
+}
+
 // The road follows what runs, never what answers first; unknown desktops over the root report.
 TEST(DesktopKind, TheRunningDesktopDecidesTheRoad)
 {
     struct Row {
-        std::vector<std::string> desktops;
+        std::string desktops;  // XDG_CURRENT_DESKTOP
         std::string session, windowClass;
         bool x11, wayland, ownPortal;
         DesktopRoad road;
         std::string name;
+        std::string windowManager = "twm";
+        bool swaySocket = false, windowManagerPortal = false;
     };
     using enum DesktopRoad;
     const std::vector<Row> rows = {
-        {{"ubuntu", "GNOME"}, "x11", "", true, false, true, portal, "ubuntu:GNOME"},
-        {{"GNOME"}, "wayland", "", false, true, false, portal, "GNOME"},
-        {{"Unity"}, "", "", true, false, false, portal, "Unity"},
-        {{"KDE"}, "x11", "plasmashell", true, false, false, plasma, "KDE"},
-        {{"KDE"}, "wayland", "", false, true, false, plasma, "KDE"},
-        {{"KDE"}, "wayland", "", true, true, true, portal, "KDE"},
-        {{"XFCE"}, "", "Xfdesktop", true, false, false, xfconf, "XFCE"},
-        {{}, "", "Xfdesktop", true, false, false, xfconf, "Xfdesktop"},
-        {{"LXDE"}, "", "Pcmanfm", true, false, false, pcmanfm, "LXDE"},
-        {{"LXQt"}, "", "", true, false, false, pcmanfm, "LXQt"},
-        {{"MATE"}, "x11", "Caja", true, false, false, mate, "MATE"},
-        {{"X-Cinnamon"}, "x11", "Nemo-desktop", true, false, false, cinnamon, "X-Cinnamon"},
+        {"ubuntu:GNOME", "x11", "", true, false, true, portal, "ubuntu:GNOME"},
+        {"GNOME", "wayland", "", false, true, false, portal, "GNOME"},
+        {"Unity:Unity7:ubuntu", "", "", true, false, false, portal, "Unity:Unity7:ubuntu"},
+        {"Budgie:GNOME", "x11", "", true, false, false, portal, "Budgie:GNOME", "Mutter(Budgie)"},
+        {"KDE", "x11", "plasmashell", true, false, false, plasma, "KDE"},
+        {"KDE", "wayland", "", false, true, false, plasma, "KDE"},
+        {"KDE", "wayland", "", true, true, true, portal, "KDE"},
+        {"XFCE", "", "Xfdesktop", true, false, false, xfconf, "XFCE"},
+        {"", "", "Xfdesktop", true, false, false, xfconf, "Xfdesktop"},
+        {"LXDE", "", "Pcmanfm", true, false, false, pcmanfm, "LXDE"},
+        {"LXQt", "", "", true, false, false, pcmanfm, "LXQt"},
+        {"MATE", "x11", "Caja", true, false, false, mate, "MATE"},
+        {"X-Cinnamon", "x11", "Nemo-desktop", true, false, false, cinnamon, "X-Cinnamon"},
         // A desktop window says more than the name: pcmanfm drawing the desktop of an "XFCE" session.
-        {{"XFCE"}, "", "pcmanfm", true, false, false, pcmanfm, "XFCE"},
-        {{}, "", "", true, false, false, rootWindow, "twm"},
-        {{"i3"}, "x11", "", true, false, false, rootWindow, "i3"},
-        {{}, "", "Conky", true, false, false, none, "a desktop window of class Conky"},
-        {{"Foo"}, "", "", true, false, false, none, "Foo (a desktop window of unknown kind)"},
-        {{"sway"}, "wayland", "", true, true, false, none, "sway"},
-        {{}, "wayland", "", false, false, false, none, "twm"},
-        {{}, "", "", false, false, false, none, "no graphical display"},
+        {"XFCE", "", "pcmanfm", true, false, false, pcmanfm, "XFCE"},
+        {"", "", "", true, false, false, rootWindow, "twm"},
+        {"i3", "x11", "", true, false, false, rootWindow, "i3"},
+        {"", "", "Conky", true, false, false, none, "a desktop window of class Conky"},
+        {"Foo", "", "", true, false, false, none, "Foo (a desktop window of unknown kind)"},
+        // sway by its socket, in a Wayland session only; an X11 program's desktop window on its
+        // Xwayland is not what the person sees.
+        {"sway", "wayland", "Xfdesktop", true, true, false, sway, "sway", "", true},
+        {"", "", "", true, true, false, sway, "sway", "", true},
+        {"sway", "x11", "", true, false, false, rootWindow, "sway", "", true},
+        {"sway", "wayland", "", true, true, false, none, "sway"},
+        {"", "wayland", "Pcmanfm", true, true, false, none, "twm"},
+        {"Hyprland", "wayland", "", true, true, false, none, "Hyprland"},
+        {"COSMIC", "wayland", "", false, true, false, none, "COSMIC"},
+        {"", "wayland", "", false, false, false, none, "twm"},
+        {"", "", "", false, false, false, none, "no graphical display"},
+        // Without the variable, a window manager that draws the background itself is never
+        // painted over on the root window: its desktop's portal, its own road, or the report.
+        {"", "x11", "", true, false, false, none, "GNOME Shell", "GNOME Shell"},
+        {"", "x11", "", true, false, false, portal, "GNOME Shell", "GNOME Shell", false, true},
+        {"", "", "", true, false, false, none, "Mutter", "Mutter"},
+        {"", "", "", true, false, false, none, "Gala", "Gala"},
+        {"", "", "", true, false, false, none, "Mutter(Budgie)", "Mutter(Budgie)"},
+        {"", "", "", true, false, false, portal, "Mutter(Budgie)", "Mutter(Budgie)", false, true},
+        {"", "", "", true, false, false, cinnamon, "Mutter (Muffin)", "Mutter (Muffin)"},
+        {"", "", "", true, false, false, none, "Enlightenment", "Enlightenment"},
+        {"", "", "", true, false, false, rootWindow, "Openbox", "Openbox", false, true},
     };
     for (const Row& row : rows) {
-        DesktopFacts facts{row.desktops, row.session, row.wayland, row.x11, !row.windowClass.empty() || row.name.find("unknown") != std::string::npos,
-                           row.windowClass, "twm", row.ownPortal};
+        DesktopFacts facts;
+        facts.currentDesktops = SplitCurrentDesktops(row.desktops);
+        facts.sessionType = row.session;
+        facts.waylandDisplay = row.wayland;
+        facts.x11 = row.x11;
+        facts.desktopWindow = !row.windowClass.empty() || row.name.find("unknown") != std::string::npos;
+        facts.desktopWindowClass = row.windowClass;
+        facts.windowManager = row.windowManager;
+        facts.ownPortalWallpaper = row.ownPortal;
+        facts.swaySocket = row.swaySocket;
+        facts.windowManagerPortalWallpaper = row.windowManagerPortal;
         const DesktopDecision decision = DecideDesktopRoad(facts);
         EXPECT_EQ(RoadName(decision.road), RoadName(row.road)) << row.name;
         EXPECT_EQ(decision.desktop, row.name);
     }
+    EXPECT_EQ(SplitCurrentDesktops("Unity:Unity7::ubuntu"), (std::vector<std::string>{"Unity", "Unity7", "ubuntu"}));
 }
 
 TEST(LinuxDesktop, ThePictureFolderIsTheUsersDataFolder)

@@ -2,7 +2,7 @@
 //
 //   tarnwick_background_road ROAD show PICTURE | plain PICTURE | save FILE | restore FILE PLAIN
 //
-// ROAD is mate, cinnamon or plasma. Status 0 once the desktop has taken the change; 1 with the
+// ROAD is mate, cinnamon, plasma or sway. Status 0 once the desktop has taken the change; 1 with the
 // report on stderr when it failed; 3 where the road's desktop is not there; 2 for bad usage.
 #include <QCoreApplication>
 
@@ -17,6 +17,7 @@
 #include "base/AppError.h"
 #include "desktop/linux/GSettingsBackground.h"
 #include "desktop/linux/PlasmaBackground.h"
+#include "desktop/linux/SwayBackground.h"
 
 namespace {
 
@@ -36,13 +37,15 @@ int main(int argc, char** argv)
     const std::string road = argc > 1 ? argv[1] : "";
     const std::string action = argc > 2 ? argv[2] : "";
     if (argc != (action == "restore" ? 5 : 4)) {
-        std::fprintf(stderr, "usage: %s mate|cinnamon|plasma show|plain PICTURE | save FILE | restore FILE PLAIN\n",
+        std::fprintf(stderr,
+                     "usage: %s mate|cinnamon|plasma|sway show|plain PICTURE | save FILE | restore FILE PLAIN\n",
                      argv[0]);
         return 2;
     }
     std::unique_ptr<IDesktopBackground> background = road == "mate"       ? OpenMateBackground()
                                                      : road == "cinnamon" ? OpenCinnamonBackground()
                                                      : road == "plasma"   ? OpenPlasmaBackground()
+                                                     : road == "sway"     ? OpenSwayBackground()
                                                                           : nullptr;
     if (!background) {
         std::fprintf(stderr, "the %s road's desktop is not there\n", road.c_str());
