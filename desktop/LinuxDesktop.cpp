@@ -1,15 +1,19 @@
 #include "desktop/LinuxDesktop.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "base/AppError.h"
@@ -131,10 +135,96 @@ private:
     std::filesystem::path folder_;
 };
 
-// The person's own desktop as the first Run found it, as the store keeps it.
-struct SavedDesktop {
-    std::string road;     // the road's Name
-    std::string encoded;  // its SaveCurrent bytes, LinuxDesktop::EncodeSaved
+// What the store keeps for one desktop (by its name, whatever road reaches it): the road that
+// reached it last, the picture of ours it was given, and what it showed before our first picture
+// (that road's Shows bytes), which Close gives back.
+struct KeptDesktop {
+    std::string desktop;
+    std::string road;
+    std::string picture;  // a file name in the picture folder, empty for none
+    std::string saved;
+};
+
+// The store's text for the kept desktops: "desktop road picture saved", each field encoded
+// (LinuxDesktop::EncodeSaved, with ' ' and ';' encoded too), desktops separated by ';'.
+std::string Field(std::string_view text)
+{
+    std::string field;
+    for (char c : LinuxDesktop::EncodeSaved(text))
+        field += c == ' ' ? "%20" : c == ';' ? "%3B" : std::string(1, c);
+    return field;
+}
+
+std::string KeptText(const std::vector<KeptDesktop>& kept)
+{
+    std::string text;
+    for (const KeptDesktop& desktop : kept)
+        text += (text.empty() ? "" : ";") + Field(desktop.desktop) + ' ' + Field(desktop.road) + ' ' +
+                Field(desktop.picture) + ' ' + Field(desktop.saved);
+    return text;
+}
+
+std::vector<std::string> Split(std::string_view text, char separator)
+{
+    std::vector<std::string> parts;
+    for (size_t at = 0;;) {
+        const size_t end = text.find(separator, at);
+        parts.emplace_back(text.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at));
+        if (end == std::string_view::npos)
+            return parts;
+        at = end + 1;
+    }
+}
+
+// The kept desktops; text that is not one is left out.
+std::vector<KeptDesktop> ParseKept(std::string_view text)
+{
+    std::vector<KeptDesktop> kept;
+    if (text.empty())
+        return kept;
+    for (const std::string& entry : Split(text, ';')) {
+        const std::vector<std::string> fields = Split(entry, ' ');
+        std::vector<std::string> decoded;
+        for (const std::string& field : fields)
+            if (std::optional<std::string> bytes = LinuxDesktop::DecodeSaved(field))
+                decoded.push_back(std::move(*bytes));
+        if (fields.size() == 4 && decoded.size() == 4 && !decoded[0].empty())
+            kept.push_back({decoded[0], decoded[1], decoded[2], decoded[3]});
+    }
+    return kept;
+}
+
+// Held from keeping what the desktop shows to writing the record, so two panels (or a Run and a
+// Close) take turns: an exclusive flock on the picture folder itself, which ends with the process.
+class DesktopLock {
+public:
+    explicit DesktopLock(const FilePath& folder)
+        : fd_(::open(folder.Native().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        if (fd_ < 0)
+            throw Failure(static_cast<uint32_t>(errno), "the picture folder " + folder.ToUtf8() + " cannot be opened.");
+        const auto until = std::chrono::steady_clock::now() + kBound;
+        while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            if ((error != EWOULDBLOCK && error != EINTR) || std::chrono::steady_clock::now() >= until) {
+                ::close(fd_);
+                throw Failure(error == EWOULDBLOCK ? EBUSY : static_cast<uint32_t>(error),
+                              error == EWOULDBLOCK ? "another Tarnwick has been changing the desktop background for " +
+                                                         std::to_string(kBound.count()) + " s. Try again once it is done."
+                                                   : "the picture folder " + folder.ToUtf8() + " cannot be locked.");
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    ~DesktopLock() { ::close(fd_); }
+    DesktopLock(const DesktopLock&) = delete;
+    DesktopLock& operator=(const DesktopLock&) = delete;
+
+private:
+    // A road may wait long for the person (GNOME asks once whether the program may set the
+    // background).
+    static constexpr std::chrono::seconds kBound{60};
+    int fd_;
 };
 
 class LinuxActiveDesktop : public ActiveDesktopSettings {
@@ -176,75 +266,95 @@ public:
         RemoveLeftPictures(pictureFolder_);
         const FilePath picture = pictureFolder_ / LinuxDesktop::PictureName(png);
         clock.Mark("name");
-        const std::vector<FilePath> older = OlderPictures(pictureFolder_, picture);
-        // The name follows the content: a file of that name already holds this picture, and a
-        // desktop may be showing it, so it is left as it is.
-        const bool isNew = !Exists(picture);
-        if (isNew) {
-            AtomicFileWriter writer(picture, "Cannot write the desktop picture " + picture.ToUtf8() + ".");
-            writer.Write(png);
-            writer.Commit();
-        }
-        clock.Mark("write+fsync");
-        // The picture stays for the person to set with the desktop's own tool.
-        if (!background)
+        if (!background) {
+            // The picture stays for the person to set with the desktop's own tool.
+            WritePicture(picture, png);
             throw NotReached(decision, picture, plain);
+        }
 
-        const std::optional<SavedDesktop> saved = save ? ReadSaved() : std::nullopt;
-        std::optional<std::string> ownDesktop;  // what this Run found, when nothing was kept yet
-        try {
-            if (plain) {
-                std::optional<std::string> bytes;
-                if (saved && saved->road == background->Name())
-                    bytes = LinuxDesktop::DecodeSaved(saved->encoded);
-                if (bytes && !bytes->empty())
-                    background->Restore(*bytes, picture, OurPictures(pictureFolder_));
-                else
-                    background->ShowPlain(picture);
-            } else {
-                if (save && !saved)
-                    ownDesktop = background->Shows(OurPictures(pictureFolder_)).saved;
-                background->ShowPicture(picture);
-                clock.Mark("hand-to-desktop");
+        const DesktopLock lock(pictureFolder_);
+        const OurPictures ours(pictureFolder_);
+        const DesktopShows shows = background->Shows(ours);
+        const std::vector<KeptDesktop> keptBefore = save ? ReadKept(decision.desktop) : std::vector<KeptDesktop>{};
+        std::vector<KeptDesktop> kept = keptBefore;
+        const auto here = std::find_if(kept.begin(), kept.end(),
+                                       [&](const KeptDesktop& desktop) { return desktop.desktop == decision.desktop; });
+        const std::optional<KeptDesktop> keptHere = here != kept.end() ? std::optional(*here) : std::nullopt;
+        if (here != kept.end())
+            kept.erase(here);
+
+        if (plain) {
+            // The person has chosen another background since, or none of ours was ever shown here
+            // (a road that cannot read the desktop knows it from the store alone): nothing to take.
+            if (shows.whose == DesktopShows::Whose::theirs ||
+                (shows.whose == DesktopShows::Whose::unread && save && !keptHere))
+                return save ? Record(keptBefore, kept) : kSOk;
+            const bool isNew = WritePicture(picture, png);
+            // Bytes of another road mean something else there: the plain picture instead.
+            const std::string saved = keptHere && keptHere->road == background->Name() ? keptHere->saved : "";
+            try {
+                background->Restore(saved, picture, ours);
+            } catch (...) {
+                if (isNew)
+                    ::unlink(picture.Native().c_str());
+                throw;
             }
+            if (save) {
+                if (const int32_t hr = Record(keptBefore, kept); hr < 0)
+                    return hr;  // the person's own is on the desktop; the next Close finds it
+            }
+            RemoveOlder({picture}, kept);
+            return kSOk;
+        }
+
+        const bool isNew = WritePicture(picture, png);
+        clock.Mark("write+fsync");
+        if (save) {
+            // What the person shows now is theirs to get back; our own picture never is, and where
+            // the road cannot tell, what was kept stays.
+            KeptDesktop next = keptHere.value_or(KeptDesktop{decision.desktop, background->Name(), "", ""});
+            if (shows.whose == DesktopShows::Whose::theirs || !keptHere)
+                next = {decision.desktop, background->Name(), "",
+                        shows.whose == DesktopShows::Whose::theirs ? shows.saved : ""};
+            next.picture = std::filesystem::path(picture.Native()).filename().string();
+            kept.push_back(std::move(next));
+            // Kept before the page is shown, so a Run ended on the way leaves it in the store.
+            if (const int32_t hr = WriteKept(kept); hr < 0) {
+                if (isNew)
+                    ::unlink(picture.Native().c_str());
+                return hr;
+            }
+        }
+        try {
+            background->ShowPicture(picture);
+            clock.Mark("hand-to-desktop");
         } catch (...) {
+            if (save)
+                WriteKept(keptBefore);
             if (isNew)
                 ::unlink(picture.Native().c_str());
             throw;
         }
-
         if (save) {
-            int32_t hr = kSOk;
-            if (plain && saved)
-                hr = ForgetSaved();
-            else if (ownDesktop && !ownDesktop->empty())
-                hr = KeepSaved({background->Name(), LinuxDesktop::EncodeSaved(*ownDesktop)});
-            if (hr >= 0) {
-                hr = record_.Write(path_, style_);
-                if (hr < 0 && ownDesktop && !ownDesktop->empty())
-                    ForgetSaved();
-                else if (hr < 0 && plain && saved)
-                    KeepSaved(*saved);
-            }
-            if (hr < 0) {
-                // The record stays as it was, so the desktop goes back to our last picture, or
-                // to the person's own where there was none.
+            if (const int32_t hr = record_.Write(path_, style_); hr < 0) {
+                // The record stays as it was, so the desktop goes back to what it showed before
+                // this Run: what the road read, else our picture it showed.
                 try {
-                    if (!older.empty())
-                        background->ShowPicture(older.front());
-                    else if (ownDesktop && !ownDesktop->empty())
-                        background->Restore(*ownDesktop, picture, OurPictures(pictureFolder_));
+                    if (!shows.saved.empty())
+                        background->Restore(shows.saved, picture, ours);
+                    else if (shows.whose != DesktopShows::Whose::theirs && keptHere && !keptHere->picture.empty())
+                        background->ShowPicture(pictureFolder_ / keptHere->picture);
                 } catch (const AppError&) {
                     // The record's failure is the one reported.
                 }
+                WriteKept(keptBefore);
                 if (isNew)
                     ::unlink(picture.Native().c_str());
                 return hr;
             }
         }
         // The desktop has its own copy or reads the new file now: the older ones go.
-        for (const FilePath& file : older)
-            ::unlink(file.Native().c_str());
+        RemoveOlder({picture}, kept);
         return kSOk;
     }
 
@@ -339,33 +449,68 @@ private:
         return "`" + line + "`";
     }
 
-    std::optional<SavedDesktop> ReadSaved() const
+    // Writes the picture unless a file of its name holds it already (the name follows the
+    // content, and a desktop may be showing it); true where it was written now.
+    static bool WritePicture(const FilePath& picture, const std::string& png)
+    {
+        if (Exists(picture))
+            return false;
+        AtomicFileWriter writer(picture, "Cannot write the desktop picture " + picture.ToUtf8() + ".");
+        writer.Write(png);
+        writer.Commit();
+        return true;
+    }
+
+    // Our pictures other than keep and those another desktop still names.
+    void RemoveOlder(const FilePath& keep, const std::vector<KeptDesktop>& kept) const
+    {
+        for (const FilePath& file : OlderPictures(pictureFolder_, keep)) {
+            const std::string name = std::filesystem::path(file.Native()).filename().string();
+            if (std::none_of(kept.begin(), kept.end(), [&](const KeptDesktop& desktop) { return desktop.picture == name; }))
+                ::unlink(file.Native().c_str());
+        }
+    }
+
+    // The kept desktops; what an earlier version kept (one road's, no desktop named) counts as
+    // this desktop's.
+    std::vector<KeptDesktop> ReadKept(const std::string& desktop) const
     {
         if (!sense_.readRecord)
-            return std::nullopt;
-        std::optional<std::string> road = sense_.readRecord(kSavedRoadValue);
+            return {};
+        if (std::optional<std::string> text = sense_.readRecord(kKeptDesktopsValue))
+            return ParseKept(*text);
+        const std::optional<std::string> road = sense_.readRecord(kSavedRoadValue);
         if (!road || road->empty())
-            return std::nullopt;
-        return SavedDesktop{*road, sense_.readRecord(kSavedDesktopValue).value_or("")};
+            return {};
+        const std::optional<std::string> saved =
+            LinuxDesktop::DecodeSaved(sense_.readRecord(kSavedDesktopValue).value_or(""));
+        return {KeptDesktop{desktop, *road, "", saved.value_or("")}};
     }
 
-    int32_t KeepSaved(const SavedDesktop& saved)
+    // Writes the kept desktops, then the record.
+    int32_t Record(const std::vector<KeptDesktop>& before, const std::vector<KeptDesktop>& kept)
     {
-        return ChangeSaved([&](RegKey key) {
-            int32_t status = SetText(key, kSavedDesktopValue, saved.encoded);
-            return status == kErrorSuccess ? SetText(key, kSavedRoadValue, saved.road) : status;
-        });
+        int32_t hr = WriteKept(kept);
+        if (hr >= 0 && (hr = record_.Write(path_, style_)) < 0)
+            WriteKept(before);
+        return hr;
     }
 
-    int32_t ForgetSaved()
+    int32_t WriteKept(const std::vector<KeptDesktop>& kept)
     {
         return ChangeSaved([&](RegKey key) {
+            int32_t status = kept.empty() ? registry_.RegDeleteValueA(key, kKeptDesktopsValue)
+                                          : SetText(key, kKeptDesktopsValue, KeptText(kept));
+            if (status == kErrorFileNotFound)
+                status = kErrorSuccess;
             for (const char* name : {kSavedRoadValue, kSavedDesktopValue}) {
-                const int32_t status = registry_.RegDeleteValueA(key, name);
-                if (status != kErrorSuccess && status != kErrorFileNotFound)
-                    return status;
+                if (status != kErrorSuccess)
+                    break;
+                status = registry_.RegDeleteValueA(key, name);
+                if (status == kErrorFileNotFound)
+                    status = kErrorSuccess;
             }
-            return static_cast<int32_t>(kErrorSuccess);
+            return status;
         });
     }
 

@@ -8,15 +8,16 @@
 // handed to the desktop to get ready with while their PNG is encoded), the picture written
 // crash-safely into the picture folder, the desktop handed it; then, with the save flag, the
 // record written; then the older pictures removed. An empty path (Close) hands the desktop a
-// plain black picture instead. A failure throws AppError (or answers the registry's HRESULT)
-// and leaves the desktop, the older picture and the record as they were. Where no road reaches the
-// desktop, the picture is still written and the report names it, so the person can set it with the
-// desktop's own tool; nothing else changes.
+// plain black picture instead, or what the person had (below). A failure throws AppError (or
+// answers the registry's HRESULT) and leaves the desktop, the older picture and the record as
+// they were. Where no road reaches the desktop, the picture is still written and the report names
+// it, so the person can set it with the desktop's own tool; nothing else changes.
 //
-// What the desktop showed before (where the road can read it) is kept beside the record on the
-// first Run, as the road's Name and the bytes percent-encoded (kSavedRoadValue, kSavedDesktopValue);
-// a later Run keeps the first one, which is the person's own. Close puts it back through the same
-// road, else shows the plain picture, and removes it with the record's change.
+// Each road says what the desktop shows and whether that is our picture (DesktopBackground.h).
+// Run keeps what it shows before the page is shown, under a lock on the picture folder held until
+// the record is written, never one of our own pictures, by the desktop's name
+// (kKeptDesktopsValue); Close acts only where the desktop still shows ours, gives back what was
+// kept through the same road (else the plain picture), and leaves whatever the person chose since.
 #pragma once
 
 #include <cstdint>
@@ -73,6 +74,9 @@ struct BackgroundOpeners {
     Opener rootWindow{};  // plain X window managers: the X root window
 };
 
+// What each desktop showed before our picture, and the picture it was given (see above).
+inline constexpr char kKeptDesktopsValue[] = "TarnwickDesktops";
+// One road's saved state, as earlier versions kept it: read as the running desktop's.
 inline constexpr char kSavedRoadValue[] = "TarnwickSavedRoad";
 inline constexpr char kSavedDesktopValue[] = "TarnwickSavedDesktop";
 

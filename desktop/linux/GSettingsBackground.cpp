@@ -46,6 +46,7 @@ struct Keys {
     const char* picture;
     bool pictureIsUri;
     std::vector<std::pair<const char*, const char*>> fill;  // key, value in GVariant text
+    std::vector<const char*> kept{};                        // more keys kept and given back
 };
 
 const Keys kMate{"org.mate.background",
@@ -58,6 +59,13 @@ const Keys kCinnamon{"org.cinnamon.desktop.background",
                      "picture-uri",
                      true,
                      {{"picture-options", "'stretched'"}}};
+// GNOME's portal writes these (the picture in both colour schemes); they are read and given back.
+const Keys kGnome{"org.gnome.desktop.background",
+                  "GNOME's background settings (org.gnome.desktop.background)",
+                  "picture-uri",
+                  true,
+                  {{"picture-options", "'stretched'"}},
+                  {"picture-uri-dark", "primary-color", "secondary-color", "color-shading-type"}};
 
 // A key and its new value; no value puts the key back to its default.
 struct Change {
@@ -87,9 +95,10 @@ public:
             shows.saved += '\n';
         }
         const std::string location = Take(g_settings_get_string(Settings(), keys_.picture));
-        std::string path = location;
-        if (keys_.pictureIsUri)
-            path = location.starts_with("file://") ? Take(g_filename_from_uri(location.c_str(), nullptr, nullptr)) : "";
+        // A URI key may hold a plain path too (GNOME's portal writes one).
+        const std::string path = keys_.pictureIsUri && location.starts_with("file://")
+                                     ? Take(g_filename_from_uri(location.c_str(), nullptr, nullptr))
+                                     : location;
         if (!path.empty() && ours.Holds(FilePath(path)))
             shows.whose = DesktopShows::Whose::ours;
         return shows;
@@ -138,6 +147,9 @@ private:
         std::vector<const char*> keys{keys_.picture};
         for (const auto& [key, value] : keys_.fill)
             keys.push_back(key);
+        for (const char* key : keys_.kept)
+            if (g_settings_schema_has_key(schema_.get(), key))
+                keys.push_back(key);
         return keys;
     }
 
@@ -253,6 +265,11 @@ std::unique_ptr<IDesktopBackground> OpenMateBackground()
 std::unique_ptr<IDesktopBackground> OpenCinnamonBackground()
 {
     return Open(kCinnamon);
+}
+
+std::unique_ptr<IDesktopBackground> OpenGnomeBackgroundSettings()
+{
+    return Open(kGnome);
 }
 
 }  // namespace tarnwick

@@ -18,4 +18,9 @@ std::unique_ptr<IDesktopBackground> OpenMateBackground();
 // org.cinnamon.desktop.background is not installed.
 std::unique_ptr<IDesktopBackground> OpenCinnamonBackground();
 
+// GNOME: picture-uri (a file:// URI) and the keys GNOME's portal writes beside it, which GNOME
+// Shell follows. Null where the schema org.gnome.desktop.background is not installed. The portal
+// road reads and gives back GNOME's background through it.
+std::unique_ptr<IDesktopBackground> OpenGnomeBackgroundSettings();
+
 }  // namespace tarnwick

@@ -1,6 +1,7 @@
 #include "desktop/linux/PortalBackground.h"
 
 #include <QApplication>
+#include <QDBusConnectionInterface>
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -33,6 +34,7 @@
 
 #include "base/AppError.h"
 #include "desktop/linux/BusCall.h"
+#include "desktop/linux/GSettingsBackground.h"
 
 namespace tarnwick {
 
@@ -231,6 +233,19 @@ void PortalBackground::ShowPlain(const FilePath& plainPicture)
 {
     SetWallpaper(plainPicture, "Cannot take the page off the desktop through " + Name() + " (the plain picture " +
                                    plainPicture.ToUtf8() + ").");
+}
+
+DesktopShows PortalBackground::Shows(const IOurPictures& ours)
+{
+    return settings_ ? settings_->Shows(ours) : DesktopShows{};
+}
+
+void PortalBackground::Restore(const std::string& saved, const FilePath& plainPicture, const IOurPictures& ours)
+{
+    if (settings_ && !saved.empty())
+        settings_->Restore(saved, plainPicture, ours);
+    else
+        ShowPlain(plainPicture);
 }
 
 void PortalBackground::SetWallpaper(const FilePath& picture, const std::string& context)
@@ -452,7 +467,20 @@ bool PortalBackendOffersWallpaper(const std::string& desktopName)
 
 std::unique_ptr<IDesktopBackground> OpenPortalBackground()
 {
-    return PortalBackground::Open();
+    std::unique_ptr<PortalBackground> portal = PortalBackground::Open();
+    if (!portal)
+        return nullptr;
+    // GNOME's backend writes GNOME's settings, on GNOME and the desktops that follow its settings.
+    const char* desktops = std::getenv("XDG_CURRENT_DESKTOP");
+    bool gnome = false;
+    for (const QString& desktop : QString::fromUtf8(desktops != nullptr ? desktops : "").split(QLatin1Char(':')))
+        gnome = gnome || desktop == QStringLiteral("GNOME");
+    const QString backend = QStringLiteral("org.freedesktop.impl.portal.desktop.gnome");
+    const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    if (gnome && bus != nullptr &&
+        (bus->isServiceRegistered(backend).value() || bus->activatableServiceNames().value().contains(backend)))
+        portal->SetSettings(OpenGnomeBackgroundSettings());
+    return portal;
 }
 
 }  // namespace tarnwick

@@ -42,6 +42,11 @@ public:
     // copies the picture, so the file may be replaced once this returns.
     void ShowPicture(const FilePath& picture) override;
     void ShowPlain(const FilePath& plainPicture) override;
+    // Through the desktop's own settings, where the portal writes them (GNOME's): read there and
+    // given back there; elsewhere the portal cannot tell, and Close hands it the plain picture.
+    DesktopShows Shows(const IOurPictures& ours) override;
+    void Restore(const std::string& saved, const FilePath& plainPicture, const IOurPictures& ours) override;
+    void SetSettings(std::unique_ptr<IDesktopBackground> settings) { settings_ = std::move(settings); }
 
     // The interface's version, as the portal states it.
     uint32_t Version() const { return version_; }
@@ -63,6 +68,7 @@ private:
     std::chrono::milliseconds silenceBound_ = kSilenceBound;
     QString parentWindow_;
     unsigned requests_ = 0;
+    std::unique_ptr<IDesktopBackground> settings_;
 };
 
 // Whether the portal backend that belongs to the desktop (a name as XDG_CURRENT_DESKTOP gives it,

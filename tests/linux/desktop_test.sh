@@ -71,7 +71,9 @@ case_run_then_close_1024() {
     block_template
     xsetroot -solid '#202080'
     run_page 1024x768
-    expect_section "\"Wallpaper\"=\"$PROG_DIR/2.htm\"" '"WallpaperStyle"="2"'
+    # The desktop is kept by its name with the picture it shows; the root window cannot be read back.
+    local kept="\"TarnwickDesktops\"=\"an%20X%20window%20manager the%20X%20root%20window ${PICTURE##*/} \""
+    expect_section "$kept" "\"Wallpaper\"=\"$PROG_DIR/2.htm\"" '"WallpaperStyle"="2"'
     close_page 1024x768
     note "the page filled 1024 x 768 on the root window; Close left it black"
 }
@@ -91,7 +93,8 @@ case_greek_folder() {
     seed_record
     run_page 1024x768
     # The store cannot spell the folder: no path is recorded rather than a wrong one.
-    expect_section '"WallpaperStyle"="2"' '"TileWallpaper"="0"'
+    expect_section '"WallpaperStyle"="2"' '"TileWallpaper"="0"' \
+        "\"TarnwickDesktops\"=\"an%20X%20window%20manager the%20X%20root%20window ${PICTURE##*/} \""
     note "shown from a folder named Ελληνικά; the record names no path"
 }
 
@@ -240,23 +243,56 @@ case_two_monitors() {
         sleep 0.1
     done
     eval "$bus"
+    # The person's own background, and caja showing it.
+    convert -size 1024x768 xc:'rgb(200,120,40)' "$CASE_DIR/mine.png" && convert -size 1024x768 xc:'rgb(40,160,200)' \
+        "$CASE_DIR/other.png" || fail "cannot make the person's pictures"
+    gsettings set org.mate.background picture-filename "$CASE_DIR/mine.png" || fail "cannot set MATE's background"
     local before shown
     before=$(gsettings get org.mate.background picture-filename)
-    start_program
-    click "$RUN_X" "$RUN_Y"
-    expect_exit 0
+    mate_screen mine '200,120,40'
+    run_or_close() { # RUN|CLOSE [STATUS]
+        if [[ $1 == RUN* ]]; then click "$RUN_X" "$RUN_Y"; else click "$CLOSE_X" "$CLOSE_Y"; fi
+        if [[ ${2:-0} != 0 ]]; then wait_report && dismiss_box; fi
+        expect_exit "${2:-0}"
+    }
+    start_program && run_or_close CLOSE  # no Run before it: nothing changes
+    [[ $(gsettings get org.mate.background picture-filename) == "$before" ]] || fail "Close without Run changed MATE's background"
+    start_program && run_or_close RUN
     shown=$(gsettings get org.mate.background picture-filename)
     [[ $shown == *"/.local/share/tarnwick/tarnwick-"*.png"'" ]] || fail "MATE's background is $shown after Run"
-    grep -q '^"TarnwickSavedRoad"=.*(org.mate.background)' "$STORE" || fail "Run did not keep MATE's background: $(cat "$STORE")"
-    start_program
-    click "$CLOSE_X" "$CLOSE_Y"
-    expect_exit 0
+    grep -q '^"TarnwickDesktops"="Caja MATE.s%20background%20settings%20(org.mate.background) tarnwick-' "$STORE" || fail "Run did not keep MATE's background: $(cat "$STORE")"
+    mate_screen run 192,32,32  # the page's own background there
+    start_program && run_or_close CLOSE
     [[ $(gsettings get org.mate.background picture-filename) == "$before" ]] ||
         fail "Close did not bring back MATE's background $before"
+    mate_screen close '200,120,40'
+    # Run, the person picks another, Close: theirs stays.
+    start_program && run_or_close RUN
+    gsettings set org.mate.background picture-filename "$CASE_DIR/other.png"
+    start_program && run_or_close CLOSE
+    [[ $(gsettings get org.mate.background picture-filename) == "'$CASE_DIR/other.png'" ]] || fail "Close took the person's new background"
+    mate_screen theirs '40,160,200'
+    # Run, Close, a store that cannot be written, Run: reported, the person's background on screen.
+    start_program && run_or_close RUN
+    start_program && run_or_close CLOSE
+    start_program_read_only_store && run_or_close RUN 1
+    [[ $(gsettings get org.mate.background picture-filename) == "'$CASE_DIR/other.png'" ]] || fail "a Run that could not keep its record changed MATE's background"
+    mate_screen read-only '40,160,200'
     sleep 1
     kill -0 "${pids[1]}" || fail "caja ended: $(cat "$CASE_DIR/caja.log")"
     kill "${pids[@]}" && wait "${pids[@]}"
-    note "the primary monitor showed the page from its corner, the left one black; with caja, MATE's road and back; caja ran on"
+    note "the primary monitor showed the page from its corner, the left one black; with caja, MATE's road: Close gave the person's own back, left what the person chose since, did nothing without a Run; a read-only store left theirs on screen; caja ran on"
+}
+
+# mate_screen NAME R,G,B: caja shows the colour on the primary monitor within a few seconds.
+mate_screen() {
+    local tenths=100 got
+    until got=$(import -window root "$CASE_DIR/mate-$1.png" &&
+        convert "$CASE_DIR/mate-$1.png" -format '%[fx:round(255*p{1700,700}.r)],%[fx:round(255*p{1700,700}.g)],%[fx:round(255*p{1700,700}.b)]' info:) &&
+        [[ $got == "$2" ]]; do
+        ((tenths-- > 0)) || fail "caja shows $got after $1, expected $2"
+        sleep 0.1
+    done
 }
 
 start_as_nobody() {

@@ -120,27 +120,64 @@ case_xfce() {
         org.xfce.Xfconf | grep -q true || fail "xfconfd is not on the private bus"
     for property in $(xfconf-query -c xfce4-desktop -l | grep '/last-image$'); do
         xfconf-query -c xfce4-desktop -p "$property" -s "$CASE_DIR/mine.png" || fail "cannot set $property"
+        xfconf-query -c xfce4-desktop -p "${property%last-image}image-style" -n -t int -s 4 || fail "cannot set its style"
     done
+    # A backdrop the person never set (another workspace's): xfdesktop's own default there.
+    xfconf-query -c xfce4-desktop -p "$(xfconf-query -c xfce4-desktop -l | grep '/last-image$' | grep -v workspace0 |
+        head -n1)" -r || fail "cannot reset a backdrop"
     wait_screen backdrop "$BACKDROP"
     xfconf_backdrops >"$CASE_DIR/before"
-    [[ $(grep -c last-image "$CASE_DIR/before") -ge 4 ]] || fail "xfdesktop has fewer than 4 backdrops"
+    [[ $(grep -c last-image "$CASE_DIR/before") -ge 3 ]] || fail "xfdesktop has fewer than 4 backdrops"
+
+    # Close with no Run before it leaves the person's backdrops.
+    run_program CLOSE
+    xfconf_backdrops | diff "$CASE_DIR/before" - || fail "Close without Run changed the backdrops"
+    wait_screen close-first "$BACKDROP"
 
     run_program RUN
     wait_screen run "$BLOCK"
     local picture
     picture=$(find "$HOME_DIR/.local/share/tarnwick" -name 'tarnwick-*.png')
-    [[ $(xfconf_backdrops | grep -c "last-image *$picture$") == $(grep -c last-image "$CASE_DIR/before") ]] ||
+    [[ $(xfconf_backdrops | grep -c "last-image *$picture$") == $(grep -c image-style "$CASE_DIR/before") ]] ||
         fail "not every backdrop shows the page: $(xfconf_backdrops)"
+    xfconf_backdrops | grep image-style | grep -qv 'image-style *3$' && fail "not every backdrop is stretched"
     desktop_section | grep -qx "\"Wallpaper\"=\"$PAGE\"" || fail "no record: $(desktop_section)"
-    desktop_section | grep -qx '"TarnwickSavedRoad"="Xfce.*"' || fail "the backdrop was not kept: $(desktop_section)"
+    desktop_section | grep -qx '"TarnwickDesktops"="XFCE Xfce.s%20desktop%20settings%20(xfconf) tarnwick-.*"' || fail "the backdrop was not kept: $(desktop_section)"
     run_program RUN  # a second Run keeps the person's backdrop, not the page
     run_program CLOSE
     wait_screen close "$BACKDROP"
     xfconf_backdrops | diff "$CASE_DIR/before" - || fail "Close did not put the backdrops back"
-    desktop_section | grep -q Saved && fail "the saved backdrop stayed: $(desktop_section)"
-    expect_portal_untouched
-    note "xfdesktop showed the page on all $(grep -c last-image "$CASE_DIR/before") backdrops; Close put the person's back"
+    desktop_section | grep -q TarnwickDesktops && fail "the saved backdrop stayed: $(desktop_section)"
 
+    # Run, then the person picks another backdrop on the workspace they see: Close leaves it
+    # and gives the others back.
+    run_program RUN
+    wait_screen run-again "$BLOCK"
+    local theirs mine_now='200,120,40'
+    theirs=$(xfconf-query -c xfce4-desktop -l | grep 'workspace0/last-image$')
+    convert -size 1024x768 "xc:rgb($mine_now)" "$CASE_DIR/other.png"
+    xfconf-query -c xfce4-desktop -p "$theirs" -s "$CASE_DIR/other.png" || fail "cannot pick another backdrop"
+    wait_screen other "$mine_now"
+    run_program CLOSE
+    wait_screen close-theirs "$mine_now"
+    # (the style is the one Run gave it: the person changed only the picture)
+    xfconf_backdrops | diff <(sed "s|^\($theirs *\).*|\1$CASE_DIR/other.png|; s|^\(${theirs%last-image}image-style *\).*|\13|" \
+        "$CASE_DIR/before") - ||
+        fail "Close took the person's new backdrop or left the page elsewhere"
+
+    # A store that cannot be written: Run reports, and the person's backdrop stays on screen.
+    xfconf_backdrops >"$CASE_DIR/before-read-only"
+    run_program RUN
+    run_program CLOSE
+    start_program_read_only_store
+    click "$RUN_X" "$RUN_Y"
+    wait_report
+    dismiss_box
+    expect_exit 1
+    wait_screen read-only "$mine_now"
+    xfconf_backdrops | diff "$CASE_DIR/before-read-only" - || fail "a Run that could not keep its record changed the backdrops"
+    expect_desktop_running
+    expect_portal_untouched
     # A picture folder whose name is not UTF-8 cannot be named in xfconf's text: reported, unchanged.
     export XDG_DATA_HOME="$HOME_DIR/data "$'\xff'
     start_program
@@ -149,7 +186,8 @@ case_xfce() {
     grep -qF "Xfce's settings (xfconf) take a picture's path as UTF-8 text" "$CASE_DIR/err" || fail "no clear report"
     dismiss_box
     expect_exit 1
-    xfconf_backdrops | diff "$CASE_DIR/before" - || fail "a refused picture changed the backdrops"
+    xfconf_backdrops | diff "$CASE_DIR/before-read-only" - || fail "a refused picture changed the backdrops"
+    note "xfdesktop showed the page on all $(grep -c image-style "$CASE_DIR/before") backdrops, stretched; Close put the person's back, left alone what the person chose, did nothing without a Run; a read-only store left the person's backdrop"
 }
 
 # pcmanfm_desktop DESKTOP PROGRAM SETTINGS: the running PROGRAM --desktop of an LXDE or LXQt

@@ -130,6 +130,16 @@ start_program() {
     wait_main_window
 }
 
+# The same with a store the program cannot write: its folder mounted read-only for it alone.
+start_program_read_only_store() {
+    mkdir -p -m 700 "$CASE_DIR/runtime" "$(dirname "$STORE")"
+    (cd "$CASE_DIR" && exec unshare -m sh -c 'mount --bind -o ro "$1" "$1" && exec env HOME="$2" \
+        XDG_CONFIG_HOME="$2/.config" XDG_RUNTIME_DIR="$3" "$4"' sh "$(dirname "$STORE")" "$HOME_DIR" \
+        "$CASE_DIR/runtime" "$PROG_DIR/tarnwick" >"$CASE_DIR/out" 2>"$CASE_DIR/err") &
+    PID=$!
+    wait_main_window
+}
+
 # The program's window: its id in WIN, its place on the screen in WIN_X, WIN_Y.
 wait_main_window() {
     local X Y WIDTH HEIGHT SCREEN WINDOW

@@ -2,7 +2,8 @@
 # The desktop portal road end to end: a private session bus with the recording portal on it, the
 # program under Xvfb. Run hands the portal one file:// URI of a PNG at the screen's size that
 # shows the page; Close hands it a plain picture; a portal that answers "cancelled" ends Run in
-# the error report, status 1, with the wallpaper record as it was.
+# the error report, status 1, with the wallpaper record as it was. With GNOME's own portal (and
+# GNOME Shell drawing the background) Close gives the person's own background back.
 source "$(dirname "$0")/lib.sh"
 
 RUN_X=98 RUN_Y=208
@@ -192,10 +193,14 @@ case_portal_cancelled() {
 
 # Run and Close against GNOME's own portal: its settings name its copy of the page's picture, then
 # of a plain one.
+# GNOME's portal on GNOME: Run shows the page through it; Close reads GNOME's settings, finds
+# the portal's copy of our picture there and gives the person's own background back.
 case_gnome_portal() {
     prepare_block_page
     start_gnome_portal
-    local copy="$HOME_DIR/.config/background"
+    local copy="$HOME_DIR/.config/background" mine="$CASE_DIR/mine.png"
+    convert -size 64x48 xc:'#a05020' "$mine" || fail "cannot make the person's picture"
+    gsettings set org.gnome.desktop.background picture-uri "file://$mine" || fail "cannot set GNOME's background"
     start_program
     click "$RUN_X" "$RUN_Y"
     expect_exit 0
@@ -207,13 +212,99 @@ case_gnome_portal() {
     click "$CLOSE_X" "$CLOSE_Y"
     expect_exit 0
     expect_quiet
-    local tenths=50
-    until [[ $(convert "$copy" -format '%k' info:) == 1 ]]; do
-        ((tenths-- > 0)) || fail "GNOME's background is not plain after Close"
-        sleep 0.1
-    done
-    gnome_background "$copy"
-    note "and a plain picture after Close"
+    gnome_background "$mine"
+    expect_picture "$copy" "$BLOCK_RGB"  # the portal was not asked again
+    note "Close gave GNOME the person's own background back"
 }
 
-run_cases 1024x768:case_portal_run_and_close 1024x768:case_portal_cancelled 1024x768:case_gnome_portal
+# GNOME Shell itself draws the background, as a person's own user runs it: on a private system
+# bus with logind and upower played by python3-dbusmock, GNOME's portal on the session bus. Run
+# shows the page on the Shell's background; Close gives the person's own back; the Shell runs on.
+case_gnome_shell() {
+    prepare_block_page
+    for tool in gnome-shell xdotool setpriv; do
+        command -v "$tool" >/dev/null || fail "$tool is not installed"
+    done
+    /usr/bin/python3 -c 'import dbusmock' 2>/dev/null || fail "python3-dbusmock is not installed"
+    chmod 755 "$CASE_DIR"
+    cp "$XAUTHORITY" "$CASE_DIR/xauthority" && chmod 644 "$CASE_DIR/xauthority"
+    mkdir -p -m 700 "$CASE_DIR/runtime"
+    chown -R nobody "$PROG_DIR" "$HOME_DIR" "$CASE_DIR/runtime"
+    SESSION=()
+    trap 'status=$?; for pid in "${SESSION[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+          (exit $status); cleanup_case' EXIT
+    export HOME="$HOME_DIR" XDG_CONFIG_HOME="$HOME_DIR/.config" XDG_RUNTIME_DIR="$CASE_DIR/runtime" \
+        XAUTHORITY="$CASE_DIR/xauthority" XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_TYPE=x11 NO_AT_BRIDGE=1 \
+        XDG_DATA_HOME="$HOME_DIR/.local/share" LIBGL_ALWAYS_SOFTWARE=1
+    local person=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+    local bus
+    for bus in system session; do
+        "${person[@]}" dbus-daemon --config-file="$([[ $bus == system ]] && echo "$TARNWICK_BUS_CONFIG" ||
+            echo "$TARNWICK_GNOME_BUS_CONFIG")" --nofork --print-address=3 3>"$CASE_DIR/$bus.bus" 2>/dev/null &
+        SESSION+=($!)
+        local tenths=100
+        until [[ -s $CASE_DIR/$bus.bus ]]; do
+            ((tenths-- > 0)) || fail "the $bus bus did not start"
+            sleep 0.1
+        done
+    done
+    export DBUS_SYSTEM_BUS_ADDRESS=$(head -n1 "$CASE_DIR/system.bus") DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$CASE_DIR/session.bus")
+    local mock
+    for mock in logind upower; do
+        "${person[@]}" /usr/bin/python3 -m dbusmock --system --template "$mock" >"$CASE_DIR/$mock.log" 2>&1 &
+        SESSION+=($!)
+    done
+    # The person's own background, and the wallpaper permission granted beforehand.
+    local mine="$CASE_DIR/mine.png"
+    convert -size 1024x768 xc:'#a05020' "$mine" && chmod 644 "$mine" || fail "cannot make the person's picture"
+    "${person[@]}" gsettings set org.gnome.desktop.background picture-uri "file://$mine" || fail "cannot set GNOME's background"
+    "${person[@]}" timeout 20 gdbus call --session --dest org.freedesktop.impl.portal.PermissionStore \
+        --object-path /org/freedesktop/impl/portal/PermissionStore \
+        --method org.freedesktop.impl.portal.PermissionStore.SetPermission wallpaper true wallpaper '' "['yes']" \
+        >/dev/null || fail "cannot grant the wallpaper permission"
+    "${person[@]}" gnome-shell --x11 --replace >"$CASE_DIR/shell.log" 2>&1 &
+    local shell=$!
+    SESSION+=("$shell")
+    local tenths=300
+    until "${person[@]}" gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+        -m org.freedesktop.DBus.NameHasOwner org.gnome.Shell 2>/dev/null | grep -q true; do
+        ((tenths-- > 0)) || fail "GNOME Shell did not start: $(tail -n 5 "$CASE_DIR/shell.log")"
+        sleep 0.1
+    done
+    # shell_screen NAME RGB: the Shell's background shows the colour beside the panel and below
+    # its top bar.
+    shell_screen() {
+        local tenths=200 at got
+        while :; do
+            import -window root "$CASE_DIR/$1.png" || fail "no screenshot"
+            got=""
+            for at in 20,60 1000,60 20,750 1000,750 512,700; do
+                got+="$(convert "$CASE_DIR/$1.png" -format "%[pixel:p{$at}]" info:) "
+            done
+            [[ $got == "$2 $2 $2 $2 $2 " ]] && return 0
+            ((tenths-- > 0)) || fail "the screen shows $got after $1, expected $2 (kept as $CASE_DIR/$1.png)"
+            # It starts in the overview, which takes keys once it is up.
+            [[ $1 == own ]] && ((tenths % 10 == 0)) && xdotool key Escape
+            sleep 0.1
+        done
+    }
+    shell_screen own 'srgb(160,80,32)'
+    local run
+    for run in RUN CLOSE; do
+        (cd "$CASE_DIR" && exec "${person[@]}" "$PROG_DIR/tarnwick" \
+            >"$CASE_DIR/out" 2>"$CASE_DIR/err") &
+        PID=$!
+        wait_main_window
+        if [[ $run == RUN ]]; then click "$RUN_X" "$RUN_Y"; else click "$CLOSE_X" "$CLOSE_Y"; fi
+        expect_exit 0
+        expect_quiet
+        if [[ $run == RUN ]]; then shell_screen run "$BLOCK_RGB"; else shell_screen close 'srgb(160,80,32)'; fi
+        kill -0 "$shell" 2>/dev/null || fail "GNOME Shell ended: $(tail -n 5 "$CASE_DIR/shell.log")"
+    done
+    local uri
+    uri=$("${person[@]}" gsettings get org.gnome.desktop.background picture-uri)
+    [[ $uri == "'file://$mine'" ]] || fail "GNOME's background is $uri after Close"
+    note "GNOME Shell showed the page on its background, Close gave the person's own back, the Shell ran on"
+}
+
+run_cases 1024x768:case_gnome_shell 1024x768:case_portal_run_and_close 1024x768:case_portal_cancelled 1024x768:case_gnome_portal

@@ -2,6 +2,9 @@
 # "Run Tarnwick": the page 2.htm made from the template for the screen's size, the wallpaper
 # record pointing at it, and the program's end with status 0.
 source "$(dirname "$0")/lib.sh"
+# What the desktop kept beside the record is the desktop cases' matter: the record alone here.
+eval "lib_$(declare -f desktop_section)"
+desktop_section() { lib_desktop_section | grep -v '^"TarnwickDesktops"='; }
 
 # Window pixels inside the command labels.
 RUN_X=98 RUN_Y=208

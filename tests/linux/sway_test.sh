@@ -134,7 +134,7 @@ case_sway() {
     picture=$(find "$DATA/tarnwick" -name 'tarnwick-*.png')
     [[ $(swaybg_line) == "swaybg -o * -i $picture -m stretch " ]] || fail "swaybg runs as $(swaybg_line)"
     desktop_section | grep -qx "\"Wallpaper\"=\"$PAGE\"" || fail "no record: $(desktop_section)"
-    desktop_section | grep -qF "\"TarnwickSavedDesktop\"=\"*%09$CASE_DIR/mine.png%09fill%09" ||
+    desktop_section | grep -q "^\"TarnwickDesktops\"=\"sway sway's%20background%20(swaybg) tarnwick-[0-9a-f]*\.png \*%09$CASE_DIR/mine.png%09fill%09" ||
         fail "the person's background was not kept: $(desktop_section)"
     note "Run: swaybg shows the page on the whole output (grim), the person's picture is kept"
 

@@ -217,7 +217,7 @@ int RecordingRegistry::Count(const std::string& operation) const
 int32_t RecordingRegistry::Record(const std::string& name, const std::string& arguments)
 {
     calls.push_back(arguments.empty() ? name : name + " " + arguments);
-    return name == failCall ? failStatus : 0;
+    return name == failCall || calls.back().starts_with(failCall + " ") ? failStatus : 0;
 }
 
 void RecordingMessageBox::Show(const std::u16string& text, const std::u16string& caption)

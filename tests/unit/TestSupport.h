@@ -77,7 +77,7 @@ public:
 };
 
 // Passes every call on to the registry beneath and records it as one line, in order. The
-// operation named by failCall answers failStatus instead, without reaching the registry beneath.
+// operation named by failCall (or "<operation> <value name>") answers failStatus instead, without reaching the registry beneath.
 class RecordingRegistry : public IRegistryOps {
 public:
     explicit RecordingRegistry(IRegistryOps& inner) : inner_(inner) {}

@@ -48,25 +48,32 @@ public:
 };
 
 // Each picture it is handed, as "<name> <bytes read when handed>"; a plain one marked so.
-// What it saves is the desktop's own state, which Restore puts back (recorded as "restore <it>").
+// The desktop shows one thing at a time (own: a picture's path, or the person's own as text),
+// which Shows reads and Restore puts back (recorded as "restore <it>").
 class FakeBackground : public IDesktopBackground {
 public:
-    FakeBackground(std::vector<std::string>& shown, bool& fail, std::string name, std::string& own)
-        : shown_(shown), fail_(fail), name_(std::move(name)), own_(own)
+    FakeBackground(std::vector<std::string>& shown, bool& fail, std::string name, std::string& own,
+                   std::function<void()> showing)
+        : shown_(shown), fail_(fail), name_(std::move(name)), own_(own), showing_(std::move(showing))
     {
     }
     std::string Name() const override { return name_; }
     void ShowPicture(const FilePath& picture) override { Show("picture ", picture); }
     void ShowPlain(const FilePath& picture) override { Show("plain ", picture); }
-    DesktopShows Shows(const IOurPictures&) override
+    DesktopShows Shows(const IOurPictures& ours) override
     {
-        return {own_.empty() ? DesktopShows::Whose::unread : DesktopShows::Whose::theirs, own_};
+        if (own_.empty())
+            return {};  // a desktop that cannot be read, as the root window of some servers
+        return {ours.Holds(FilePath(own_)) ? DesktopShows::Whose::ours : DesktopShows::Whose::theirs, own_};
     }
-    void Restore(const std::string& saved, const FilePath&, const IOurPictures&) override
+    void Restore(const std::string& saved, const FilePath& plain, const IOurPictures&) override
     {
         if (fail_)
             throw AppError(5, "Input/output error", "The desktop refused the picture.");
+        if (saved.empty())
+            return ShowPlain(plain);
         shown_.push_back("restore " + saved);
+        own_ = saved;
     }
 
 private:
@@ -74,13 +81,18 @@ private:
     {
         if (fail_)
             throw AppError(5, "Input/output error", "The desktop refused the picture.");
+        if (showing_)
+            showing_();
         shown_.push_back(kind + std::filesystem::path(picture.Native()).filename().string() + " " +
                          test::ReadBytes(picture.Native()));
+        if (!own_.empty())
+            own_ = picture.Native();
     }
     std::vector<std::string>& shown_;
     bool& fail_;
     std::string name_;
     std::string& own_;
+    std::function<void()> showing_;
 };
 
 struct Desk {
@@ -94,11 +106,12 @@ struct Desk {
     {
         auto open = [this](bool there, const char* name) -> std::unique_ptr<IDesktopBackground> {
             opened.push_back(name);
-            return there ? std::make_unique<FakeBackground>(shown, failShow, name, own) : nullptr;
+            return there ? std::make_unique<FakeBackground>(shown, failShow, name, own, showing) : nullptr;
         };
         BackgroundOpeners openers;
         openers.portal = [this, open] { return open(portal, "portal"); };
         openers.xfconf = [this, open] { return open(true, "xfconf"); };
+        openers.mate = [this, open] { return open(true, "mate"); };
         openers.rootWindow = [this, open] { return open(rootWindow, "root window"); };
         DesktopSense sense{[this] { return decision; },
                            [this](const std::string& name) { return Recorded(name.c_str()); }};
@@ -129,7 +142,8 @@ struct Desk {
     FakeDrawer drawer;
     bool portal = false, rootWindow = true, failShow = false;
     DesktopDecision decision{DesktopRoad::rootWindow, "twm"};
-    std::string own;  // what the desktop showed before: empty, as the root window cannot tell
+    std::string own;  // what the desktop shows: empty, as a desktop that cannot tell
+    std::function<void()> showing;  // called as a picture is shown
     std::vector<std::string> opened, shown;
 };
 
@@ -149,7 +163,7 @@ TEST(LinuxDesktop, RunDrawsThePageAtTheScreensSizeShowsItRecordsItAndCloseShowsA
     EXPECT_EQ(desk.drawer.pages, std::vector<std::string>{page.string()});
     EXPECT_EQ(desk.opened, (std::vector<std::string>{"root window"}));
     EXPECT_EQ(desk.shown, std::vector<std::string>{desk.Shown("picture", first)});
-    EXPECT_EQ(test::FolderEntries(desk.pictures), std::vector<std::string>{LinuxDesktop::PictureName(first)});
+    EXPECT_EQ(test::FolderEntries(desk.pictures), (std::vector<std::string>{LinuxDesktop::PictureName(first)}));
     EXPECT_EQ(desk.Recorded(kWallpaperValue), page.string());
     EXPECT_EQ(desk.Recorded(kWallpaperStyleValue), "2");
 
@@ -164,18 +178,18 @@ TEST(LinuxDesktop, RunDrawsThePageAtTheScreensSizeShowsItRecordsItAndCloseShowsA
     const std::string second = FakeDrawer::Picture({1600, 1200}) + "<p>second page</p>";
     EXPECT_EQ(desk.opened, std::vector<std::string>{"portal"});
     EXPECT_EQ(desk.shown.back(), desk.Shown("picture", second));
-    EXPECT_EQ(test::FolderEntries(desk.pictures), std::vector<std::string>{LinuxDesktop::PictureName(second)});
+    EXPECT_EQ(test::FolderEntries(desk.pictures), (std::vector<std::string>{LinuxDesktop::PictureName(second)}));
 
     // The same page again: the same file, left as it is.
     desk.Set(page);
     EXPECT_EQ(desk.shown.back(), desk.Shown("picture", second));
-    EXPECT_EQ(test::FolderEntries(desk.pictures), std::vector<std::string>{LinuxDesktop::PictureName(second)});
+    EXPECT_EQ(test::FolderEntries(desk.pictures), (std::vector<std::string>{LinuxDesktop::PictureName(second)}));
 
     // Close: a plain picture at the screen's size, the page's picture removed, the record empty.
     desk.Set("");
     const std::string plain = FakeDrawer::Picture({1600, 1200}) + "plain";
     EXPECT_EQ(desk.shown.back(), desk.Shown("plain", plain));
-    EXPECT_EQ(test::FolderEntries(desk.pictures), std::vector<std::string>{LinuxDesktop::PictureName(plain)});
+    EXPECT_EQ(test::FolderEntries(desk.pictures), (std::vector<std::string>{LinuxDesktop::PictureName(plain)}));
     EXPECT_EQ(desk.Recorded(kWallpaperValue), "");
     EXPECT_EQ(desk.drawer.pages.size(), 3u);
 
@@ -274,49 +288,119 @@ TEST(LinuxDesktop, EveryFailureIsReportedAndChangesNothing)
     EXPECT_EQ(desk.drawer.pages.size(), drawn);
 }
 
-// Run keeps what the person's desktop showed (once: a second Run would save our own picture),
-// Close puts it back through the same road and forgets it; a record that fails keeps neither.
-// Where no road reaches the desktop, the report names it and the picture, and nothing changes.
-TEST(LinuxDesktop, CloseBringsBackThePersonsOwnDesktopAndADesktopNoRoadReachesIsReported)
+// Close takes away only what is ours: it gives back what the person had where the desktop still
+// shows our picture, and leaves whatever else it shows. Run keeps what the desktop shows before
+// it shows the page, never one of our own pictures; a record that fails puts back what this Run
+// found. What is kept belongs to the desktop, whatever road reaches it, and a Run on one desktop
+// leaves the picture another one still names.
+TEST(LinuxDesktop, CloseTakesAwayOnlyWhatIsOursAndGivesBackWhatThePersonHad)
 {
     Desk desk;
     const std::filesystem::path page = desk.folder / "program" / "2.htm";
+    const std::string picture = FakeDrawer::Picture({1024, 768}) + "<p>first page</p>";
+    const std::string ourPath = (desk.pictures / LinuxDesktop::PictureName(picture)).string();
+    const auto kept = [&] { return desk.Recorded(kKeptDesktopsValue).value_or("(none)"); };
     desk.decision = {DesktopRoad::xfconf, "XFCE"};
-    desk.own = "/backdrop/screen0/monitorscreen/workspace0/\t/usr/share/\"shapes\" 100%.svg\t5\n";
-    desk.registry.failCall = "RegSetValueExA";
-    EXPECT_THROW(desk.Set(page), AppError);
-    EXPECT_EQ(desk.shown.back(), "restore " + desk.own);  // the person's own again, nothing kept
-    EXPECT_EQ(desk.Recorded(kSavedRoadValue), std::nullopt);
-    desk.registry.failCall.clear();
+    desk.own = "/usr/share/\"shapes\" 100%; a b.svg";
 
-    desk.Set(page);
-    EXPECT_EQ(desk.Recorded(kSavedRoadValue), "xfconf");
-    EXPECT_EQ(LinuxDesktop::DecodeSaved(*desk.Recorded(kSavedDesktopValue)), desk.own);
-    const std::string person = desk.own;
-    desk.own = "our own picture";
-    desk.Set(page);
-    EXPECT_EQ(LinuxDesktop::DecodeSaved(*desk.Recorded(kSavedDesktopValue)), person);
-
-    // Close: the failing record keeps the state (and shows our page again); then it goes back.
-    desk.registry.failCall = "RegDeleteValueA";
-    EXPECT_THROW(desk.Set(""), AppError);
-    EXPECT_EQ(desk.Recorded(kSavedRoadValue), "xfconf");
-    desk.registry.failCall.clear();
+    // Close with no Run before it: nothing changes, nothing is written, nothing said.
     desk.Set("");
-    EXPECT_EQ(desk.shown.back(), "restore " + person);
-    EXPECT_EQ(desk.Recorded(kSavedRoadValue), std::nullopt);
-    EXPECT_EQ(desk.Recorded(kSavedDesktopValue), std::nullopt);
+    EXPECT_TRUE(desk.shown.empty());
+    EXPECT_EQ(desk.own, "/usr/share/\"shapes\" 100%; a b.svg");
+    EXPECT_EQ(test::FolderEntries(desk.pictures), std::vector<std::string>{});
+
+    // Run keeps the person's own in the store before the page is shown.
+    std::string keptAtShow;
+    desk.showing = [&] { keptAtShow = kept(); };
+    desk.Set(page);
+    EXPECT_NE(keptAtShow.find("XFCE xfconf tarnwick-"), std::string::npos) << keptAtShow;
+    EXPECT_NE(keptAtShow.find(LinuxDesktop::EncodeSaved("/usr/share/") + "%22shapes%22%20100%25%3B%20a%20b.svg"),
+              std::string::npos)
+        << keptAtShow;
+    EXPECT_EQ(desk.own, ourPath);
+    // The person picks another: Close leaves it and forgets what it kept.
+    desk.own = "/home/me/mine.png";
+    const size_t shown = desk.shown.size();
+    desk.Set("");
+    EXPECT_EQ(desk.shown.size(), shown);
+    EXPECT_EQ(desk.own, "/home/me/mine.png");
+    EXPECT_EQ(kept(), "(none)");
     EXPECT_EQ(desk.Recorded(kWallpaperValue), "");
 
-    // State saved by another road is not handed to this one: the plain picture instead.
+    // Run, the person's change, Run, Run: the second Run keeps the change, the third keeps it
+    // too (the desktop shows ours); Close gives the change back.
     desk.Set(page);
-    desk.decision = {DesktopRoad::portal, "GNOME"};
-    desk.portal = true;
+    desk.own = "/home/me/other.png";
+    desk.Set(page);
+    desk.Set(page);
+    desk.Set("");
+    EXPECT_EQ(desk.shown.back(), "restore /home/me/other.png");
+    EXPECT_EQ(kept(), "(none)");
+
+    // Run, Close, a record that cannot be written, Run: the desktop shows the person's own, as
+    // before this Run, and the store is as it was.
+    desk.Set(page);
+    desk.Set("");
+    const std::string store = test::ReadBytes(desk.folder / "registry.reg");
+    desk.registry.failCall = std::string("RegSetValueExA ") + kWallpaperValue;
+    EXPECT_THROW(desk.Set(page), AppError);
+    desk.registry.failCall.clear();
+    EXPECT_EQ(desk.own, "/home/me/other.png");
+    EXPECT_EQ(desk.shown.back(), "restore /home/me/other.png");
+    EXPECT_EQ(test::ReadBytes(desk.folder / "registry.reg"), store);
+
+    // A Run on another desktop leaves the picture XFCE shows; the same desktop through another
+    // road gets the plain picture, as the bytes kept by one road mean nothing to another.
+    desk.Set(page);
+    test::WriteBytes(page, "<p>MATE's page</p>");
+    desk.decision = {DesktopRoad::mate, "MATE"};
+    desk.Set(page);
+    EXPECT_TRUE(std::filesystem::exists(ourPath));
+    desk.Set("");
+    EXPECT_TRUE(std::filesystem::exists(ourPath));
+    EXPECT_EQ(desk.shown.back().substr(0, 6), "plain ");  // MATE showed XFCE's picture: ours
+    desk.decision = {DesktopRoad::rootWindow, "XFCE"};
+    desk.own = ourPath;
     desk.Set("");
     EXPECT_EQ(desk.shown.back().substr(0, 6), "plain ");
+    EXPECT_EQ(kept(), "(none)");
+    EXPECT_FALSE(std::filesystem::exists(ourPath));
+
+    // A desktop that cannot be read: Close acts only after a Run on it.
+    desk.own.clear();
+    desk.decision = {DesktopRoad::portal, "GNOME"};
+    desk.portal = true;
+    const size_t before = desk.shown.size();
+    desk.Set("");
+    EXPECT_EQ(desk.shown.size(), before);
+    desk.Set(page);
+    desk.Set("");
+    EXPECT_EQ(desk.shown.back().substr(0, 6), "plain ");
+
+    // What an earlier version kept (one road's state) is this desktop's.
+    desk.Set(page);
+    RegKey key = 0;
+    ASSERT_EQ(desk.store.RegCreateKeyExA(HKEY_CURRENT_USER_VALUE, kDesktopKey, 0, nullptr, 0, kKeyAccess, nullptr,
+                                         &key, nullptr),
+              0);
+    for (const auto& [name, text] : {std::pair{kSavedRoadValue, std::string("portal")},
+                                     std::pair{kSavedDesktopValue, LinuxDesktop::EncodeSaved("/old/own.png")}})
+        desk.store.RegSetValueExA(key, name, 0, kRegSz, reinterpret_cast<const uint8_t*>(text.c_str()),
+                                  static_cast<uint32_t>(text.size() + 1));
+    desk.store.RegDeleteValueA(key, kKeptDesktopsValue);
+    desk.store.RegCloseKey(key);
+    desk.Set("");
+    EXPECT_EQ(desk.shown.back(), "restore /old/own.png");
     EXPECT_EQ(desk.Recorded(kSavedRoadValue), std::nullopt);
 
-    // No road: reported with the desktop's name and the picture's full path; nothing else.
+}
+
+// No road: reported with the desktop's name and the picture's full path; nothing else.
+TEST(LinuxDesktop, ADesktopNoRoadReachesIsReportedAndNothingChanges)
+{
+    Desk desk;
+    const std::filesystem::path page = desk.folder / "program" / "2.htm";
+    desk.Set(page);
     const std::string store = test::ReadBytes(desk.folder / "registry.reg");
     const size_t shown = desk.shown.size();
     DesktopFacts hyprland;

@@ -171,6 +171,12 @@ note "after Restore the screen shows the desktop's own background again"
 if [[ $ROAD == mate ]]; then
     [[ $(gsettings get org.mate.background picture-filename) == "'$own'" &&
         $(gsettings get org.mate.background picture-options) == "'zoom'" ]] || fail "MATE's settings are not as they were"
+    # A settings store that cannot save (dconf's file cannot be replaced) takes nothing: reported.
+    dconf_file="${XDG_CONFIG_HOME:-$HOME/.config}/dconf/user"
+    mv "$dconf_file" "$DIR/dconf-user" && mkdir "$dconf_file" || fail "cannot block dconf's file"
+    timeout 60 "$TARNWICK_BACKGROUND_ROAD" mate show "$picture" 2>"$DIR/refused.err" && fail "a store that did not save reported success"
+    grep -qF "The settings store did not take picture-filename" "$DIR/refused.err" || fail "no clear report: $(cat "$DIR/refused.err")"
+    rmdir "$dconf_file" && mv "$DIR/dconf-user" "$dconf_file"
     # A record from another road is refused and changes nothing.
     printf 'org.cinnamon.desktop.background\npicture-uri %s\n' "'file:///x'" >"$DIR/other"
     "$TARNWICK_BACKGROUND_ROAD" mate restore "$DIR/other" "$plain" 2>"$DIR/other.err" && fail "another road's record was taken"
@@ -205,7 +211,7 @@ if [[ $ROAD == plasma ]]; then
     done
     wait_screen "the page's colour where Plasma's wallpaper was" "${PAGE_COLOUR[@]}"
     cp "$DIR/screen.png" "$DIR/after-run.png"
-    grep -q '^"TarnwickSavedRoad"="KDE Plasma.s desktop scripting' "$STORE" || fail "Run did not keep Plasma's wallpaper: $(cat "$STORE")"
+    grep -q '^"TarnwickDesktops"="KDE KDE%20Plasma.s%20desktop%20scripting' "$STORE" || fail "Run did not keep Plasma's wallpaper: $(cat "$STORE")"
     start_program
     click 92 240
     expect_exit 0 && expect_quiet
