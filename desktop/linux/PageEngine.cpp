@@ -47,11 +47,12 @@ namespace {
 // address written as one, resolves to nothing, so WebSocket and whatever else the request
 // interceptor does not see cannot connect; WebRTC may send UDP only through a proxy and there is
 // none. The rest keeps the process tree small: one renderer, no background networking.
-constexpr char kEngineFlags[] = "--disable-gpu"
-                                " --host-resolver-rules=\"MAP * ~NOTFOUND\""
-                                " --force-webrtc-ip-handling-policy=disable_non_proxied_udp"
-                                " --disable-background-networking"
-                                " --renderer-process-limit=1";
+constexpr char kEngineFlags[] =
+    "--disable-gpu"
+    " --host-resolver-rules=\"MAP * ~NOTFOUND\""
+    " --force-webrtc-ip-handling-policy=disable_non_proxied_udp"
+    " --disable-background-networking"
+    " --renderer-process-limit=1";
 
 // Run in the program's own script world, where the page's redefinitions of
 // requestAnimationFrame, console or anything else are not seen. Each request's document is
@@ -329,10 +330,8 @@ std::unique_ptr<SharedFrame> PageEngine::Draw(const std::string& fileUri, int wi
         QImage target = frame->Writable();
         p.view.render(&target);
     } else {
-        frame->Fill(p.view.grab()
-                        .toImage()
-                        .convertToFormat(QImage::Format_RGB32)
-                        .scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        frame->Fill(p.view.grab().toImage().convertToFormat(QImage::Format_RGB32).scaled(
+            width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     }
     clock.Mark("readback-to-shared");
     return frame;
@@ -438,7 +437,8 @@ int RunDrawingProcess(int argc, char** argv)
                     // here; the memory goes as soon as the PNG is made.
                     StageClock clock;
                     const bool handed = WriteWithDescriptor(
-                        replies, exchange::PixelsReply(frame->Width(), frame->Height(), frame->Stride()), frame->Fd());
+                        replies, exchange::PixelsReply(frame->Width(), frame->Height(), frame->Stride()),
+                        frame->Fd());
                     clock.Mark("pixels-sent");
                     if (!handed)
                         ::_exit(1);

@@ -10,14 +10,13 @@
 #include <QTcpServer>
 #include <QUdpSocket>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
-#include <vector>
-#include <atomic>
 
 #include "base/AppError.h"
 #include "desktop/linux/WebPageDrawer.h"
@@ -74,41 +73,28 @@ TEST(PageDrawer, DrawsTheLocalPageAtItsSizeWithItsFontAndNeverReachesTheNetwork)
     ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && blue.save(&buffer, "PNG"));
     Write(folder / "blue.png", bluePng.toStdString());
     std::filesystem::copy_file("/usr/share/fonts/truetype/liberation/LiberationMono-Regular.ttf", folder / "face.ttf");
-    Write(
-        folder / "page.htm",
-        "<html><head><meta http-equiv=refresh content=\"0; url=" + remote +
-            "/refreshed\">"
-            "<style>@font-face { font-family: Face; src: url(face.ttf); }"
-            " body { margin: 0; background: rgb(200, 30, 30); }"
-            " #left { position: fixed; left: 0; top: 0; width: 150px; height: 100px; background: rgb(30, 160, 40); }"
-            " #text { position: fixed; left: 0; top: 120px; font: 40px Face, serif; background: rgb(0, 0, 255);"
-            " color: rgb(0, 0, 255); }"
-            " #pic { position: fixed; left: 200px; top: 100px; }"
-            " #remote { position: fixed; left: 200px; top: 10px; width: 40px; height: 40px; }</style>"
-            "<link rel=stylesheet href=\"" +
-            remote +
-            "/style.css\"></head><body>"
-            "<div id=left></div><img id=pic src=\"blue.png\"><span id=text>iiiiiiiiii</span>"
-            "<img id=remote src=\"" +
-            remote +
-            "/picture.png\">"
-            "<iframe style=\"position: fixed; left: 250px; top: 150px; width: 10px; height: 10px; border: 0\" src=\"" +
-            remote +
-            "/frame.htm\"></iframe>"
-            "<script>console.log = () => { throw new Error('no'); }; window.requestAnimationFrame = () => 0;"
-            " document.body.style.background = 'rgb(250, 250, 0)';"
-            " fetch('" +
-            remote +
-            "/data').catch(() => {});"
-            " try { new WebSocket('ws://" +
-            address +
-            "/socket'); } catch (e) {}"
-            " const rtc = new RTCPeerConnection({ iceServers: [{ urls: ['stun:" +
-            address + "', 'turn:" + address + "?transport=udp', 'turn:" + address +
-            "?transport=tcp'], username: 'u', credential: 'c' }] });"
-            " rtc.createDataChannel('d'); rtc.createOffer().then(offer => rtc.setLocalDescription(offer));"
-            " setTimeout(() => { location.href = '" +
-            remote + "/moved'; }, 0);</script></body></html>");
+    Write(folder / "page.htm",
+          "<html><head><meta http-equiv=refresh content=\"0; url=" + remote + "/refreshed\">"
+          "<style>@font-face { font-family: Face; src: url(face.ttf); }"
+          " body { margin: 0; background: rgb(200, 30, 30); }"
+          " #left { position: fixed; left: 0; top: 0; width: 150px; height: 100px; background: rgb(30, 160, 40); }"
+          " #text { position: fixed; left: 0; top: 120px; font: 40px Face, serif; background: rgb(0, 0, 255);"
+          " color: rgb(0, 0, 255); }"
+          " #pic { position: fixed; left: 200px; top: 100px; }"
+          " #remote { position: fixed; left: 200px; top: 10px; width: 40px; height: 40px; }</style>"
+          "<link rel=stylesheet href=\"" + remote + "/style.css\"></head><body>"
+          "<div id=left></div><img id=pic src=\"blue.png\"><span id=text>iiiiiiiiii</span>"
+          "<img id=remote src=\"" + remote + "/picture.png\">"
+          "<iframe style=\"position: fixed; left: 250px; top: 150px; width: 10px; height: 10px; border: 0\" src=\"" +
+          remote + "/frame.htm\"></iframe>"
+          "<script>console.log = () => { throw new Error('no'); }; window.requestAnimationFrame = () => 0;"
+          " document.body.style.background = 'rgb(250, 250, 0)';"
+          " fetch('" + remote + "/data').catch(() => {});"
+          " try { new WebSocket('ws://" + address + "/socket'); } catch (e) {}"
+          " const rtc = new RTCPeerConnection({ iceServers: [{ urls: ['stun:" + address + "', 'turn:" + address +
+          "?transport=udp', 'turn:" + address + "?transport=tcp'], username: 'u', credential: 'c' }] });"
+          " rtc.createDataChannel('d'); rtc.createOffer().then(offer => rtc.setLocalDescription(offer));"
+          " setTimeout(() => { location.href = '" + remote + "/moved'; }, 0);</script></body></html>");
 
     WebPageDrawer drawer(DrawingProgram(), std::chrono::milliseconds(5000));
     const QImage image = Decode(drawer.DrawPage(FilePath((folder / "page.htm").string()), PixelSize{300, 200}));
@@ -187,24 +173,19 @@ TEST(PageDrawer, ALargePageMadeByItsScriptIsDrawnFinishedUnderLoad)
           " box.textContent = 'late '.repeat(400); document.body.appendChild(box); } });"
           "</script></body></html>");
     std::atomic<bool> busy{true};
-    std::vector<std::thread> load;
-    for (int n = 0; n < 2; ++n)
-        load.emplace_back([&busy] {
-            volatile unsigned long spin = 0;
-            while (busy)
-                spin = spin + 1;
-        });
+    const auto spin = [&busy] { for (volatile unsigned long n = 0; busy; n = n + 1) {} };
+    std::thread first(spin), second(spin);
     int wrong = 0;
-    QImage first;
+    QImage sample;
     for (int run = 0; run < 8; ++run) {
         WebPageDrawer drawer(DrawingProgram(), std::chrono::milliseconds(15000));
         const std::string page = (run % 2 == 0 ? folder / "late.htm" : std::filesystem::path(TARNWICK_SAMPLE)).string();
         const QImage image = Decode(drawer.DrawPage(FilePath(page), PixelSize{3840, 2160}));
         ASSERT_EQ(image.size(), QSize(3840, 2160));
         if (run % 2 == 1) {
-            if (first.isNull() && image.pixelColor(10, 10) == QColor(0x07, 0x0d, 0x1c))
-                first = image;
-            wrong += image == first ? 0 : 1;
+            if (sample.isNull() && image.pixelColor(10, 10) == QColor(0x07, 0x0d, 0x1c))
+                sample = image;
+            wrong += image == sample ? 0 : 1;
             continue;
         }
         bool whole = true;
@@ -218,8 +199,8 @@ TEST(PageDrawer, ALargePageMadeByItsScriptIsDrawnFinishedUnderLoad)
         wrong += whole ? 0 : 1;
     }
     busy = false;
-    for (std::thread& thread : load)
-        thread.join();
+    first.join();
+    second.join();
     EXPECT_EQ(wrong, 0) << wrong << " of 8 pictures were not the finished page";
     std::filesystem::remove_all(folder.parent_path());
 }
