@@ -173,7 +173,10 @@ TEST(PageDrawer, ALargePageMadeByItsScriptIsDrawnFinishedUnderLoad)
           " box.textContent = 'late '.repeat(400); document.body.appendChild(box); } });"
           "</script></body></html>");
     std::atomic<bool> busy{true};
-    const auto spin = [&busy] { for (volatile unsigned long n = 0; busy; n = n + 1) {} };
+    const auto spin = [&busy] {
+        while (busy) {
+        }
+    };
     std::thread first(spin), second(spin);
     int wrong = 0;
     QImage sample;
