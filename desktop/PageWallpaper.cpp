@@ -11,7 +11,7 @@ constexpr std::string_view kPrefix = "tarnwick-";
 constexpr std::string_view kSuffix = ".bmp";
 
 // Stretched, not tiled: the picture is the screen's exact size, so nothing is scaled.
-const PictureWallpaper kPlacement{u"", u"2", u"0"};
+const PictureWallpaper kPlacement{u"", u"2", u"0", {}};
 
 std::string Unchanged(const FilePath& page, const std::string& why)
 {
@@ -89,9 +89,26 @@ void PageWallpaper::Show(const FilePath& page)
             kErrorNotSupported, DescribeSystemError(kErrorNotSupported),
             Unchanged(page, "there is no folder for its picture (neither LOCALAPPDATA nor APPDATA is set)."));
 
+    // With several monitors that each keep a picture, the page goes on the primary one, drawn at
+    // its size; the others keep the person's.
+    const std::vector<MonitorWallpaper> monitors = desktop_.Monitors();
+    const MonitorWallpaper* primary = nullptr;
+    for (const MonitorWallpaper& monitor : monitors)
+        if (monitors.size() > 1 && monitor.left == 0 && monitor.top == 0)
+            primary = &monitor;
+    const auto shownNames = [&] {
+        if (primary == nullptr)
+            return desktop_.ShownNames();
+        std::vector<std::u16string> names;
+        for (const MonitorWallpaper& monitor : desktop_.Monitors())
+            if (monitor.id == primary->id)
+                names.push_back(monitor.path);
+        return names;
+    };
+
     std::string picture;
     try {
-        picture = engine_.DrawPage(page, desktop_.ScreenSize());
+        picture = engine_.DrawPage(page, primary != nullptr ? primary->size : desktop_.ScreenSize());
     } catch (const AppError& error) {
         throw AppError(error.Number(), error.Description(), Unchanged(page, error.Context()));
     }
@@ -105,9 +122,17 @@ void PageWallpaper::Show(const FilePath& page)
 
     // What the person has now is theirs, kept before anything changes, unless it is our own
     // picture of an earlier Run: then the record that Run made stays.
-    const PictureWallpaper before = desktop_.Current();
+    PictureWallpaper before = desktop_.Current();
+    for (const MonitorWallpaper& monitor : primary != nullptr ? monitors : std::vector<MonitorWallpaper>())
+        before.monitors.emplace_back(monitor.id, monitor.path);
     const std::optional<PictureWallpaper> kept = desktop_.Kept();
-    const bool oursBefore = ShowsOurs(desktop_.ShownNames(), folder);
+    const bool oursBefore = ShowsOurs(shownNames(), folder);
+    const auto showBefore = [&] {
+        if (primary != nullptr)
+            desktop_.ShowOn(primary->id, primary->path);
+        else
+            desktop_.Show(before);
+    };
     try {
         desktop_.MakeFolder(folder);
         if (!oursBefore)
@@ -138,11 +163,14 @@ void PageWallpaper::Show(const FilePath& page)
             writer.Commit();
         }
         asked = true;
-        desktop_.Show(wanted);
+        if (primary != nullptr)
+            desktop_.ShowOn(primary->id, wanted.path);
+        else
+            desktop_.Show(wanted);
     } catch (const AppError& error) {
         try {
             if (asked)
-                desktop_.Show(before);
+                showBefore();
         } catch (const AppError&) {
             // The refusal is the one reported.
         }
@@ -150,11 +178,11 @@ void PageWallpaper::Show(const FilePath& page)
         throw AppError(error.Number(), error.Description(), Unchanged(page, error.Context()));
     }
     bool shown = false;
-    for (const std::u16string& shownName : desktop_.ShownNames())
+    for (const std::u16string& shownName : shownNames())
         shown = shown || SameWindowsPath(shownName, wanted.path);
     if (!shown) {
         try {
-            desktop_.Show(before);
+            showBefore();
         } catch (const AppError&) {
             // The read-back is the one reported.
         }
@@ -171,8 +199,20 @@ bool PageWallpaper::Restore()
 {
     const FilePath folder = desktop_.PictureFolder();
     const std::optional<PictureWallpaper> kept = desktop_.Kept();
-    const bool ours = ShowsOurs(desktop_.ShownNames(), folder);
-    if (ours && kept) {
+    bool ours = false;
+    if (kept && !kept->monitors.empty()) {
+        // Each monitor that shows our picture gets its own back; the others show the person's.
+        for (const MonitorWallpaper& monitor : desktop_.Monitors()) {
+            if (!ShowsOurs({monitor.path}, folder))
+                continue;
+            ours = true;
+            std::u16string back;
+            for (const auto& [id, path] : kept->monitors)
+                if (id == monitor.id)
+                    back = path;
+            desktop_.ShowOn(monitor.id, back);
+        }
+    } else if ((ours = ShowsOurs(desktop_.ShownNames(), folder)) && kept) {
         desktop_.Show(*kept);
     } else if (ours) {
         // Nothing of the person's is known: no wallpaper rather than ours.

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/FilePath.h"
@@ -27,7 +28,20 @@ struct PictureWallpaper {
     std::u16string path;
     std::u16string style;
     std::u16string tile;
+    // Where the system keeps a picture for each monitor (8 and later): each monitor's device path
+    // and its picture.
+    std::vector<std::pair<std::u16string, std::u16string>> monitors;
     bool operator==(const PictureWallpaper&) const = default;
+};
+
+// One monitor where the system keeps a picture for each: its device path, where it sits on the
+// virtual screen (the primary one at 0,0), its size and its picture.
+struct MonitorWallpaper {
+    std::u16string id;
+    int left = 0;
+    int top = 0;
+    ScreenPixels size;
+    std::u16string path;
 };
 
 // Draws a page into a picture. Throws AppError when the engine is missing, fails or runs past
@@ -53,6 +67,10 @@ public:
     // Every name under which the system says it shows its wallpaper now (its answer, and the
     // file its settings name, which may be a converted copy).
     virtual std::vector<std::u16string> ShownNames() = 0;
+    // The monitors where the system keeps a picture for each (8 and later); empty where it does not.
+    virtual std::vector<MonitorWallpaper> Monitors() = 0;
+    // The picture, stretched, on one monitor; throws AppError when the system refuses it.
+    virtual void ShowOn(const std::u16string& monitor, const std::u16string& path) = 0;
     // The folder for the pictures (the person's local application data); empty where there is none.
     virtual FilePath PictureFolder() = 0;
     // The files in folder, by name.

@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/AppError.h"
 #include "base/win32/Owners.h"
+#include "desktop/win32/DesktopWallpaper.h"
 
 namespace tarnwick {
 
@@ -45,6 +47,8 @@ constexpr wchar_t kProgramKey[] = L"Software\\Tarnwick";
 constexpr wchar_t kSavedPath[] = L"SavedWallpaper";
 constexpr wchar_t kSavedStyle[] = L"SavedWallpaperStyle";
 constexpr wchar_t kSavedTile[] = L"SavedTileWallpaper";
+// Each monitor's picture, as lines "device path TAB picture".
+constexpr wchar_t kSavedMonitors[] = L"SavedMonitorWallpapers";
 
 std::u16string U16(const std::wstring& text)
 {
@@ -138,6 +142,25 @@ std::optional<std::wstring> Environment(const wchar_t* name)
     return std::wstring(value, length);
 }
 
+// The shell's wallpaper of each monitor; null where this Windows has none (before 8).
+win32::ComPtr<win32::IDesktopWallpaper> MonitorWallpapers()
+{
+    win32::ComPtr<win32::IDesktopWallpaper> wallpapers;
+    if (FAILED(CoCreateInstance(win32::kClsidDesktopWallpaper, nullptr, CLSCTX_ALL, win32::kIidDesktopWallpaper,
+                                wallpapers.put_void())))
+        wallpapers.reset();
+    return wallpapers;
+}
+
+// A text the shell allocated, taken over.
+std::u16string Taken(wchar_t* text)
+{
+    std::u16string result = text != nullptr ? U16(text) : u"";
+    if (auto* free = Api<void WINAPI(void*)>("ole32.dll", "CoTaskMemFree"); free != nullptr && text != nullptr)
+        free(text);
+    return result;
+}
+
 std::optional<std::wstring> NonEmpty(std::optional<std::wstring> text)
 {
     return text && !text->empty() ? text : std::nullopt;
@@ -206,6 +229,45 @@ std::vector<std::u16string> Win32PictureDesktop::ShownNames()
     return names;
 }
 
+std::vector<MonitorWallpaper> Win32PictureDesktop::Monitors()
+{
+    std::vector<MonitorWallpaper> monitors;
+    const auto wallpapers = MonitorWallpapers();
+    UINT count = 0;
+    if (!wallpapers || FAILED(wallpapers->GetMonitorDevicePathCount(&count)))
+        return monitors;
+    for (UINT i = 0; i < count; ++i) {
+        wchar_t* text = nullptr;
+        MonitorWallpaper monitor;
+        if (SUCCEEDED(wallpapers->GetMonitorDevicePathAt(i, &text)))
+            monitor.id = Taken(text);
+        const std::wstring id = Wide(monitor.id);
+        RECT rect{};
+        if (monitor.id.empty() || FAILED(wallpapers->GetMonitorRECT(id.c_str(), &rect)))
+            continue;  // a monitor that is not attached
+        monitor.left = rect.left;
+        monitor.top = rect.top;
+        monitor.size = {rect.right - rect.left, rect.bottom - rect.top};
+        text = nullptr;
+        if (SUCCEEDED(wallpapers->GetWallpaper(id.c_str(), &text)))
+            monitor.path = Taken(text);
+        monitors.push_back(monitor);
+    }
+    return monitors;
+}
+
+void Win32PictureDesktop::ShowOn(const std::u16string& monitor, const std::u16string& path)
+{
+    const auto wallpapers = MonitorWallpapers();
+    HRESULT hr = wallpapers ? wallpapers->SetPosition(win32::kPositionStretch) : E_NOINTERFACE;
+    if (SUCCEEDED(hr))
+        hr = wallpapers->SetWallpaper(Wide(monitor).c_str(), Wide(path).c_str());
+    if (FAILED(hr))
+        throw AppError(static_cast<uint32_t>(hr), DescribeSystemError(static_cast<uint32_t>(hr)),
+                       "Windows refused the picture " + FilePath::FromUtf16(path).ToUtf8() + " for the monitor " +
+                           FilePath::FromUtf16(monitor).ToUtf8() + " (IDesktopWallpaper).");
+}
+
 FilePath Win32PictureDesktop::PictureFolder()
 {
     std::optional<std::wstring> base = NonEmpty(Environment(L"LOCALAPPDATA"));
@@ -250,22 +312,37 @@ std::optional<PictureWallpaper> Win32PictureDesktop::Kept()
     const std::optional<std::wstring> path = ReadText(HKEY_CURRENT_USER, kProgramKey, kSavedPath);
     if (!path)
         return std::nullopt;
-    return PictureWallpaper{U16(*path), U16(ReadText(HKEY_CURRENT_USER, kProgramKey, kSavedStyle).value_or(L"")),
-                            U16(ReadText(HKEY_CURRENT_USER, kProgramKey, kSavedTile).value_or(L""))};
+    PictureWallpaper kept{U16(*path), U16(ReadText(HKEY_CURRENT_USER, kProgramKey, kSavedStyle).value_or(L"")),
+                          U16(ReadText(HKEY_CURRENT_USER, kProgramKey, kSavedTile).value_or(L"")),
+                          {}};
+    const std::wstring lines = ReadText(HKEY_CURRENT_USER, kProgramKey, kSavedMonitors).value_or(L"");
+    for (size_t start = 0, end; start < lines.size(); start = end + 1) {
+        end = std::min(lines.find(L'\n', start), lines.size());
+        const std::wstring line = lines.substr(start, end - start);
+        const size_t tab = line.find(L'\t');
+        if (tab != std::wstring::npos)
+            kept.monitors.emplace_back(U16(line.substr(0, tab)), U16(line.substr(tab + 1)));
+    }
+    return kept;
 }
 
 void Win32PictureDesktop::Keep(const PictureWallpaper& wallpaper)
 {
+    std::wstring monitors;
+    for (const auto& [id, path] : wallpaper.monitors)
+        monitors += Wide(id) + L'\t' + Wide(path) + L'\n';
     // The path last: its presence says that a whole record is kept.
-    WriteValues(
-        kProgramKey,
-        {{kSavedStyle, Wide(wallpaper.style)}, {kSavedTile, Wide(wallpaper.tile)}, {kSavedPath, Wide(wallpaper.path)}},
+    WriteValues(kProgramKey,
+                {{kSavedStyle, Wide(wallpaper.style)},
+                 {kSavedTile, Wide(wallpaper.tile)},
+                 {kSavedMonitors, monitors.empty() ? std::nullopt : std::optional<std::wstring>(monitors)},
+                 {kSavedPath, Wide(wallpaper.path)}},
         "the person's wallpaper cannot be kept in HKEY_CURRENT_USER\\Software\\Tarnwick.");
 }
 
 void Win32PictureDesktop::Forget()
 {
-    WriteValues(kProgramKey, {{kSavedPath, std::nullopt}, {kSavedStyle, std::nullopt}, {kSavedTile, std::nullopt}},
+    WriteValues(kProgramKey, {{kSavedPath, std::nullopt}, {kSavedStyle, std::nullopt}, {kSavedTile, std::nullopt}, {kSavedMonitors, std::nullopt}},
                 "The record of the person's wallpaper in HKEY_CURRENT_USER\\Software\\Tarnwick cannot be removed.");
 }
 

@@ -1,7 +1,7 @@
 // The page's picture wallpaper on Windows Vista and later: the system's wallpaper setting
 // (SystemParametersInfoW, HKCU\Control Panel\Desktop), its policies, the picture folder
 // (%LOCALAPPDATA%\Tarnwick, else %APPDATA%\Tarnwick) and the record of the person's own wallpaper
-// (HKCU\Software\Tarnwick); and MSHTML, the engine that draws the page. Every function newer than
+// (HKCU\Software\Tarnwick), each monitor's picture on 8 and later (IDesktopWallpaper); and MSHTML, the engine that draws the page. Every function newer than
 // Windows 95 is looked up when it is first called, so the program still loads there.
 #pragma once
 
@@ -16,6 +16,8 @@ public:
     PictureWallpaper Current() override;
     void Show(const PictureWallpaper& wallpaper) override;
     std::vector<std::u16string> ShownNames() override;
+    std::vector<MonitorWallpaper> Monitors() override;
+    void ShowOn(const std::u16string& monitor, const std::u16string& path) override;
     FilePath PictureFolder() override;
     std::vector<std::string> FileNames(const FilePath& folder) override;
     void MakeFolder(const FilePath& folder) override;

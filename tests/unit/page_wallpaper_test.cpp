@@ -1,5 +1,6 @@
 // The page as a picture wallpaper where the system does what Wine does not: it takes the picture
-// but its setting names another, and it refuses to keep the person's wallpaper.
+// but its setting (or the primary monitor's picture) names another, and it refuses to keep the
+// person's wallpaper.
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
@@ -23,6 +24,18 @@ public:
     PictureWallpaper Current() override { return shown; }
     void Show(const PictureWallpaper& wallpaper) override { shown = wallpaper; }
     std::vector<std::u16string> ShownNames() override { return {keepsShowing ? person.path : shown.path}; }
+    std::vector<MonitorWallpaper> Monitors() override
+    {
+        if (!twoMonitors)
+            return {};
+        return {{u"side", -1280, 0, {1280, 1024}, u"C:\\side.bmp"},
+                {u"main", 0, 0, {1024, 768}, keepsShowing ? person.path : shown.path}};
+    }
+    void ShowOn(const std::u16string& monitor, const std::u16string& path) override
+    {
+        EXPECT_EQ(monitor, u"main");
+        shown.path = path;
+    }
     FilePath PictureFolder() override { return folder_; }
     std::vector<std::string> FileNames(const FilePath& folder) override
     {
@@ -39,11 +52,12 @@ public:
     }
     void Forget() override { kept.reset(); }
 
-    const PictureWallpaper person{u"C:\\holiday.bmp", u"0", u"1"};
+    const PictureWallpaper person{u"C:\\holiday.bmp", u"0", u"1", {}};
     PictureWallpaper shown = person;
     std::optional<PictureWallpaper> kept;
     bool keepsShowing = false;  // the setting goes on naming the person's wallpaper
     bool refuseKeep = false;
+    bool twoMonitors = false;
 
 private:
     FilePath folder_;
@@ -53,10 +67,12 @@ TEST(PageWallpaper, WhatTheSystemDoesNotShowOrCannotKeepLeavesThePersonsWallpape
 {
     test::TempFolder folder;
     Engine engine;
-    for (const bool readBack : {true, false}) {
+    for (const int road : {0, 1, 2}) {
+        const bool readBack = road != 1;
         Desktop desktop(folder);
         desktop.keepsShowing = readBack;
         desktop.refuseKeep = !readBack;
+        desktop.twoMonitors = road == 2;
         try {
             PageWallpaper(engine, desktop).Show(FilePath("page.htm"));
             FAIL() << "Run did not report";

@@ -272,6 +272,61 @@ $(cat "$ENGINE_LOG")"
     note "compatibility modes: as on 10, and said so"
 }
 
+# vista-monitors: 10 with two monitors (the recorder's stand-in for each monitor's wallpaper; the
+# primary one, 1024x768, comes second, beside a larger one), the person's own picture on each: Run
+# draws the page at the primary monitor's size and puts it there alone, stretched, through the
+# monitors' interface, not the single wallpaper; Close gives each monitor its own back. After
+# another Run the person chooses another picture for the primary monitor: Close leaves it.
+case_vista_monitors() {
+    begin_case vista-monitors 1024x768
+    set_windows_version win10
+    reg add "$TW_MONITORS_KEY" /ve /d 'C:\tarnwick-test\recorder.dll' /f /reg:32 &&
+        reg add "$TW_MONITORS_KEY" /v ThreadingModel /d Apartment /f /reg:32 &&
+        reg add "$TW_RECORDER_KEY" /v 'Monitor1' /d 'C:\side.bmp' /f &&
+        reg add "$TW_RECORDER_KEY" /v 'Monitor2' /d 'C:\main.bmp' /f || fail "cannot set up the monitors"
+    write_engine_template
+    local single folder
+    single=$(reg_value 'HKCU\Control Panel\Desktop' Wallpaper)
+    folder="C:\\users\\$(id -un)\\AppData\\Local\\Tarnwick"
+    monitors() { echo "$(reg_value "$TW_RECORDER_KEY" 'Monitor1') $(reg_value "$TW_RECORDER_KEY" 'Monitor2')"; }
+
+    start_program
+    click run
+    wait_exit 30
+    expect_eq "exit status of Run" "$STATUS" 0
+    local picture
+    picture=$(pictures)
+    [[ $picture == tarnwick-????????????????.bmp ]] || fail "pictures: $picture"
+    expect_eq "monitors after Run" "$(monitors)" "C:\\side.bmp $folder\\$picture"
+    expect_eq "the single wallpaper after Run" "$(reg_value 'HKCU\Control Panel\Desktop' Wallpaper)" "$single"
+    grep -qxF "SetPosition 2" "$LOG" || fail "the picture was not stretched: $(cat "$LOG")"
+    expect_eq "monitors Run set" "$(grep -c '^SetWallpaper' "$LOG")" 1
+    grep -qF "Draw aspect=1 bounds=0,0,1024,768 " "$ENGINE_LOG" || fail "not drawn at the primary's size"
+    local failures
+    failures=$(python3 "$TW_XCHECK" screen "$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Tarnwick/$picture" \
+        1024x768 "$PAGE_RGB" mark) || fail "the picture: $failures"
+    note "Run: the page on the primary monitor at its size, the other keeps the person's"
+
+    start_program
+    click close
+    wait_exit 20
+    expect_eq "exit status of Close" "$STATUS" 0
+    expect_eq "monitors after Close" "$(monitors)" 'C:\side.bmp C:\main.bmp'
+    expect_eq "kept after Close" "$(kept_wallpaper)" absent
+    expect_eq "pictures after Close" "$(pictures)" 'tarnwick-*.bmp'
+
+    start_program
+    click run
+    wait_exit 30
+    reg add "$TW_RECORDER_KEY" /v 'Monitor2' /d 'C:\other.bmp' /f || fail "cannot choose another picture"
+    start_program
+    click close
+    wait_exit 20
+    expect_eq "monitors after the person's choice and Close" "$(monitors)" 'C:\side.bmp C:\other.bmp'
+    expect_eq "kept after Close" "$(kept_wallpaper)" absent
+    note "Close: each monitor's own back; the person's later choice stays"
+}
+
 # With Wine's own engine, whose MSHTML draws nothing without its Gecko package: Run reports, names
 # 2.htm, ends non-zero, and the person's bitmap stays on screen; nothing is kept.
 case_vista_no_engine() {
@@ -690,6 +745,7 @@ case ${1:-} in
 prefix) make_pristine_prefix ;;
 run-*) case_run "${1#run-}" ;;
 vista-no-engine) case_vista_no_engine ;;
+vista-monitors) case_vista_monitors ;;
 vista-*) case_vista "${1#vista-}" ;;
 relay-*) case_relay "${1#relay-}" ;;
 unicode-folder) case_unicode_folder ;;

@@ -19,6 +19,8 @@ readonly TW_CLSID='{75048700-EF1F-11D0-9888-006097DEACF9}'
 readonly TW_SERVER_KEY="HKLM\\Software\\Classes\\CLSID\\$TW_CLSID\\InprocServer32"
 # The WebBrowser control's class, which the program creates for the page engine on Vista and later.
 readonly TW_ENGINE_KEY='HKLM\Software\Classes\CLSID\{8856F961-340A-11D0-A96B-00C04FD705A2}\InprocServer32'
+# The shell's wallpaper of each monitor (8 and later): the recorder's stand-in only where a case registers it.
+readonly TW_MONITORS_KEY='HKLM\Software\Classes\CLSID\{C2CF3110-460E-4FC1-B9D0-8A1C0C9CC4BD}\InprocServer32'
 readonly TW_EXPLORER_KEY='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer'
 readonly TW_PRISTINE=$TW_WORK/pristine
 # The caption colour the pristine prefix is given, so that the lines are seen to follow it.

@@ -11,3 +11,6 @@ void AppendLine(const wchar_t* variable, const std::string& line);
 
 // The stand-in page engine's object, for the class factory.
 HRESULT CreateEngine(REFIID iid, void** object);
+
+// The stand-in for each monitor's wallpaper (Monitors.cpp), for the class factory.
+HRESULT CreateMonitorWallpapers(REFIID iid, void** object);

@@ -4,7 +4,8 @@
 // where TARNWICK_RECORDER_WEB_CONTENT is "off", as 2000 and XP ship; kept off by TARNWICK_RECORDER_POLICY
 // "web-content-off", as NoActiveDesktop does) under HKCU\Software\Tarnwick Recorder, saved by ApplyChanges.
 // TARNWICK_RECORDER_CREATE "null" makes the class answer success without an object.
-// The same server makes the stand-in page engine (Engine.cpp) for the WebBrowser control's class.
+// The same server makes the stand-in page engine (Engine.cpp) for the WebBrowser control's class,
+// and the stand-in for each monitor's wallpaper (Monitors.cpp) for the shell's class of it.
 #include <windows.h>
 #include <wininet.h>
 #include <shlobj.h>
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "Log.h"
+#include "desktop/win32/DesktopWallpaper.h"
 
 namespace {
 
@@ -239,10 +241,11 @@ private:
     DesktopState state_;
 };
 
-// Makes the recording Active Desktop, or the stand-in page engine.
+// Makes the recording Active Desktop (create null), or another stand-in.
 class ClassFactory final : public IClassFactory {
 public:
-    explicit ClassFactory(bool engine) : engine_(engine) {}
+    using Create = HRESULT(REFIID, void**);
+    explicit ClassFactory(Create* create) : create_(create) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void** object) override
     {
@@ -266,8 +269,8 @@ public:
         *object = nullptr;
         if (outer != nullptr)
             return CLASS_E_NOAGGREGATION;
-        if (engine_)
-            return CreateEngine(riid, object);
+        if (create_ != nullptr)
+            return create_(riid, object);
         if (GetEnvironmentVariableA("TARNWICK_RECORDER_CREATE", nullptr, 0) == 5)  // "null" and its end
             return Log("CreateInstance iid=" + GuidText(riid) + " null"), S_OK;
         auto* recorder = new Recorder();
@@ -287,11 +290,12 @@ public:
     }
 
 private:
-    bool engine_;
+    Create* create_;
 };
 
-ClassFactory g_factory{false};
-ClassFactory g_engineFactory{true};
+ClassFactory g_factory{nullptr};
+ClassFactory g_engineFactory{CreateEngine};
+ClassFactory g_monitorsFactory{CreateMonitorWallpapers};
 // {8856F961-340A-11D0-A96B-00C04FD705A2}
 constexpr CLSID kClsidWebBrowser = {0x8856F961, 0x340A, 0x11D0, {0xA9, 0x6B, 0x00, 0xC0, 0x4F, 0xD7, 0x05, 0xA2}};
 
@@ -322,6 +326,8 @@ __declspec(dllexport) HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID ri
     *object = nullptr;
     if (clsid == kClsidWebBrowser)
         return g_engineFactory.QueryInterface(riid, object);
+    if (clsid == tarnwick::win32::kClsidDesktopWallpaper)
+        return g_monitorsFactory.QueryInterface(riid, object);
     if (clsid != kClsidActiveDesktop)
         return CLASS_E_CLASSNOTAVAILABLE;
     return g_factory.QueryInterface(riid, object);
