@@ -8,7 +8,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # What the build, the program and the tests need.
 RUN_PACKAGES := cmake make g++ libgtest-dev libgmock-dev googletest qt6-base-dev fonts-liberation \
-  qt6-webengine-dev libx11-dev libx11-xcb-dev libxrandr-dev libxres-dev pkg-config libglib2.0-dev zlib1g-dev \
+  qt6-webengine-dev qt6-declarative-dev libx11-dev libx11-xcb-dev libxrandr-dev libxres-dev pkg-config libglib2.0-dev zlib1g-dev \
   libxcb-shm0-dev
 TEST_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine64 \
   xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick icoutils libimage-exiftool-perl clang \

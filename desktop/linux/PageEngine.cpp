@@ -6,6 +6,9 @@
 #include <QImage>
 #include <QLoggingCategory>
 #include <QPixmap>
+#include <QPointer>
+#include <QQuickWidget>
+#include <QQuickWindow>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QUrl>
@@ -55,13 +58,14 @@ constexpr char kEngineFlags[] =
 // requestAnimationFrame, console or anything else are not seen. Each request's document is
 // numbered as it is made (kNumber), so no earlier document is taken for it, and an error page is
 // no file; in the page's own document the check (kDrawn) answers 0 until it has loaded, 1 while
-// it waits for its fonts and two animation frames, then 2.
+// round %2 waits for its fonts and two animation frames, then 2. Round 0 is the page's own
+// finish; each later round gives the engine two more frames to deliver what it drew.
 constexpr char kNumber[] = "window.tarnwickRequest = %1;";
 constexpr char kDrawn[] =
     "(() => { if (window.tarnwickRequest !== %1 || location.protocol !== 'file:'"
     " || document.readyState !== 'complete') return 0;"
-    " if (window.tarnwickDrawn === undefined) { const frame = window.requestAnimationFrame.bind(window);"
-    " window.tarnwickDrawn = false;"
+    " if (window.tarnwickRound !== %2) { const frame = window.requestAnimationFrame.bind(window);"
+    " window.tarnwickRound = %2; window.tarnwickDrawn = false;"
     " document.fonts.ready.then(() => frame(() => frame(() => { window.tarnwickDrawn = true; }))); }"
     " return window.tarnwickDrawn ? 2 : 1; })()";
 
@@ -175,6 +179,23 @@ struct PageEngine::Parts {
     std::string rendererGone;
     QUrl asked;
     int requests = 0;
+    // Frames the view has shown, counted from the engine's delegate widgets (a renderer may make
+    // a new one).
+    std::vector<QPointer<QQuickWidget>> watched;
+    long shown = 0;
+
+    void Watch()
+    {
+        for (QQuickWidget* delegate : view.findChildren<QQuickWidget*>()) {
+            bool known = false;
+            for (const QPointer<QQuickWidget>& w : watched)
+                known = known || w == delegate;
+            if (known || delegate->quickWindow() == nullptr)
+                continue;
+            watched.emplace_back(delegate);
+            QObject::connect(delegate->quickWindow(), &QQuickWindow::afterRendering, delegate, [this] { ++shown; });
+        }
+    }
 };
 
 PageEngine::PageEngine(int width, int height) : parts_(std::make_unique<Parts>())
@@ -240,31 +261,56 @@ std::unique_ptr<SharedFrame> PageEngine::Draw(const std::string& fileUri, int wi
     numbering.setWorldId(QWebEngineScript::ApplicationWorld);
     numbering.setRunsOnSubFrames(false);
     p.page->scripts().insert(numbering);
-    const QString drawnQuery = QString::fromLatin1(kDrawn).arg(number);
     p.load = Parts::Load::Running;
     p.asked = QUrl::fromEncoded(QByteArray::fromStdString(fileUri), QUrl::StrictMode);
+    p.Watch();
+    const long shownBefore = p.shown;
     p.page->load(p.asked);
 
+    // The page's own check says it is finished, but the frame it finished in may still be on its
+    // way through the engine's compositor to the view (more so on a loaded machine): the picture
+    // is taken once the view has shown a frame of this page and then, over a whole round of two
+    // more animation frames, nothing new. A page that moves on its own never rests: its frames
+    // shown two rounds after its check are made after it.
     int state = 0;  // as kDrawn answers
+    int round = 0;
+    long shownAtRound = 0;
     bool asking = false;
+    bool settled = false;
     const bool inTime = WaitUntil(
         [&] {
-            if (!asking && state < 2 && p.load != Parts::Load::Failed) {
+            p.Watch();
+            if (state == 2) {
+                const bool resting = round > 0 && p.shown == shownAtRound && p.shown > shownBefore;
+                const bool moving = round >= 3 && p.shown > shownAtRound;
+                if (resting || moving) {
+                    settled = true;
+                } else {
+                    ++round;
+                    shownAtRound = p.shown;
+                    state = 1;
+                }
+            }
+            if (!settled && !asking && p.load != Parts::Load::Failed) {
                 asking = true;
-                p.page->runJavaScript(drawnQuery, QWebEngineScript::ApplicationWorld,
-                                      [&](const QVariant& answer) {
+                p.page->runJavaScript(QString::fromLatin1(kDrawn).arg(number).arg(round),
+                                      QWebEngineScript::ApplicationWorld, [&, asked = round](const QVariant& answer) {
+                                          asking = false;
+                                          if (asked != round)
+                                              return;
                                           const int was = state;
                                           state = answer.toInt();
                                           if (was == 0 && state > 0)
                                               clock.Mark("load");
-                                          if (state == 2)
+                                          if (state == 2 && round == 0)
                                               clock.Mark("layout+raster");
-                                          asking = false;
                                       });
             }
-            return state == 2 || p.load == Parts::Load::Failed || !p.rendererGone.empty();
+            return settled || p.load == Parts::Load::Failed || !p.rendererGone.empty();
         },
         deadline);
+    if (settled)
+        clock.Mark("delivered");
     if (!p.rendererGone.empty())
         throw Failure(ECHILD, p.rendererGone);
     if (p.load == Parts::Load::Failed)

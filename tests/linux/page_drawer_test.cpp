@@ -10,11 +10,13 @@
 #include <QTcpServer>
 #include <QUdpSocket>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "base/AppError.h"
 #include "desktop/linux/WebPageDrawer.h"
@@ -116,7 +118,11 @@ TEST(PageDrawer, APageThatFailsOrNeverFinishesIsAClearErrorAndTheNextOneIsDrawn)
 {
     const std::filesystem::path folder = MakeFolder("pages");
     Write(folder / "never.htm", "<html><body><script>while (true) {}</script></body></html>");
-    Write(folder / "good.htm", "<html><body style=\"margin:0;background:rgb(10,20,30)\"></body></html>");
+    // It never rests: a corner of it moves on all the time.
+    Write(folder / "good.htm",
+          "<html><head><style>@keyframes turn { to { transform: rotate(360deg); } }</style></head>"
+          "<body style=\"margin:0;background:rgb(10,20,30)\">"
+          "<div style=\"width:20px;height:20px;background:red;animation:turn 0.5s linear infinite\"></div></body></html>");
 
     WebPageDrawer drawer(DrawingProgram(), std::chrono::milliseconds(1500));
     try {
@@ -146,6 +152,59 @@ TEST(PageDrawer, APageThatFailsOrNeverFinishesIsAClearErrorAndTheNextOneIsDrawn)
     for (int y = 0; y < 48; ++y)
         for (int x = 0; x < 64; ++x)
             ASSERT_EQ(plain.pixelColor(x, y), QColor(0, 0, 0));
+    std::filesystem::remove_all(folder.parent_path());
+}
+
+// At 4K, while two busy threads load the machine, each time in a new drawing process: a page
+// whose content its script makes after it loaded (boxes of blurred text that take a while to
+// draw) holds every box in its colour, and the shipped sample page is the same picture every
+// time; never a frame from before the page finished (a blank or half-drawn view).
+TEST(PageDrawer, ALargePageMadeByItsScriptIsDrawnFinishedUnderLoad)
+{
+    const std::filesystem::path folder = MakeFolder("late");
+    Write(folder / "late.htm",
+          "<html><body style=\"margin:0;background:rgb(255,255,255)\"><script>"
+          "addEventListener('load', () => { for (let i = 0; i < 144; ++i) {"
+          " const box = document.createElement('div'); const x = i % 16, y = Math.floor(i / 16);"
+          " box.style.cssText = `position:absolute;left:${x * 240}px;top:${y * 240}px;width:240px;height:240px;"
+          "box-sizing:border-box;border:8px solid rgb(${x * 15},${y * 25},${(i * 7) % 256});"
+          "overflow:hidden;font:11px serif;background:linear-gradient(45deg,red,blue);"
+          "color:rgb(0,200,0);text-shadow:0 0 9px rgb(255,0,255),3px 3px 5px rgb(0,0,0)`;"
+          " box.textContent = 'late '.repeat(400); document.body.appendChild(box); } });"
+          "</script></body></html>");
+    std::atomic<bool> busy{true};
+    const auto spin = [&busy] {
+        while (busy) {
+        }
+    };
+    std::thread first(spin), second(spin);
+    int wrong = 0;
+    QImage sample;
+    for (int run = 0; run < 8; ++run) {
+        WebPageDrawer drawer(DrawingProgram(), std::chrono::milliseconds(15000));
+        const std::string page = (run % 2 == 0 ? folder / "late.htm" : std::filesystem::path(TARNWICK_SAMPLE)).string();
+        const QImage image = Decode(drawer.DrawPage(FilePath(page), PixelSize{3840, 2160}));
+        ASSERT_EQ(image.size(), QSize(3840, 2160));
+        if (run % 2 == 1) {
+            if (sample.isNull() && image.pixelColor(10, 10) == QColor(0x07, 0x0d, 0x1c))
+                sample = image;
+            wrong += image == sample ? 0 : 1;
+            continue;
+        }
+        bool whole = true;
+        for (int i = 0; i < 144 && whole; ++i) {
+            const int x = i % 16, y = i / 16;
+            const QColor colour(x * 15, y * 25, (i * 7) % 256);
+            whole = image.pixelColor(x * 240 + 3, y * 240 + 3) == colour &&
+                    image.pixelColor(x * 240 + 236, y * 240 + 236) == colour &&
+                    image.pixelColor(x * 240 + 120, y * 240 + 3) == colour;
+        }
+        wrong += whole ? 0 : 1;
+    }
+    busy = false;
+    first.join();
+    second.join();
+    EXPECT_EQ(wrong, 0) << wrong << " of 8 pictures were not the finished page";
     std::filesystem::remove_all(folder.parent_path());
 }
 
