@@ -6,6 +6,9 @@
 # writes the page into the user's data folder; a template of the user's own in the config folder
 # comes first, and its page goes beside it. The record names the page written each time.
 source "$(dirname "$0")/../linux/lib.sh"
+# What the desktop kept beside the record is the desktop cases' matter: the record alone here.
+eval "lib_$(declare -f desktop_section)"
+desktop_section() { lib_desktop_section | grep -v '^"TarnwickDesktops"='; }
 
 RUN_X=98 RUN_Y=208
 export QTWEBENGINE_DISABLE_SANDBOX=1
