@@ -84,9 +84,9 @@ void DeflateStrip(const QImage& image, Strip& strip)
         return;
     const size_t rows = static_cast<size_t>(strip.endRow - strip.firstRow);
     strip.rawSize = rows * rowBytes;
-    strip.deflated.resize(deflateBound(&stream, static_cast<uLong>(strip.rawSize)) + 16);
-    stream.next_out = reinterpret_cast<Bytef*>(strip.deflated.data());
-    stream.avail_out = static_cast<uInt>(strip.deflated.size());
+    // The output grows as it comes: a buffer as large as deflate's bound would be most of a
+    // picture's raw size in memory, where a page deflates to a small part of it.
+    std::vector<unsigned char> chunk(256 * 1024);
     const size_t pixelBytes = 4 * static_cast<size_t>(width);
     bool ok = true;
     for (int y = strip.firstRow; y < strip.endRow && ok;) {
@@ -109,11 +109,19 @@ void DeflateStrip(const QImage& image, Strip& strip)
         stream.next_in = raw.data();
         stream.avail_in = static_cast<uInt>(out - raw.data());
         const bool end = y == strip.endRow;
-        const int result = deflate(&stream, end ? (strip.last ? Z_FINISH : Z_SYNC_FLUSH) : Z_NO_FLUSH);
-        ok = end && strip.last ? result == Z_STREAM_END : (result == Z_OK && stream.avail_in == 0);
+        const int flush = end ? (strip.last ? Z_FINISH : Z_SYNC_FLUSH) : Z_NO_FLUSH;
+        int result;
+        do {
+            stream.next_out = chunk.data();
+            stream.avail_out = static_cast<uInt>(chunk.size());
+            result = deflate(&stream, flush);
+            strip.deflated.append(reinterpret_cast<const char*>(chunk.data()), chunk.size() - stream.avail_out);
+        } while (result == Z_OK && stream.avail_out == 0);
+        // No progress left to make (the output ended just at a buffer's end) is no failure.
+        ok = end && strip.last ? result == Z_STREAM_END
+                               : ((result == Z_OK || result == Z_BUF_ERROR) && stream.avail_in == 0);
     }
     strip.ok = ok;
-    strip.deflated.resize(stream.total_out);
     deflateEnd(&stream);
 }
 
