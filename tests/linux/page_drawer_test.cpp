@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "base/AppError.h"
+#include "desktop/linux/FastPng.h"
 #include "desktop/linux/WebPageDrawer.h"
 
 namespace tarnwick {
@@ -206,6 +207,22 @@ TEST(PageDrawer, ALargePageMadeByItsScriptIsDrawnFinishedUnderLoad)
     second.join();
     EXPECT_EQ(wrong, 0) << wrong << " of 8 pictures were not the finished page";
     std::filesystem::remove_all(folder.parent_path());
+}
+
+// Wider than any screen, every pixel its own: each step of the encoder gives more than its
+// output buffer holds at once, and the picture decodes to exactly its pixels.
+TEST(PageDrawer, TheEncoderKeepsEveryPixelOfAWideNoisyPicture)
+{
+    QImage picture(7680, 64, QImage::Format_RGB32);
+    uint32_t seed = 12345;
+    for (int y = 0; y < picture.height(); ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(picture.scanLine(y));
+        for (int x = 0; x < picture.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            row[x] = 0xff000000u | (seed >> 8);
+        }
+    }
+    EXPECT_EQ(Decode(FastPng(picture)), picture);
 }
 
 }  // namespace
