@@ -71,6 +71,10 @@ pcmanfm-qt pcmanfm-qt
 caja caja
 plasmashell plasma-workspace
 /usr/lib/x86_64-linux-gnu/libexec/kactivitymanagerd kactivitymanagerd
+cinnamon cinnamon
+cinnamon-session cinnamon-session
+csd-background cinnamon-settings-daemon
+nemo-desktop nemo
 '
 
 missing=()

@@ -254,6 +254,68 @@ close_request() {
     "$TARNWICK_XPROBE" close "$WIN" || fail "cannot send the close request"
 }
 
+# ----------------------------------------------------------------------------- a person's session
+
+# start_person_session DESKTOP: the case as a desktop shell that will not run as root sees it:
+# the program folder, home and runtime folder a normal user's (nobody's), the X server's cookie
+# where they may read it, a system bus with logind and upower played by python3-dbusmock and a
+# session bus that starts the installed services on demand (the configs TARNWICK_BUS_CONFIG and
+# TARNWICK_GNOME_BUS_CONFIG). PERSON runs a command as the user; as_person starts one in a
+# process session of its own, and every process of those sessions ends with the case.
+start_person_session() {
+    local tool
+    for tool in setpriv dbus-daemon gsettings; do
+        command -v "$tool" >/dev/null || fail "$tool is not installed"
+    done
+    /usr/bin/python3 -c 'import dbusmock' 2>/dev/null || fail "python3-dbusmock is not installed"
+    chmod 755 "$CASE_DIR"
+    cp "$XAUTHORITY" "$CASE_DIR/xauthority" && chmod 644 "$CASE_DIR/xauthority"
+    mkdir -p -m 700 "$CASE_DIR/runtime"
+    chown -R nobody "$PROG_DIR" "$HOME_DIR" "$CASE_DIR/runtime"
+    SESSION=()
+    trap 'status=$?; end_person_session; (exit $status); cleanup_case' EXIT
+    export HOME="$HOME_DIR" XDG_CONFIG_HOME="$HOME_DIR/.config" XDG_RUNTIME_DIR="$CASE_DIR/runtime" \
+        XAUTHORITY="$CASE_DIR/xauthority" XDG_CURRENT_DESKTOP="$1" XDG_SESSION_TYPE=x11 NO_AT_BRIDGE=1 \
+        XDG_DATA_HOME="$HOME_DIR/.local/share" LIBGL_ALWAYS_SOFTWARE=1
+    PERSON=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+    # The buses' settings where the person may read them: the checkout may sit in a home of 0700.
+    cp "$TARNWICK_BUS_CONFIG" "$CASE_DIR/system.conf" && cp "$TARNWICK_GNOME_BUS_CONFIG" "$CASE_DIR/session.conf" &&
+        chmod 644 "$CASE_DIR/system.conf" "$CASE_DIR/session.conf" || fail "cannot copy the buses' settings"
+    local bus tenths
+    for bus in system session; do
+        as_person dbus-daemon --config-file="$CASE_DIR/$bus.conf" --nofork --print-address=3 \
+            3>"$CASE_DIR/$bus.bus" >"$CASE_DIR/$bus.err" 2>&1
+        tenths=100
+        until [[ -s $CASE_DIR/$bus.bus ]]; do
+            ((tenths-- > 0)) || fail "the $bus bus did not start: $(cat "$CASE_DIR/$bus.err")"
+            sleep 0.1
+        done
+    done
+    export DBUS_SYSTEM_BUS_ADDRESS=$(head -n1 "$CASE_DIR/system.bus") DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$CASE_DIR/session.bus")
+    for tool in logind upower; do
+        as_person /usr/bin/python3 -m dbusmock --system --template "$tool" >"$CASE_DIR/$tool.log" 2>&1
+    done
+}
+
+# as_person COMMAND...: started as the person, in a process session of its own (its id its pid,
+# which everything it starts keeps, the services its bus starts too).
+as_person() {
+    setsid "${PERSON[@]}" "$@" &
+    SESSION+=($!)
+}
+
+end_person_session() {
+    local sid pids
+    for sid in "${SESSION[@]}"; do
+        pids=$(ps -e -o pid=,sid= | awk -v sid="$sid" '$2 == sid { print $1 }')
+        [[ -n $pids ]] && kill $pids 2>/dev/null
+    done
+    for sid in "${SESSION[@]}"; do
+        wait "$sid" 2>/dev/null
+    done
+    SESSION=()
+}
+
 # ----------------------------------------------------------------------------- running cases
 
 cleanup_case() {

@@ -222,54 +222,20 @@ case_gnome_portal() {
 # shows the page on the Shell's background; Close gives the person's own back; the Shell runs on.
 case_gnome_shell() {
     prepare_block_page
-    for tool in gnome-shell xdotool setpriv; do
-        command -v "$tool" >/dev/null || fail "$tool is not installed"
-    done
-    /usr/bin/python3 -c 'import dbusmock' 2>/dev/null || fail "python3-dbusmock is not installed"
-    chmod 755 "$CASE_DIR"
-    cp "$XAUTHORITY" "$CASE_DIR/xauthority" && chmod 644 "$CASE_DIR/xauthority"
-    mkdir -p -m 700 "$CASE_DIR/runtime"
-    chown -R nobody "$PROG_DIR" "$HOME_DIR" "$CASE_DIR/runtime"
-    SESSION=()
-    trap 'status=$?; for pid in "${SESSION[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
-          (exit $status); cleanup_case' EXIT
-    export HOME="$HOME_DIR" XDG_CONFIG_HOME="$HOME_DIR/.config" XDG_RUNTIME_DIR="$CASE_DIR/runtime" \
-        XAUTHORITY="$CASE_DIR/xauthority" XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_TYPE=x11 NO_AT_BRIDGE=1 \
-        XDG_DATA_HOME="$HOME_DIR/.local/share" LIBGL_ALWAYS_SOFTWARE=1
-    local person=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
-    # The buses' settings where the person may read them: the checkout may sit in a home of 0700.
-    cp "$TARNWICK_BUS_CONFIG" "$CASE_DIR/system.conf" && cp "$TARNWICK_GNOME_BUS_CONFIG" "$CASE_DIR/session.conf" &&
-        chmod 644 "$CASE_DIR/system.conf" "$CASE_DIR/session.conf" || fail "cannot copy the buses' settings"
-    local bus
-    for bus in system session; do
-        "${person[@]}" dbus-daemon --config-file="$CASE_DIR/$bus.conf" --nofork --print-address=3 \
-            3>"$CASE_DIR/$bus.bus" 2>"$CASE_DIR/$bus.err" &
-        SESSION+=($!)
-        local tenths=100
-        until [[ -s $CASE_DIR/$bus.bus ]]; do
-            ((tenths-- > 0)) || fail "the $bus bus did not start: $(cat "$CASE_DIR/$bus.err")"
-            sleep 0.1
-        done
-    done
-    export DBUS_SYSTEM_BUS_ADDRESS=$(head -n1 "$CASE_DIR/system.bus") DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$CASE_DIR/session.bus")
-    local mock
-    for mock in logind upower; do
-        "${person[@]}" /usr/bin/python3 -m dbusmock --system --template "$mock" >"$CASE_DIR/$mock.log" 2>&1 &
-        SESSION+=($!)
-    done
+    command -v gnome-shell >/dev/null || fail "gnome-shell is not installed"
+    start_person_session GNOME
     # The person's own background, and the wallpaper permission granted beforehand.
     local mine="$CASE_DIR/mine.png"
     convert -size 1024x768 xc:'#a05020' "$mine" && chmod 644 "$mine" || fail "cannot make the person's picture"
-    "${person[@]}" gsettings set org.gnome.desktop.background picture-uri "file://$mine" || fail "cannot set GNOME's background"
-    "${person[@]}" timeout 20 gdbus call --session --dest org.freedesktop.impl.portal.PermissionStore \
+    "${PERSON[@]}" gsettings set org.gnome.desktop.background picture-uri "file://$mine" || fail "cannot set GNOME's background"
+    "${PERSON[@]}" timeout 20 gdbus call --session --dest org.freedesktop.impl.portal.PermissionStore \
         --object-path /org/freedesktop/impl/portal/PermissionStore \
         --method org.freedesktop.impl.portal.PermissionStore.SetPermission wallpaper true wallpaper '' "['yes']" \
         >/dev/null || fail "cannot grant the wallpaper permission"
-    "${person[@]}" gnome-shell --x11 --replace >"$CASE_DIR/shell.log" 2>&1 &
+    as_person gnome-shell --x11 --replace >"$CASE_DIR/shell.log" 2>&1
     local shell=$!
-    SESSION+=("$shell")
     local tenths=300
-    until "${person[@]}" gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+    until "${PERSON[@]}" gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
         -m org.freedesktop.DBus.NameHasOwner org.gnome.Shell 2>/dev/null | grep -q true; do
         ((tenths-- > 0)) || fail "GNOME Shell did not start: $(tail -n 5 "$CASE_DIR/shell.log")"
         sleep 0.1
@@ -294,7 +260,7 @@ case_gnome_shell() {
     shell_screen own 'srgb(160,80,32)'
     local run
     for run in RUN CLOSE; do
-        (cd "$CASE_DIR" && exec "${person[@]}" "$PROG_DIR/tarnwick" \
+        (cd "$CASE_DIR" && exec "${PERSON[@]}" "$PROG_DIR/tarnwick" \
             >"$CASE_DIR/out" 2>"$CASE_DIR/err") &
         PID=$!
         wait_main_window
@@ -305,7 +271,7 @@ case_gnome_shell() {
         kill -0 "$shell" 2>/dev/null || fail "GNOME Shell ended: $(tail -n 5 "$CASE_DIR/shell.log")"
     done
     local uri
-    uri=$("${person[@]}" gsettings get org.gnome.desktop.background picture-uri)
+    uri=$("${PERSON[@]}" gsettings get org.gnome.desktop.background picture-uri)
     [[ $uri == "'file://$mine'" ]] || fail "GNOME's background is $uri after Close"
     note "GNOME Shell showed the page on its background, Close gave the person's own back, the Shell ran on"
 }
