@@ -7,8 +7,7 @@
 # comes first, and its page goes beside it. The record names the page written each time.
 source "$(dirname "$0")/../linux/lib.sh"
 # What the desktop kept beside the record is the desktop cases' matter: the record alone here.
-eval "lib_$(declare -f desktop_section)"
-desktop_section() { lib_desktop_section | grep -v '^"TarnwickDesktops"='; }
+RECORD_ALONE=1
 
 RUN_X=98 RUN_Y=208
 export QTWEBENGINE_DISABLE_SANDBOX=1

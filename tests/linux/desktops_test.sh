@@ -235,6 +235,7 @@ case_lxde() {
     expect_exit 1
     cmp -s "$settings" "$CASE_DIR/settings-before" || fail "pcmanfm's settings changed: $(cat "$settings")"
     wait_screen refused 0,0,0 "$BACKDROP"
+
 }
 
 case_lxqt() {
@@ -242,9 +243,11 @@ case_lxqt() {
     prepare_case none
     local folder="Sunset, Iceland "$'\xc3\xa9'
     MINE="$CASE_DIR/$folder/mine.png"
-    mkdir -p "$HOME_DIR/.config/pcmanfm-qt/default" "$CASE_DIR/$folder"
+    # A fresh profile: only the system's settings (pcmanfm-qt writes the user's at the first change).
+    export XDG_CONFIG_DIRS="$CASE_DIR/xdg"
+    mkdir -p "$CASE_DIR/xdg/pcmanfm-qt/default" "$CASE_DIR/$folder"
     printf '[Desktop]\nBgColor=#000000\nWallpaper="%s/Sunset, Iceland \\xe9/mine.png"\nWallpaperMode=center\n' \
-        "$CASE_DIR" >"$HOME_DIR/.config/pcmanfm-qt/default/settings.conf"
+        "$CASE_DIR" >"$CASE_DIR/xdg/pcmanfm-qt/default/settings.conf"
     pcmanfm_desktop LXQt pcmanfm-qt pcmanfm-qt/default/settings.conf
     grep -qxF "Wallpaper=\"$CASE_DIR/Sunset, Iceland \\xe9/mine.png\"" "$HOME_DIR/.config/pcmanfm-qt/default/settings.conf" ||
         fail "Close did not put the picture back: $(cat "$HOME_DIR/.config/pcmanfm-qt/default/settings.conf")"

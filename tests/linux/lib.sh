@@ -72,12 +72,13 @@ seed_record() {
         '"TileWallpaper"="0"' ''
 }
 
-# The value lines of the store's section [HKEY_CURRENT_USER\Control Panel\Desktop], CRs removed.
+# The value lines of the store's section [HKEY_CURRENT_USER\Control Panel\Desktop], CRs removed;
+# with RECORD_ALONE=1 the record alone, without what the desktops kept beside it.
 desktop_section() {
     [[ -f $STORE ]] || return 0
-    tr -d '\r' <"$STORE" | awk '
+    tr -d '\r' <"$STORE" | awk -v alone="${RECORD_ALONE:-}" '
         /^\[/ { inside = ($0 == "[HKEY_CURRENT_USER\\Control Panel\\Desktop]"); next }
-        inside && NF { print }'
+        inside && NF && !(alone && /^"TarnwickDesktops"=/) { print }'
 }
 
 # expect_section LINE...: the section holds exactly these value lines, in this order.

@@ -3,8 +3,7 @@
 # record pointing at it, and the program's end with status 0.
 source "$(dirname "$0")/lib.sh"
 # What the desktop kept beside the record is the desktop cases' matter: the record alone here.
-eval "lib_$(declare -f desktop_section)"
-desktop_section() { lib_desktop_section | grep -v '^"TarnwickDesktops"='; }
+RECORD_ALONE=1
 
 # Window pixels inside the command labels.
 RUN_X=98 RUN_Y=208

@@ -19,6 +19,7 @@ MINE='32,80,160'
 THEIRS='170,60,140'
 SWAY_PID=""
 PROBE_PID=""
+OTHER_SWAY=""
 
 for tool in sway swaybg swaymsg grim Xwayland setpriv; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
@@ -109,7 +110,7 @@ case_sway() {
     printf '%s' '<html><body style="margin:0;background:#3c8a51"></body></html>' >"$PROG_DIR/1.htm"
     RUNTIME="$CASE_DIR/runtime"
     mkdir -p -m 700 "$RUNTIME"
-    trap 'status=$?; stop_sway; (exit $status); cleanup_case' EXIT
+    trap 'status=$?; stop_sway; SWAY_PID=$OTHER_SWAY; stop_sway; (exit $status); cleanup_case' EXIT
     convert -size 1280x720 "xc:rgb($MINE)" "$CASE_DIR/mine.png" || fail "cannot make the person's picture"
     start_sway /usr/local/bin:/usr/bin:/bin
     wait_screen "sway's start" "$MINE"
@@ -170,7 +171,12 @@ case_sway() {
     [[ $(swaybg_line) == "swaybg -o * -i $CASE_DIR/theirs.png -m fill " ]] || fail "swaybg runs as $(swaybg_line)"
     note "Run, the person's new background, Close: theirs stays"
 
-    # sway whose PATH has no swaybg: nothing it could show, so a report, status 1, nothing kept.
+    # sway whose PATH has no swaybg: nothing it could show, so a report, status 1, nothing kept;
+    # meanwhile the first sway, the person's other session, runs on with its swaybg showing the
+    # page, which is no proof of this sway's.
+    run_program RUN
+    expect_exit 0
+    OTHER_SWAY=$SWAY_PID OTHER_SOCK=$SWAYSOCK SWAY_PID=""
     mkdir -p "$CASE_DIR/bin"
     ln -sf /bin/sh "$CASE_DIR/bin/sh"
     start_sway "$CASE_DIR/bin"
@@ -199,7 +205,9 @@ case_sway() {
     dismiss_box
     expect_exit 1
     cmp -s "$STORE" "$CASE_DIR/store-before" || fail "the record changed: $(desktop_section)"
-    note "a swaybg that draws nothing: reported, status 1"
+    [[ $(SWAYSOCK=$OTHER_SOCK swaybg_line) == "swaybg -o * -i $picture -m stretch " ]] ||
+        fail "the other sway's swaybg runs as $(SWAYSOCK=$OTHER_SOCK swaybg_line)"
+    note "a swaybg that draws nothing: reported, status 1, though another sway's swaybg shows the page"
 }
 
 run_cases none:case_sway
