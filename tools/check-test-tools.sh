@@ -71,6 +71,7 @@ pcmanfm-qt pcmanfm-qt
 caja caja
 plasmashell plasma-workspace
 /usr/lib/x86_64-linux-gnu/libexec/kactivitymanagerd kactivitymanagerd
+kwin_wayland kwin-wayland
 '
 
 missing=()
