@@ -16,7 +16,8 @@ TEST_PACKAGES := $(RUN_PACKAGES) g++-mingw-w64-i686-win32 binutils-mingw-w64-i68
   libxfixes-dev qemu-user-static dbus-daemon libglib2.0-bin xdg-desktop-portal xdg-desktop-portal-gnome \
   dconf-service dconf-gsettings-backend gsettings-desktop-schemas cinnamon-desktop-data \
   dbus-x11 dbus-bin xfwm4 xfdesktop4 xfconf pcmanfm pcmanfm-qt caja mate-desktop-common \
-  plasma-desktop plasma-workspace kactivitymanagerd sway swaybg grim xwayland gnome-shell python3-dbusmock cinnamon \
+  plasma-desktop plasma-workspace kactivitymanagerd kwin-wayland qtwayland5 sway swaybg grim xwayland gnome-shell \
+  python3-dbusmock cinnamon \
   dpkg-dev lintian desktop-file-utils appstream
 
 # What the clean room needs on this machine: debootstrap makes the fresh roots, util-linux enters

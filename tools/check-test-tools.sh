@@ -75,6 +75,7 @@ cinnamon cinnamon
 cinnamon-session cinnamon-session
 csd-background cinnamon-settings-daemon
 nemo-desktop nemo
+kwin_wayland kwin-wayland
 '
 
 missing=()
