@@ -257,6 +257,24 @@ close_request() {
 
 # ----------------------------------------------------------------------------- a person's session
 
+# screen_shows NAME RGB POINTS [EACH_SECOND]: the screen shows RGB at every point of POINTS
+# ("x,y ..."), kept as NAME.png, within 20 s (SCREEN_TENTHS tenths); EACH_SECOND runs once a second.
+screen_shows() {
+    local tenths=${SCREEN_TENTHS:-200} at got want=""
+    for at in $3; do want+="$2 "; done
+    while :; do
+        import -window root "$CASE_DIR/$1.png" || fail "no screenshot"
+        got=""
+        for at in $3; do
+            got+="$(convert "$CASE_DIR/$1.png" -format "%[pixel:p{$at}]" info:) "
+        done
+        [[ $got == "$want" ]] && return 0
+        ((tenths-- > 0)) || fail "the screen shows $got after $1, expected $2 (kept as $CASE_DIR/$1.png)"
+        [[ -n ${4:-} ]] && ((tenths % 10 == 0)) && $4
+        sleep 0.1
+    done
+}
+
 # start_person_session DESKTOP: the case as a desktop shell that will not run as root sees it:
 # the program folder, home and runtime folder a normal user's (nobody's), the X server's cookie
 # where they may read it, a system bus with logind and upower played by python3-dbusmock and a
