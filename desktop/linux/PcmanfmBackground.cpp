@@ -199,11 +199,14 @@ void PcmanfmBackground::Hand(const std::string& wallpaper, const std::string& mo
             throw notEnded();
         return;
     }
-    const auto taken = std::chrono::steady_clock::now() + kTakeBound;
-    while (std::chrono::steady_clock::now() < taken) {
+    // (A hung one has given the desktop time enough: one look.)
+    const auto taken = std::chrono::steady_clock::now() + (hung ? std::chrono::seconds(0) : kTakeBound);
+    for (;;) {
         const std::optional<Setting> now = ReadSetting();
         if (now && now->wallpaper == wallpaper)
             return;
+        if (std::chrono::steady_clock::now() >= taken)
+            break;
         PauseKeepingWindowsPainted(std::chrono::milliseconds(50));
     }
     if (hung)
