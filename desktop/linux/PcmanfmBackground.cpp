@@ -30,7 +30,7 @@ namespace tarnwick {
 namespace {
 
 // How long the command line may take to hand the picture over. One that runs longer became an
-// instance of its own (the desktop's did not answer) and is ended.
+// instance of its own (the desktop's did not answer), or hung after handing it over, and is ended.
 constexpr auto kHandBound = std::chrono::seconds(10);
 // How long the desktop may take to note the picture in its settings.
 constexpr auto kTakeBound = std::chrono::seconds(5);
@@ -178,27 +178,39 @@ void PcmanfmBackground::Hand(const std::string& wallpaper, const std::string& mo
     pid_t ended = 0;
     while ((ended = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < until)
         PauseKeepingWindowsPainted(std::chrono::milliseconds(20));
-    if (ended == 0) {
+    const bool hung = ended == 0;
+    if (hung) {
         ::kill(child, SIGTERM);
         ::waitpid(child, &status, 0);
-        throw PcmanfmFailure(ETIMEDOUT, "the running " + program_ + " desktop did not take the picture: `" +
-                                            program_ + " --set-wallpaper` did not end.");
-    }
-    if (ended < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    } else if (ended < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         throw PcmanfmFailure(EIO, "`" + program_ + " --set-wallpaper` failed with status " +
                                       std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ".");
+    }
+    const auto notEnded = [&] {
+        return PcmanfmFailure(ETIMEDOUT, "the running " + program_ + " desktop did not take the picture: `" +
+                                             program_ + " --set-wallpaper` did not end.");
+    };
 
     // The exit status says only that the instance was handed the request; its settings say that
-    // it took it.
-    if (wallpaper.empty() || !ReadSetting())
+    // it took it. A command line that handed it over and then hung has still changed the desktop:
+    // the settings decide then too, so what was kept for the picture on screen stays.
+    if (wallpaper.empty() || !ReadSetting()) {
+        if (hung)
+            throw notEnded();
         return;
-    const auto taken = std::chrono::steady_clock::now() + kTakeBound;
-    while (std::chrono::steady_clock::now() < taken) {
+    }
+    // (A hung one has given the desktop time enough: one look.)
+    const auto taken = std::chrono::steady_clock::now() + (hung ? std::chrono::seconds(0) : kTakeBound);
+    for (;;) {
         const std::optional<Setting> now = ReadSetting();
         if (now && now->wallpaper == wallpaper)
             return;
+        if (std::chrono::steady_clock::now() >= taken)
+            break;
         PauseKeepingWindowsPainted(std::chrono::milliseconds(50));
     }
+    if (hung)
+        throw notEnded();
     throw PcmanfmFailure(EIO, "the running " + program_ + " desktop did not take the picture " + wallpaper +
                                   " (its settings " + SettingsFile() + " do not name it).");
 }

@@ -220,6 +220,38 @@ case_lxde() {
     printf '[config]\nbm_open_method=0\n\n[desktop]\nwallpaper_mode=center\nwallpaper=%s\ndesktop_bg=#000000\n' "$MINE" \
         >"$CASE_DIR/xdg/pcmanfm/default/pcmanfm.conf"
     pcmanfm_desktop LXDE pcmanfm pcmanfm/default/desktop-items-0.conf
+    # pcmanfm's command line first on the panel's PATH, holding its answer (up to 30 s): a panel
+    # killed once the page is on screen (a log-out), and one that ends the command line that never
+    # answers, each leave the person's wallpaper for the next Close; one that loses the request is
+    # reported, and the person's wallpaper stays.
+    mkdir -p "$CASE_DIR/bin" && touch "$CASE_DIR/hold"
+    printf '#!/bin/sh\n[ -e "%s/lose" ] || /usr/bin/pcmanfm "$@"\nfor t in $(seq 300); do [ -e "%s/hold" ] && sleep 0.1; done\n' \
+        "$CASE_DIR" "$CASE_DIR" >"$CASE_DIR/bin/pcmanfm"
+    chmod +x "$CASE_DIR/bin/pcmanfm" || fail "cannot write pcmanfm's stand-in"
+    local held
+    for held in killed bound; do
+        PATH="$CASE_DIR/bin:$PATH" start_program
+        click "$RUN_X" "$RUN_Y"
+        screen_shows "run-$held" "srgb($BLOCK)" "0,0 1023,0 0,767 1023,767" # the panel in the middle
+        if [[ $held == killed ]]; then
+            kill -KILL "$PID" && wait "$PID" 2>/dev/null
+            PID=""
+        else
+            wait_exit 20
+            [[ $STATUS == 0 ]] && expect_quiet || fail "a Run whose command line never ended ended with $STATUS"
+        fi
+        run_program CLOSE
+        wait_screen "close-$held" 0,0,0 "$BACKDROP"
+    done
+    touch "$CASE_DIR/lose"
+    PATH="$CASE_DIR/bin:$PATH" start_program
+    click "$RUN_X" "$RUN_Y"
+    wait_report
+    grep -qF '`pcmanfm --set-wallpaper` did not end' "$CASE_DIR/err" || fail "no clear report"
+    dismiss_box
+    expect_exit 1
+    wait_screen lost 0,0,0 "$BACKDROP"
+    rm "$CASE_DIR/hold" "$CASE_DIR/lose"
     local settings="$HOME_DIR/.config/pcmanfm/default/desktop-items-0.conf"
     grep -qx "wallpaper=$MINE" "$settings" && grep -qx "wallpaper_mode=center" "$settings" ||
         fail "Close did not put the system's wallpaper back: $(cat "$settings")"

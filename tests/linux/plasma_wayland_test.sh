@@ -2,30 +2,18 @@
 # The page on KDE Plasma 5 under Wayland, as a normal user: KWin as the Wayland compositor, drawn
 # into a window of the test's X server (its X11 windowed backend, QPainter), with its Xwayland,
 # where the panel runs (Qt's xcb platform) and xdotool clicks it; kactivitymanagerd and
-# plasmashell are Wayland clients on a private session bus. `import` takes the screen from the
+# plasmashell are Wayland clients, all in the person's session of lib.sh (its buses, nobody). `import` takes the screen from the
 # test's X server, as KWin shows it. The person's own picture first; Run: the page where Plasma's
 # wallpaper was, Plasma's wallpaper kept; Close: the person's picture again, plasmashell runs on.
 source "$(dirname "$0")/lib.sh"
 
 export QTWEBENGINE_DISABLE_SANDBOX=1
 ACTIVITIES=/usr/lib/x86_64-linux-gnu/libexec/kactivitymanagerd
-for tool in kwin_wayland plasmashell "$ACTIVITIES" Xwayland dbus-daemon gdbus setpriv readelf \
+for tool in kwin_wayland plasmashell "$ACTIVITIES" Xwayland readelf \
     /usr/lib/x86_64-linux-gnu/qt5/plugins/platforms/libqwayland-generic.so; do
     [[ -e $tool ]] || command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
-# As nobody where the tests run as root, else as the one running them.
-AS_USER=() PERSON=$(id -un)
-((EUID == 0)) && AS_USER=(setpriv --reuid=nobody --regid=nogroup --clear-groups) PERSON=nobody
 KWIN=$(command -v kwin_wayland)
-
-# Every process of this session (KWin's Xwayland, what the bus and Plasma started besides).
-stop_session() {
-    local environ
-    for environ in /proc/[0-9]*/environ; do
-        grep -qzxF "XDG_RUNTIME_DIR=$RUNTIME" "$environ" 2>/dev/null && kill "$(basename "${environ%/environ}")" 2>/dev/null
-    done
-    wait
-}
 
 # screen_is WHAT PICTURE: within 30 s the screen above Plasma's panel is the picture, every pixel.
 screen_is() {
@@ -40,34 +28,28 @@ screen_is() {
 case_plasma_wayland() {
     prepare_case none
     printf '%s' '<html><body style="margin:0;background:#3c8a51"></body></html>' >"$PROG_DIR/1.htm"
-    RUNTIME="$CASE_DIR/runtime" HOST=$DISPLAY
-    mkdir -p -m 700 "$RUNTIME"
-    trap 'status=$?; stop_session; (exit $status); cleanup_case' EXIT
+    HOST=$DISPLAY
+    start_person_session KDE
     convert -size 1024x768 'xc:rgb(120,90,60)' "png24:$CASE_DIR/mine.png" &&
         convert -size 1024x768 'xc:rgb(60,138,81)' "png24:$CASE_DIR/page.png" || fail "cannot make the pictures"
-    chown -R nobody:nogroup "$CASE_DIR" 2>/dev/null
-    xhost "+si:localuser:$PERSON" >/dev/null || fail "the X server does not let $PERSON in"
-    export HOME=$HOME_DIR XDG_CONFIG_HOME="$HOME_DIR/.config" XDG_RUNTIME_DIR=$RUNTIME NO_AT_BRIDGE=1 \
-        DBUS_SESSION_BUS_ADDRESS="unix:path=$RUNTIME/bus"
-    "${AS_USER[@]}" dbus-daemon --session --address="$DBUS_SESSION_BUS_ADDRESS" --nofork >/dev/null 2>&1 &
     # kwin_wayland carries a file capability (CAP_SYS_RESOURCE) that a container's bounding set may
     # lack, and exec refuses it then: through its ELF interpreter the capability does not apply.
-    "${AS_USER[@]}" env KWIN_COMPOSE=Q KWIN_FORCE_OWN_QPA=1 "$(readelf -l "$KWIN" | sed -n 's/.*interpreter: \(.*\)]$/\1/p')" \
+    as_person env KWIN_COMPOSE=Q KWIN_FORCE_OWN_QPA=1 "$(readelf -l "$KWIN" | sed -n 's/.*interpreter: \(.*\)]$/\1/p')" \
         "$KWIN" --x11-display "$HOST" --width 1024 --height 768 --socket "tw-plasma-$$" --xwayland \
-        --no-lockscreen >"$CASE_DIR/kwin.log" 2>&1 &
-    local kwin=$! tenths=300
+        --no-lockscreen >"$CASE_DIR/kwin.log" 2>&1
+    local kwin=${SESSION[-1]} tenths=300
     until DISPLAY=$(ps -o args= --ppid "$kwin" | sed -n 's/^[^ ]*Xwayland \(:[0-9]*\) .*/\1/p') && [[ -n $DISPLAY ]] &&
-        "${AS_USER[@]}" xhost "+si:localuser:$(id -un)" >/dev/null 2>&1; do
+        "${PERSON[@]}" xhost "+si:localuser:$(id -un)" >/dev/null 2>&1; do
         ((tenths--)) > 0 || fail "KWin's Xwayland does not answer: $(tail -5 "$CASE_DIR/kwin.log")"
         sleep 0.1
     done
     export DISPLAY WAYLAND_DISPLAY="tw-plasma-$$" XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=KDE \
         KDE_FULL_SESSION=true KDE_SESSION_VERSION=5
-    "${AS_USER[@]}" env QT_QPA_PLATFORM=wayland "$ACTIVITIES" >"$CASE_DIR/activities.log" 2>&1 &
-    "${AS_USER[@]}" env QT_QPA_PLATFORM=wayland plasmashell >"$CASE_DIR/plasma.log" 2>&1 &
-    local plasma=$!
+    as_person env QT_QPA_PLATFORM=wayland "$ACTIVITIES" >"$CASE_DIR/activities.log" 2>&1
+    as_person env QT_QPA_PLATFORM=wayland plasmashell >"$CASE_DIR/plasma.log" 2>&1
+    local plasma=${SESSION[-1]}
     tenths=600
-    until "${AS_USER[@]}" gdbus call --session -d org.kde.plasmashell -o /PlasmaShell -m org.kde.PlasmaShell.evaluateScript \
+    until "${PERSON[@]}" gdbus call --session -d org.kde.plasmashell -o /PlasmaShell -m org.kde.PlasmaShell.evaluateScript \
         "var ds = desktops(); for (var i = 0; i < ds.length; ++i) { ds[i].wallpaperPlugin = 'org.kde.image';
          ds[i].currentConfigGroup = ['Wallpaper', 'org.kde.image', 'General'];
          ds[i].writeConfig('Image', 'file://$CASE_DIR/mine.png'); } print(ds.length);" 2>/dev/null | grep -qx "('1',)"; do
@@ -79,7 +61,7 @@ case_plasma_wayland() {
     note "plasmashell on KWin (Wayland) shows the person's picture"
 
     start_program() {
-        (cd "$CASE_DIR" && exec "${AS_USER[@]}" env QT_QPA_PLATFORM=xcb "$PROG_DIR/tarnwick" >"$CASE_DIR/out" 2>"$CASE_DIR/err") &
+        (cd "$CASE_DIR" && exec "${PERSON[@]}" env QT_QPA_PLATFORM=xcb "$PROG_DIR/tarnwick" >"$CASE_DIR/out" 2>"$CASE_DIR/err") &
         PID=$!
         wait_main_window
     }
