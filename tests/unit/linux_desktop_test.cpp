@@ -7,11 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -393,6 +395,34 @@ TEST(LinuxDesktop, CloseTakesAwayOnlyWhatIsOursAndGivesBackWhatThePersonHad)
     EXPECT_EQ(desk.shown.back(), "restore /old/own.png");
     EXPECT_EQ(desk.Recorded(kSavedRoadValue), std::nullopt);
 
+}
+
+// Two panels at once: the second changes the desktop only once the first has kept, shown and
+// recorded; what each keeps is its own desktop's.
+TEST(LinuxDesktop, ASecondPanelWaitsUntilTheFirstHasRecorded)
+{
+    Desk first, second;
+    second.pictures = first.pictures;
+    const std::filesystem::path page = first.folder / "program" / "2.htm";
+    first.own = second.own = "/home/me/mine.png";
+    std::atomic<bool> secondShowing = false, secondShowedDuringFirst = false;
+    second.showing = [&] { secondShowing = true; };
+    std::thread other;
+    first.showing = [&] {
+        first.showing = nullptr;
+        other = std::thread([&] { second.Set(second.folder / "program" / "2.htm"); });
+        for (int i = 0; i < 30 && !secondShowing; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        secondShowedDuringFirst = secondShowing.load();
+    };
+    first.Set(page);
+    other.join();
+    EXPECT_FALSE(secondShowedDuringFirst);
+    EXPECT_TRUE(secondShowing);
+    for (Desk* desk : {&first, &second}) {
+        desk->Set("");
+        EXPECT_EQ(desk->shown.back(), "restore /home/me/mine.png");
+    }
 }
 
 // No road: reported with the desktop's name and the picture's full path; nothing else.
