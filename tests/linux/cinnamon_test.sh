@@ -35,12 +35,7 @@ case_cinnamon() {
     [[ -n $shell ]] || fail "Cinnamon's shell is not running: $(tail -n 5 "$CASE_DIR/session.log")"
     local run
     for run in RUN CLOSE; do
-        (cd "$CASE_DIR" && exec "${PERSON[@]}" "$PROG_DIR/tarnwick" >"$CASE_DIR/out" 2>"$CASE_DIR/err") &
-        PID=$!
-        wait_main_window
-        if [[ $run == RUN ]]; then click 98 208; else click 92 240; fi
-        expect_exit 0
-        expect_quiet
+        person_clicks "$run"
         if [[ $run == RUN ]]; then cinnamon_screen run 'srgb(30,144,200)'; else cinnamon_screen close "$own"; fi
         kill -0 "$shell" 2>/dev/null || fail "Cinnamon's shell ended: $(tail -n 5 "$CASE_DIR/session.log")"
     done

@@ -3,7 +3,6 @@
 # the window stays.
 source "$(dirname "$0")/lib.sh"
 
-CLOSE_X=92 CLOSE_Y=240
 SUPPORT_X=96 SUPPORT_Y=272
 
 case_close_clears_record() {

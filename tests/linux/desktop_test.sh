@@ -5,8 +5,6 @@
 # older picture and the record as they were.
 source "$(dirname "$0")/lib.sh"
 
-RUN_X=98 RUN_Y=208
-CLOSE_X=92 CLOSE_Y=240
 export QTWEBENGINE_DISABLE_SANDBOX=1
 unset DBUS_SESSION_BUS_ADDRESS XDG_DATA_HOME
 

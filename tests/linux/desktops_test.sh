@@ -7,8 +7,6 @@
 # of no known kind: Run reports the picture's path, status 1, nothing changed.
 source "$(dirname "$0")/lib.sh"
 
-RUN_X=98 RUN_Y=208
-CLOSE_X=92 CLOSE_Y=240
 export QTWEBENGINE_DISABLE_SANDBOX=1
 BLOCK='60,138,81'
 BACKDROP='32,80,160'

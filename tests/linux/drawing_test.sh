@@ -6,7 +6,6 @@
 # window shows the picture file's very pixels at both sizes.
 source "$(dirname "$0")/lib.sh"
 
-RUN_X=98 RUN_Y=208
 BLOCK='60,138,81'
 unset DBUS_SESSION_BUS_ADDRESS XDG_DATA_HOME
 

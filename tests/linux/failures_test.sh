@@ -4,7 +4,6 @@
 # program says so in one line.
 source "$(dirname "$0")/lib.sh"
 
-RUN_X=98 RUN_Y=208
 
 # Shows the error box with the report, keeps it up against further clicks, ends with status 1.
 expect_error_box() { # REPORT-FRAGMENT...

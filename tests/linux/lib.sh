@@ -22,6 +22,9 @@ WIN=""
 WIN_X=0
 WIN_Y=0
 STATUS=""
+# Where the panel's "Run Tarnwick" and "Close Tarnwick" lines are, in its window.
+RUN_X=98 RUN_Y=208
+CLOSE_X=92 CLOSE_Y=240
 
 fail() {
     echo "FAIL [$CASE]: $*" >&2
@@ -321,6 +324,19 @@ start_person_session() {
 as_person() {
     setsid "${PERSON[@]}" "$@" &
     SESSION+=($!)
+}
+
+# person_clicks RUN|CLOSE [VAR=VALUE...]: the program started as the person (with the variables
+# given), that line clicked; it ends with status 0 and says nothing.
+person_clicks() {
+    local line=$1
+    shift
+    (cd "$CASE_DIR" && exec "${PERSON[@]}" env "$@" "$PROG_DIR/tarnwick" >"$CASE_DIR/out" 2>"$CASE_DIR/err") &
+    PID=$!
+    wait_main_window
+    if [[ $line == RUN ]]; then click "$RUN_X" "$RUN_Y"; else click "$CLOSE_X" "$CLOSE_Y"; fi
+    expect_exit 0
+    expect_quiet
 }
 
 end_person_session() {

@@ -60,24 +60,13 @@ case_plasma_wayland() {
     [[ -z $(xdotool search --class plasmashell 2>/dev/null) ]] || fail "plasmashell has a window on Xwayland"
     note "plasmashell on KWin (Wayland) shows the person's picture"
 
-    start_program() {
-        (cd "$CASE_DIR" && exec "${PERSON[@]}" env QT_QPA_PLATFORM=xcb "$PROG_DIR/tarnwick" >"$CASE_DIR/out" 2>"$CASE_DIR/err") &
-        PID=$!
-        wait_main_window
-    }
-    start_program
-    click 98 208
-    expect_exit 0
-    expect_quiet
+    person_clicks RUN QT_QPA_PLATFORM=xcb
     screen_is "the page where Plasma's wallpaper was" "$CASE_DIR/page.png"
     desktop_section | grep -qF "\"TarnwickDesktops\"=\"KDE KDE%20Plasma's%20desktop%20scripting%20(org.kde.plasmashell) tarnwick-" ||
         fail "Plasma's wallpaper was not kept: $(desktop_section)"
     note "Run: the page shows where Plasma's wallpaper was, Plasma's wallpaper kept"
 
-    start_program
-    click 92 240
-    expect_exit 0
-    expect_quiet
+    person_clicks CLOSE QT_QPA_PLATFORM=xcb
     screen_is "the person's own picture after Close" "$CASE_DIR/mine.png"
     kill -0 "$plasma" || fail "plasmashell is no longer running"
     note "Close: the person's own picture again, plasmashell runs on"

@@ -6,8 +6,6 @@
 # GNOME Shell drawing the background) Close gives the person's own background back.
 source "$(dirname "$0")/lib.sh"
 
-RUN_X=98 RUN_Y=208
-CLOSE_X=92 CLOSE_Y=240
 # The template's block: 800x600 becomes the screen's size, so the colour fills the screen.
 BLOCK_RGB='srgb(30,144,200)'
 BUS_PID=""
@@ -250,13 +248,7 @@ case_gnome_shell() {
     shell_screen own 'srgb(160,80,32)'
     local run
     for run in RUN CLOSE; do
-        (cd "$CASE_DIR" && exec "${PERSON[@]}" "$PROG_DIR/tarnwick" \
-            >"$CASE_DIR/out" 2>"$CASE_DIR/err") &
-        PID=$!
-        wait_main_window
-        if [[ $run == RUN ]]; then click "$RUN_X" "$RUN_Y"; else click "$CLOSE_X" "$CLOSE_Y"; fi
-        expect_exit 0
-        expect_quiet
+        person_clicks "$run"
         if [[ $run == RUN ]]; then shell_screen run "$BLOCK_RGB"; else shell_screen close 'srgb(160,80,32)'; fi
         kill -0 "$shell" 2>/dev/null || fail "GNOME Shell ended: $(tail -n 5 "$CASE_DIR/shell.log")"
     done

@@ -6,7 +6,6 @@ source "$(dirname "$0")/lib.sh"
 RECORD_ALONE=1
 
 # Window pixels inside the command labels.
-RUN_X=98 RUN_Y=208
 
 # The page the template gives, worked out here on its own terms: CR LF, then every item of the
 # template followed by CR LF, then CR LF. Items end at commas and line ends outside double

@@ -11,8 +11,6 @@
 # The tests run as root: sway and the program run as the user nobody (setpriv).
 source "$(dirname "$0")/lib.sh"
 
-RUN_X=98 RUN_Y=208
-CLOSE_X=92 CLOSE_Y=240
 export QTWEBENGINE_DISABLE_SANDBOX=1
 PAGE_COLOUR='60,138,81'
 MINE='32,80,160'
