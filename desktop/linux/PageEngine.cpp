@@ -59,15 +59,16 @@ constexpr char kEngineFlags[] =
 // numbered as it is made (kNumber), so no earlier document is taken for it, and an error page is
 // no file; in the page's own document the check (kDrawn) answers 0 until it has loaded, 1 while
 // round %2 waits for its fonts and two animation frames, then 2. Round 0 is the page's own
-// finish; each later round gives the engine two more frames to deliver what it drew.
+// finish; each later round gives the engine two more frames to deliver what it drew. A round
+// left early still has its frames coming: they finish that round, not the one after it.
 constexpr char kNumber[] = "window.tarnwickRequest = %1;";
 constexpr char kDrawn[] =
     "(() => { if (window.tarnwickRequest !== %1 || location.protocol !== 'file:'"
     " || document.readyState !== 'complete') return 0;"
     " if (window.tarnwickRound !== %2) { const frame = window.requestAnimationFrame.bind(window);"
-    " window.tarnwickRound = %2; window.tarnwickDrawn = false;"
-    " document.fonts.ready.then(() => frame(() => frame(() => { window.tarnwickDrawn = true; }))); }"
-    " return window.tarnwickDrawn ? 2 : 1; })()";
+    " window.tarnwickRound = %2;"
+    " document.fonts.ready.then(() => frame(() => frame(() => { window.tarnwickDrawn = %2; }))); }"
+    " return window.tarnwickDrawn === %2 ? 2 : 1; })()";
 
 AppError Failure(int number, const std::string& why)
 {
@@ -284,8 +285,9 @@ std::unique_ptr<SharedFrame> PageEngine::Draw(const std::string& fileUri, int wi
     // more animation frames, nothing new. The page is shown only as its document completes, so
     // its own round (0) is its first frames, which the engine may still be drawing well after
     // them at 3840x2160 (1 picture in 36 unfinished under two busy threads): the quiet round
-    // counts from round 2 on. A page that moves on its own never rests: its frames shown three
-    // rounds after its check are made after it.
+    // counts from round 2 on. That frame mostly reaches the view during round 1, and round 2
+    // starts as it comes, so the quiet round is the one right after it. A page that moves on its
+    // own never rests: its frames shown in round 4 or later are made well after its check.
     int state = 0;  // as kDrawn answers
     int round = 0;
     long shownAtRound = 0;
@@ -294,9 +296,14 @@ std::unique_ptr<SharedFrame> PageEngine::Draw(const std::string& fileUri, int wi
     const bool inTime = WaitUntil(
         [&] {
             p.Watch();
+            if (round == 1 && p.shown > shownAtRound) {
+                ++round;
+                shownAtRound = p.shown;
+                state = 1;
+            }
             if (state == 2) {
                 const bool resting = round > 1 && p.shown == shownAtRound && p.shown > shownBefore;
-                const bool moving = round >= 3 && p.shown > shownAtRound;
+                const bool moving = round >= 4 && p.shown > shownAtRound;
                 if (resting || moving) {
                     settled = true;
                 } else {
