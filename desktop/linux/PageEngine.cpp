@@ -293,23 +293,23 @@ std::unique_ptr<SharedFrame> PageEngine::Draw(const std::string& fileUri, int wi
     long shownAtRound = 0;
     bool asking = false;
     bool settled = false;
+    const auto nextRound = [&] {
+        ++round;
+        shownAtRound = p.shown;
+        state = 1;
+    };
     const bool inTime = WaitUntil(
         [&] {
             p.Watch();
-            if (round == 1 && p.shown > shownAtRound) {
-                ++round;
-                shownAtRound = p.shown;
-                state = 1;
-            }
+            if (round == 1 && p.shown > shownAtRound)
+                nextRound();
             if (state == 2) {
                 const bool resting = round > 1 && p.shown == shownAtRound && p.shown > shownBefore;
                 const bool moving = round >= 4 && p.shown > shownAtRound;
                 if (resting || moving) {
                     settled = true;
                 } else {
-                    ++round;
-                    shownAtRound = p.shown;
-                    state = 1;
+                    nextRound();
                 }
             }
             if (!settled && !asking && p.load != Parts::Load::Failed) {
