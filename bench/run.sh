@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The benchmark in one command: builds bench_page (preset linux), times the programs' start-up
-# when they are built (the Linux program under Xvfb; the Windows program's size and start-up
-# under Wine), the Linux program's Run at 1024x768, 1920x1080 and 3840x2160 with the peak memory
+# The benchmark in one command: builds bench_page and bench_root_wait (preset linux), times the
+# programs' start-up when they are built (the Linux program under Xvfb; the Windows program's size
+# and start-up under Wine), the Linux program's Run at 1024x768, 1920x1080 and 3840x2160 with the peak memory
 # of its process tree and where its time went (the stages the program logs, base/StageClock.h),
 # beside Chromium's own headless screenshot of the same page, then runs the page benchmark, which
 # prints everything as one table.
@@ -62,13 +62,14 @@ time_window_ms() {
 # time_run_ms PROGRAM [RSS-FILE]: starts the program, clicks "Run Tarnwick" a second after its
 # window is there (a person takes that long; the program starts its drawing process meanwhile)
 # and prints the milliseconds from the click until the root window holds a new background pixmap
-# (_XROOTPMAP_ID changes): the page drawn, written and shown. Empty on a 30 s timeout. With
+# (_XROOTPMAP_ID changes, as the server tells bench_root_wait, which sleeps till then): the page
+# drawn, written and shown. Empty on a 30 s timeout. With
 # RSS-FILE, the peak resident memory of the program's whole process tree is appended there
 # (KiB) instead, sampled from the window's showing (the drawing process starts meanwhile) to the
 # program's end; the sampling costs time, so those runs are not timed. Timed runs append their
 # stages' milliseconds to TARNWICK_BENCH_STAGES (see base/StageClock.h), one "STAGE MS" a line.
 time_run_ms() {
-    local before t0 t1 found="" X Y WIDTH HEIGHT SCREEN WINDOW win sampler="" stages=""
+    local t0 t1="" ready="" waiter X Y WIDTH HEIGHT SCREEN WINDOW win sampler="" stages=""
     # Timed runs write where their time went (the drawing process's and the panel's stages).
     [[ -z ${2:-} ]] && stages=${TARNWICK_BENCH_STAGES:-}
     TARNWICK_STAGE_LOG=$stages "$1" >/dev/null 2>>"${TARNWICK_BENCH_LOG:-/dev/null}" &
@@ -81,21 +82,21 @@ time_run_ms() {
             sampler=$!
         fi
         sleep 1
-        before=$(xprop -root _XROOTPMAP_ID 2>/dev/null)
-        t0=$(now_us)
-        xdotool mousemove $((X + 98)) $((Y + 208)) click 1
-        while (($(now_us) - t0 < 30000000)); do
-            if [[ $(xprop -root _XROOTPMAP_ID 2>/dev/null) != "$before" ]]; then
-                found=1
-                break
-            fi
-        done
-        t1=$(now_us)
+        exec {waiter}< <("$build/bench/bench_root_wait" 30 2>>"${TARNWICK_BENCH_LOG:-/dev/null}")
+        read -r -u "$waiter" ready || true
+        if [[ $ready == ready ]]; then
+            t0=$(now_us)
+            xdotool mousemove $((X + 98)) $((Y + 208)) click 1
+            read -r -u "$waiter" t1 || true
+        else
+            kill "$started_pid" 2>/dev/null || true  # nothing would click it
+        fi
+        exec {waiter}<&-
     fi
     wait "$started_pid" 2>/dev/null || true
     started_pid=""
     [[ -n $sampler ]] && { wait "$sampler" 2>/dev/null || true; return 0; }
-    [[ -n $found ]] && awk -v d=$((t1 - t0)) 'BEGIN { printf "%.0f\n", d / 1000 }'
+    [[ -n $t1 ]] && awk -v d=$((t1 - t0)) 'BEGIN { printf "%.0f\n", d / 1000 }'
     return 0
 }
 
@@ -147,7 +148,7 @@ fi
 if [[ ! -f $build/CMakeCache.txt ]]; then
     (cd "$root" && cmake --preset linux >/dev/null)
 fi
-cmake --build "$build" --target bench_page -j2 >/dev/null
+cmake --build "$build" --target bench_page bench_root_wait -j2 >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-bench.XXXXXX")
 started_pid=""
