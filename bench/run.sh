@@ -88,6 +88,8 @@ time_run_ms() {
             t0=$(now_us)
             xdotool mousemove $((X + 98)) $((Y + 208)) click 1
             read -r -u "$waiter" t1 || true
+            # A Run that failed waits on its message for the person: nobody is there.
+            [[ -n $t1 ]] || kill "$started_pid" 2>/dev/null || true
         else
             kill "$started_pid" 2>/dev/null || true  # nothing would click it
         fi
