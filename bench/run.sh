@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The benchmark in one command: builds bench_page and bench_root_wait (preset linux), times the
 # programs' start-up when they are built (the Linux program under Xvfb; the Windows program's size
-# and start-up under Wine), the Linux program's Run at 1024x768, 1920x1080 and 3840x2160 with the peak memory
-# of its process tree and where its time went (the stages the program logs, base/StageClock.h),
-# beside Chromium's own headless screenshot of the same page, then runs the page benchmark, which
-# prints everything as one table.
+# and start-up under Wine), the Linux program's Run at 1024x768, 1920x1080 and 3840x2160 with the
+# peak memory of its process tree and where its time went (the stages the program logs,
+# base/StageClock.h), beside Chromium's own headless screenshot of the same page, then runs the
+# page benchmark, which prints everything as one table.
 #
 # Start-up time is from starting the process until xdotool finds its window "Tarnwick" mapped,
 # polled without sleeping; the median of several starts. Wine's prefix is made first and the
@@ -63,10 +63,10 @@ time_window_ms() {
 # window is there (a person takes that long; the program starts its drawing process meanwhile)
 # and prints the milliseconds from the click until the root window holds a new background pixmap
 # (_XROOTPMAP_ID changes, as the server tells bench_root_wait, which sleeps till then): the page
-# drawn, written and shown. Empty on a 30 s timeout. With
-# RSS-FILE, the peak resident memory of the program's whole process tree is appended there
-# (KiB) instead, sampled from the window's showing (the drawing process starts meanwhile) to the
-# program's end; the sampling costs time, so those runs are not timed. Timed runs append their
+# drawn, written and shown. Empty on a 30 s timeout. With RSS-FILE, the peak resident memory of
+# the program's whole process tree is appended there (KiB) instead, sampled from the window's
+# showing (the drawing process starts meanwhile) to the program's end; the sampling costs time,
+# so those runs are not timed. Timed runs append their
 # stages' milliseconds to TARNWICK_BENCH_STAGES (see base/StageClock.h), one "STAGE MS" a line.
 time_run_ms() {
     local t0 t1="" ready="" waiter X Y WIDTH HEIGHT SCREEN WINDOW win sampler="" stages=""
@@ -88,12 +88,10 @@ time_run_ms() {
             t0=$(now_us)
             xdotool mousemove $((X + 98)) $((Y + 208)) click 1
             read -r -u "$waiter" t1 || true
-            # A Run that failed waits on its message for the person: nobody is there.
-            [[ -n $t1 ]] || kill "$started_pid" 2>/dev/null || true
-        else
-            kill "$started_pid" 2>/dev/null || true  # nothing would click it
         fi
         exec {waiter}<&-
+        # Unclicked, or a Run that failed and waits on its message for the person: nobody is there.
+        [[ -n $t1 ]] || kill "$started_pid" 2>/dev/null || true
     fi
     wait "$started_pid" 2>/dev/null || true
     started_pid=""
