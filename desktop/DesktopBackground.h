@@ -65,6 +65,13 @@ public:
     // reads the file in ShowPicture as ever.
     virtual void PreparePicture(const PicturePixels& pixels) { (void)pixels; }
 
+    // Shows the pixels PreparePicture was handed last, now, before their file is written, where
+    // this road can go back to what the desktop showed: ShowPicture, handed their file, then only
+    // makes them stay and does not throw; a road destroyed before that puts back what was there.
+    // False, with nothing shown, where it cannot. Only a road whose Shows reads the desktop itself
+    // and keeps no saved bytes offers it, so a Run ended before the store is written loses nothing.
+    virtual bool ShowPrepared() { return false; }
+
     // Takes the page's picture off the desktop: a plain background. A desktop that cannot be
     // left without a picture is handed plainPicture, a PNG of one colour at the screen's size.
     // Throws AppError as ShowPicture does.

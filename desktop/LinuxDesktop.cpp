@@ -249,21 +249,38 @@ public:
         if (pictureFolder_.Empty())
             throw Failure(ENOENT, "neither XDG_DATA_HOME nor HOME is set, so there is no folder for the picture.");
         const DesktopDecision decision = sense_.decide ? sense_.decide() : DesktopDecision{};
-        std::unique_ptr<IDesktopBackground> background = OpenBackground(decision.road);
         const bool plain = path_->empty();
         const PixelSize size = drawer_.ScreenSize();
-        // The desktop gets ready with the pixels while their PNG is encoded; it shows nothing
-        // before the file is written.
-        const auto prepare = [&background](const PicturePixels& pixels) {
-            if (background)
+        MakeFolders(pictureFolder_);
+        RemoveLeftPictures(pictureFolder_);
+        // Held from reading what the desktop shows, before the page is drawn (a road may show it
+        // as soon as its pixels are there), to writing the record; the road goes before it, so
+        // one that goes back on a failure does so under it.
+        std::optional<DesktopLock> lock;
+        std::unique_ptr<IDesktopBackground> background = OpenBackground(decision.road);
+        const OurPictures ours(pictureFolder_);
+        DesktopShows shows;
+        std::vector<KeptDesktop> keptBefore;
+        if (background) {
+            lock.emplace(pictureFolder_);
+            shows = background->Shows(ours);
+            if (save)
+                keptBefore = ReadKept(decision.desktop);
+        }
+
+        // The desktop gets ready with the pixels while their PNG is encoded; a road that can go
+        // back on it shows them at once, else nothing is shown before the file is written.
+        bool shownEarly = false;
+        const auto prepare = [&background, &shownEarly](const PicturePixels& pixels) {
+            if (background) {
                 background->PreparePicture(pixels);
+                shownEarly = background->ShowPrepared();
+            }
         };
         const std::string png =
             plain ? drawer_.PlainPicture(size) : drawer_.DrawPageWithPixels(FilePath::FromUtf16(*path_), size, prepare);
 
         StageClock clock;
-        MakeFolders(pictureFolder_);
-        RemoveLeftPictures(pictureFolder_);
         const FilePath picture = pictureFolder_ / LinuxDesktop::PictureName(png);
         clock.Mark("name");
         if (!background) {
@@ -272,10 +289,6 @@ public:
             throw NotReached(decision, picture, plain);
         }
 
-        const DesktopLock lock(pictureFolder_);
-        const OurPictures ours(pictureFolder_);
-        const DesktopShows shows = background->Shows(ours);
-        const std::vector<KeptDesktop> keptBefore = save ? ReadKept(decision.desktop) : std::vector<KeptDesktop>{};
         std::vector<KeptDesktop> kept = keptBefore;
         const auto here = std::find_if(kept.begin(), kept.end(),
                                        [&](const KeptDesktop& desktop) { return desktop.desktop == decision.desktop; });
@@ -325,6 +338,16 @@ public:
                 return hr;
             }
         }
+        if (save && shownEarly) {
+            // Shown already: the record goes first, so that one that fails puts back what the
+            // desktop showed (the road does as it goes).
+            if (const int32_t hr = record_.Write(path_, style_); hr < 0) {
+                WriteKept(keptBefore);
+                if (isNew)
+                    ::unlink(picture.Native().c_str());
+                return hr;
+            }
+        }
         try {
             background->ShowPicture(picture);
             clock.Mark("hand-to-desktop");
@@ -335,7 +358,7 @@ public:
                 ::unlink(picture.Native().c_str());
             throw;
         }
-        if (save) {
+        if (save && !shownEarly) {
             if (const int32_t hr = record_.Write(path_, style_); hr < 0) {
                 // The record stays as it was, so the desktop goes back to what it showed before
                 // this Run: what the road read, else our picture it showed.

@@ -4,10 +4,12 @@
 // The record is kept in the per-user registry as the stand-alone desktop keeps it.
 //
 // ApplyChanges with the refresh flag and a page: the store is read first (a store that cannot
-// be read fails before anything changes), the desktop is opened, the page drawn (its pixels
-// handed to the desktop to get ready with while their PNG is encoded), the picture written
-// crash-safely into the picture folder, the desktop handed it; then, with the save flag, the
-// record written; then the older pictures removed. An empty path (Close) hands the desktop a
+// be read fails before anything changes), the desktop is opened and what it shows read, the page
+// drawn (its pixels handed to the desktop to get ready with while their PNG is encoded), the
+// picture written crash-safely into the picture folder, the desktop handed it; then, with the save
+// flag, the record written; then the older pictures removed. A road that can go back on it shows
+// the pixels as soon as they are there; then the record is written before it is told the picture
+// stays, and any failure before that has it put back what it showed. An empty path (Close) hands the desktop a
 // plain black picture instead, or what the person had (below). A failure throws AppError (or
 // answers the registry's HRESULT) and leaves the desktop, the older picture and the record as
 // they were. Where no road reaches the desktop, the picture is still written and the report names

@@ -8,7 +8,10 @@
 //
 // Pixels handed over before the file (PreparePicture) make the pixmap then, on a connection kept
 // for ShowPicture, which need not read the file back: pixels in shared memory become the pixmap
-// itself (MIT-SHM), no copy; without them the file is read and decoded.
+// itself (MIT-SHM), no copy; without them the file is read and decoded. Where the properties
+// name a pixmap the root can be given back, that pixmap is shown at once (ShowPrepared), while the
+// file is still being encoded and written: ShowPicture then only makes it stay, and a background
+// dropped before that puts back the pixmap and the properties it found.
 //
 // The pixmap a setter kept before is freed the way such setters agree on: both properties name
 // the same pixmap, and XKillClient frees what its retained client holds. It is only done when no
@@ -69,6 +72,7 @@ XErrorRecord* g_errors = nullptr;
 bool GoneError(const XErrorEvent& event)
 {
     return (event.request_code == X_KillClient && (event.error_code == BadValue || event.error_code == BadDrawable)) ||
+           (event.request_code == X_GetGeometry && event.error_code == BadDrawable) ||
            ((event.request_code == X_QueryTree || event.request_code == X_GetProperty) &&
             event.error_code == BadWindow);
 }
@@ -239,31 +243,43 @@ bool PixmapInUse(Display* display, Window root, XID pixmap, XID ours)
     return inUse;
 }
 
-// The pixmap an earlier setter kept, to be freed by the agreement above once ours is shown; none
-// while a running program may still draw from it.
-std::optional<Pixmap> PixmapToFree(Connection& connection, Atom rootId, Atom setrootId, Pixmap ours)
-{
-    Display* display = connection.Get();
-    const std::optional<Pixmap> shown = PixmapProperty(display, connection.Root(), rootId);
-    const std::optional<Pixmap> retained = PixmapProperty(display, connection.Root(), setrootId);
-    if (!shown || shown != retained || *shown == None)
-        return std::nullopt;
-    connection.TolerateGone(true);
-    const bool inUse = PixmapInUse(display, connection.Root(), *retained, ours);
-    connection.TolerateGone(false);
-    return inUse ? std::nullopt : retained;
-}
+// What the root's properties named before a pixmap of ours took their place: the pixmap an
+// earlier setter kept, freed by the agreement above once ours stays, and what a picture shown
+// early goes back to.
+struct Named {
+    std::optional<Pixmap> shown;     // _XROOTPMAP_ID
+    std::optional<Pixmap> retained;  // ESETROOT_PMAP_ID
+    std::optional<Pixmap> put;       // ours, which Shows reads
+};
 
-// Frees it with what its client kept, once ours is shown; a client that has gone meanwhile is no
-// error, any other is.
-void FreePixmap(Connection& connection, std::optional<Pixmap> pixmap, const std::string& context)
+// Frees the pixmap an earlier setter kept, once ours stays, unless a running program may still
+// draw from it. No error here ends the step: a client that has gone meanwhile is expected, and
+// what cannot be freed stays with the server while our picture is shown all the same.
+void FreeOlder(Connection& connection, const Named& before, Pixmap ours)
 {
-    if (!pixmap)
+    if (!before.shown || before.shown != before.retained || *before.shown == None)
         return;
     connection.TolerateGone(true);
-    XKillClient(connection.Get(), *pixmap);
+    if (!PixmapInUse(connection.Get(), connection.Root(), *before.retained, ours))
+        XKillClient(connection.Get(), *before.retained);
     connection.TolerateGone(false);
-    connection.Check(context);
+}
+
+// Whether the root can be given the pixmap back as its background: it is there, on this screen,
+// of the root's depth, and not this connection's (a setter that has gone left its number to it).
+bool CanGoBackTo(Connection& connection, Pixmap pixmap, Pixmap ours)
+{
+    const XID clientMask = ~static_cast<XID>(xcb_get_setup(XGetXCBConnection(connection.Get()))->resource_id_mask);
+    if ((pixmap & clientMask) == (ours & clientMask))
+        return false;
+    Window root = None;
+    int x = 0, y = 0;
+    unsigned width = 0, height = 0, border = 0, depth = 0;
+    connection.TolerateGone(true);
+    const Status there = XGetGeometry(connection.Get(), pixmap, &root, &x, &y, &width, &height, &border, &depth);
+    connection.TolerateGone(false);
+    return pixmap != None && there != 0 && root == connection.Root() &&
+           static_cast<int>(depth) == DefaultDepth(connection.Get(), DefaultScreen(connection.Get()));
 }
 
 // The shift and width of a channel mask, for a TrueColor visual.
@@ -493,20 +509,48 @@ Pixmap MakePixmap(Connection& connection, const PicturePixels& picture, const st
 
 class RootWindowBackground : public IDesktopBackground {
 public:
+    ~RootWindowBackground() override { Drop(); }
+
     std::string Name() const override { return kName; }
 
     // The pixmap is made and filled now, on a connection kept open for ShowPicture; the root is
     // not touched. When anything fails, ShowPicture reads the file as ever.
     void PreparePicture(const PicturePixels& pixels) override
     {
-        prepared_.reset();
+        Drop();
         try {
-            Prepared made{std::make_unique<Connection>(), None};
+            Prepared made{std::make_unique<Connection>(), None, std::nullopt};
             made.pixmap = MakePixmap(*made.connection, pixels, std::string());
             prepared_ = std::move(made);
         } catch (const AppError&) {
             // ShowPicture tries again from the file, and reports.
         }
+    }
+
+    // Only where the properties name a pixmap the root can be given back: what the root showed
+    // before cannot be read from the server otherwise (a colour xsetroot set, the server's own).
+    bool ShowPrepared() override
+    {
+        if (!prepared_)
+            return false;
+        StageClock clock;
+        Connection& connection = *prepared_->connection;
+        const Named before = ReadNamed(connection);
+        if (!before.shown || !CanGoBackTo(connection, *before.shown, prepared_->pixmap))
+            return false;
+        try {
+            // Kept from now on, so that a Run ended before ShowPicture leaves properties that
+            // name a pixmap that is there.
+            XSetCloseDownMode(connection.Get(), RetainPermanent);
+            Name(connection, prepared_->pixmap, std::string());
+        } catch (const AppError&) {
+            PutBack(connection, before);
+            prepared_.reset();  // ShowPicture makes it again from the file, and reports
+            return false;
+        }
+        prepared_->before = before;
+        clock.Mark("root:set-root");
+        return true;
     }
 
     void ShowPicture(const FilePath& picture) override
@@ -515,6 +559,13 @@ public:
         StageClock clock;
         std::optional<Prepared> prepared = std::move(prepared_);
         prepared_.reset();
+        if (prepared && prepared->before) {
+            // Shown already: it stays.
+            FreeOlder(*prepared->connection, *prepared->before, prepared->pixmap);
+            prepared->connection->CloseRetaining();
+            clock.Mark("root:kept");
+            return;
+        }
         if (!prepared) {
             QImage image;
             {
@@ -526,7 +577,7 @@ public:
             if (image.isNull())
                 throw AppError(kErrorBadData, "The picture " + picture.ToUtf8() + " is not a PNG image", context);
             image.convertTo(QImage::Format_RGB32);
-            Prepared made{std::make_unique<Connection>(), None};
+            Prepared made{std::make_unique<Connection>(), None, std::nullopt};
             made.pixmap = MakePixmap(*made.connection,
                                      PicturePixels{.width = image.width(),
                                                    .height = image.height(),
@@ -561,43 +612,93 @@ public:
     DesktopShows Shows(const IOurPictures&) override
     {
         Connection connection;
-        const std::optional<Pixmap> shown =
-            PixmapProperty(connection.Get(), connection.Root(), XInternAtom(connection.Get(), "_XROOTPMAP_ID", False));
-        const std::optional<Pixmap> put =
-            PixmapProperty(connection.Get(), connection.Root(), XInternAtom(connection.Get(), kPutProperty, False));
-        return {shown && put && *shown == *put && *shown != None ? DesktopShows::Whose::ours
-                                                                 : DesktopShows::Whose::theirs,
+        const Named named = ReadNamed(connection);
+        return {named.shown && named.put && *named.shown == *named.put && *named.shown != None
+                    ? DesktopShows::Whose::ours
+                    : DesktopShows::Whose::theirs,
                 {}};
     }
 
 private:
     static constexpr char kPutProperty[] = "_TARNWICK_PMAP_ID";
 
-    // Makes pixmap the root's background, names it in the properties other programs read (and in
-    // ours, which Shows reads), and frees what an earlier setter kept.
-    static void Put(Connection& connection, Pixmap pixmap, const std::string& context)
+    struct Atoms {
+        Atom shown, retained, put;
+    };
+    static Atoms AtomsOf(Display* display)
+    {
+        return {XInternAtom(display, "_XROOTPMAP_ID", False), XInternAtom(display, "ESETROOT_PMAP_ID", False),
+                XInternAtom(display, kPutProperty, False)};
+    }
+
+    static Named ReadNamed(Connection& connection)
+    {
+        const Atoms atoms = AtomsOf(connection.Get());
+        return {PixmapProperty(connection.Get(), connection.Root(), atoms.shown),
+                PixmapProperty(connection.Get(), connection.Root(), atoms.retained),
+                PixmapProperty(connection.Get(), connection.Root(), atoms.put)};
+    }
+
+    // Makes pixmap the root's background and names it in the properties other programs read (and
+    // in ours, which Shows reads).
+    static void Name(Connection& connection, Pixmap pixmap, const std::string& context)
     {
         Display* display = connection.Get();
-        const Atom rootId = XInternAtom(display, "_XROOTPMAP_ID", False);
-        const Atom setrootId = XInternAtom(display, "ESETROOT_PMAP_ID", False);
-        const Window root = connection.Root();
-        const std::optional<Pixmap> older = PixmapToFree(connection, rootId, setrootId, pixmap);
-        XSetWindowBackgroundPixmap(display, root, pixmap);
-        XClearWindow(display, root);
-        for (Atom property : {rootId, setrootId, XInternAtom(display, kPutProperty, False)})
-            XChangeProperty(display, root, property, XA_PIXMAP, 32, PropModeReplace,
+        const Atoms atoms = AtomsOf(display);
+        XSetWindowBackgroundPixmap(display, connection.Root(), pixmap);
+        XClearWindow(display, connection.Root());
+        for (Atom property : {atoms.shown, atoms.retained, atoms.put})
+            XChangeProperty(display, connection.Root(), property, XA_PIXMAP, 32, PropModeReplace,
                             reinterpret_cast<const unsigned char*>(&pixmap), 1);
         connection.Check(context);
-        FreePixmap(connection, older, context);
+    }
+
+    // Gives the root back what it showed and the properties what they named before Name; no
+    // error stops it. Our pixmap is freed as the connection closes.
+    static void PutBack(Connection& connection, const Named& before)
+    {
+        Display* display = connection.Get();
+        const Atoms atoms = AtomsOf(display);
+        XSetWindowBackgroundPixmap(display, connection.Root(), *before.shown);
+        XClearWindow(display, connection.Root());
+        for (auto [property, pixmap] : {std::pair{atoms.shown, before.shown},
+                                        {atoms.retained, before.retained},
+                                        {atoms.put, before.put}}) {
+            if (pixmap)
+                XChangeProperty(display, connection.Root(), property, XA_PIXMAP, 32, PropModeReplace,
+                                reinterpret_cast<const unsigned char*>(&*pixmap), 1);
+            else
+                XDeleteProperty(display, connection.Root(), property);
+        }
+        XSetCloseDownMode(display, DestroyAll);
+        XSync(display, False);
+    }
+
+    // Shows the pixmap on the root, frees what an earlier setter kept, and leaves the pixmap with
+    // the server.
+    static void Put(Connection& connection, Pixmap pixmap, const std::string& context)
+    {
+        const Named before = ReadNamed(connection);
+        Name(connection, pixmap, context);
+        FreeOlder(connection, before, pixmap);
         connection.CloseRetaining();
     }
 
-private:
+    // What was prepared and never made to stay goes; a picture shown early is taken back.
+    void Drop()
+    {
+        if (prepared_ && prepared_->before)
+            PutBack(*prepared_->connection, *prepared_->before);
+        prepared_.reset();
+    }
+
     // A pixmap made from the pixels before the file was there, on its own connection, which
-    // frees it when it closes without ShowPicture.
+    // frees it when it closes without ShowPicture; before is what the root named until it was
+    // shown early (ShowPrepared).
     struct Prepared {
         std::unique_ptr<Connection> connection;
         Pixmap pixmap = None;
+        std::optional<Named> before;
     };
     std::optional<Prepared> prepared_;
 };

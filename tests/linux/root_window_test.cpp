@@ -3,7 +3,7 @@
 // kept pixmap, the next picture frees the older one, a running program's pixmap named in both is
 // left alone (with a window or without), a plain background is a kept 1x1 pixmap, and a failure
 // (a picture that cannot be read, an untrusted client as over ssh -X) is reported and changes
-// nothing.
+// nothing. Pixels may be shown before their file, and be taken back.
 #include <QColor>
 #include <QGuiApplication>
 #include <QImage>
@@ -290,6 +290,71 @@ int main(int argc, char** argv)
     }
     Expect(probe.Property(probe.rootId) == kept && kept && probe.Exists(*kept) && Near(probe.RootColour(1, 1), green),
            "pixels made ready and never shown change nothing");
+
+    // Pixels shown before their file, where the root names a pixmap it can go back to: on the root
+    // at once; a background dropped before ShowPicture puts back the pixmap, the properties and
+    // the colour it found and frees its own; ShowPicture makes them stay and frees the older one.
+    // Where the root names no pixmap, nothing is shown before ShowPicture.
+    struct NoneOurs : IOurPictures {
+        bool Holds(const FilePath&) const override { return false; }
+    } none;
+    QImage full(width, height, QImage::Format_RGB32);
+    full.fill(blue);
+    const PicturePixels fullPixels{width, height, static_cast<size_t>(full.bytesPerLine()),
+                                   reinterpret_cast<const uint32_t*>(full.constBits()), -1};
+    std::optional<Pixmap> early;
+    {
+        std::unique_ptr<IDesktopBackground> dropped = OpenRootWindowBackground();
+        dropped->PreparePicture(fullPixels);
+        Expect(dropped->ShowPrepared(), "pixels are shown before their file");
+        early = probe.Property(probe.rootId);
+        Expect(early != kept && probe.Property(probe.setrootId) == early &&
+                   Near(probe.RootColour(width / 2, height / 2), blue),
+               "the root shows them at once, named in both");
+    }
+    Expect(probe.Property(probe.rootId) == kept && probe.Property(probe.setrootId) == kept && kept &&
+               probe.Exists(*kept) && Near(probe.RootColour(1, 1), green) && early && !probe.Exists(*early) &&
+               background->Shows(none).whose == DesktopShows::Whose::ours,
+           "dropped before the file, the root gets back what it showed");
+    {
+        std::unique_ptr<IDesktopBackground> stays = OpenRootWindowBackground();
+        stays->PreparePicture(fullPixels);
+        Expect(stays->ShowPrepared(), "shown before the file again");
+        early = probe.Property(probe.rootId);
+        stays->ShowPicture(redFile);
+    }
+    Expect(early && early != kept && probe.Exists(*early) && kept && !probe.Exists(*kept) &&
+               Near(probe.RootColour(width / 2, height / 2), blue),
+           "shown early and then handed its file, the picture stays and the older pixmap goes");
+    // Named by a setter that has gone, whose number the server gave to another program or to this
+    // one; then by nothing.
+    for (const char* named : {"a pixmap that is gone, its number another's", "a pixmap that is gone, its number ours",
+                              "no pixmap"}) {
+        const bool ownNumber = std::string(named).ends_with("ours"), nothing = std::string(named) == "no pixmap";
+        std::optional<Pixmap> gone;
+        Display* next = nullptr;
+        if (nothing) {
+            XDeleteProperty(probe.display, probe.Root(), probe.rootId);
+            XSync(probe.display, False);
+        } else {
+            Display* quitter = XOpenDisplay(nullptr);
+            gone = NameNewPixmap(quitter, probe);
+            XCloseDisplay(quitter);
+            next = ownNumber ? nullptr : XOpenDisplay(nullptr);
+        }
+        const QColor was = probe.RootColour(1, 1), shown = Near(was, green) ? blue : green;
+        QImage picture(width, height, QImage::Format_RGB32);
+        picture.fill(shown);
+        std::unique_ptr<IDesktopBackground> unnamed = OpenRootWindowBackground();
+        unnamed->PreparePicture(PicturePixels{width, height, static_cast<size_t>(picture.bytesPerLine()),
+                                              reinterpret_cast<const uint32_t*>(picture.constBits()), -1});
+        Expect(!unnamed->ShowPrepared() && probe.Property(probe.rootId) == gone && Near(probe.RootColour(1, 1), was),
+               std::string("a root that names ") + named + " is not shown anything early");
+        unnamed->ShowPicture(redFile);
+        Expect(Near(probe.RootColour(1, 1), shown), "it shows the pixels once handed their file");
+        if (next != nullptr)
+            XCloseDisplay(next);
+    }
 
     // A running program that holds its pixmap, named in both, on its open connection and has no
     // window: left alone, and it runs on.

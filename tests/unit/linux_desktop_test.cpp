@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -37,6 +39,15 @@ public:
             throw AppError(110, "Connection timed out", "The page could not be drawn: it did not finish loading.");
         return Picture(at) + test::ReadBytes(page.Native());
     }
+    // The pixels come once the page is drawn, before its picture.
+    std::string DrawPageWithPixels(const FilePath& page, PixelSize at, const PixelsReady& pixelsReady) override
+    {
+        std::string png = DrawPage(page, at);
+        const uint32_t pixel = 0xff000000;
+        if (pixelsReady)
+            pixelsReady(PicturePixels{1, 1, 4, &pixel, -1});
+        return png;
+    }
     std::string PlainPicture(PixelSize at) override { return Picture(at) + "plain"; }
 
     static std::string Picture(PixelSize at)
@@ -51,16 +62,40 @@ public:
 
 // Each picture it is handed, as "<name> <bytes read when handed>"; a plain one marked so.
 // The desktop shows one thing at a time (own: a picture's path, or the person's own as text),
-// which Shows reads and Restore puts back (recorded as "restore <it>").
+// which Shows reads and Restore puts back (recorded as "restore <it>"). With early, pixels made
+// ready are shown at once ("early"); unless ShowPicture follows, what was shown before is shown
+// again as it goes.
 class FakeBackground : public IDesktopBackground {
 public:
     FakeBackground(std::vector<std::string>& shown, bool& fail, std::string name, std::string& own,
-                   std::function<void()> showing)
-        : shown_(shown), fail_(fail), name_(std::move(name)), own_(own), showing_(std::move(showing))
+                   std::function<void()> showing, bool early)
+        : shown_(shown), fail_(fail), name_(std::move(name)), own_(own), showing_(std::move(showing)), early_(early)
     {
     }
+    ~FakeBackground() override
+    {
+        if (pending_) {
+            shown_.push_back(before_);
+            own_ = ownBefore_;
+        }
+    }
     std::string Name() const override { return name_; }
-    void ShowPicture(const FilePath& picture) override { Show("picture ", picture); }
+    void PreparePicture(const PicturePixels&) override { prepared_ = true; }
+    bool ShowPrepared() override
+    {
+        if (!early_ || !prepared_ || fail_)
+            return false;
+        before_ = shown_.empty() ? "" : shown_.back();
+        ownBefore_ = own_;
+        shown_.push_back("early");
+        pending_ = true;
+        return true;
+    }
+    void ShowPicture(const FilePath& picture) override
+    {
+        pending_ = false;
+        Show("picture ", picture);
+    }
     void ShowPlain(const FilePath& picture) override { Show("plain ", picture); }
     DesktopShows Shows(const IOurPictures& ours) override
     {
@@ -95,6 +130,9 @@ private:
     std::string name_;
     std::string& own_;
     std::function<void()> showing_;
+    bool early_;
+    bool prepared_ = false, pending_ = false;
+    std::string before_, ownBefore_;
 };
 
 struct Desk {
@@ -108,7 +146,7 @@ struct Desk {
     {
         auto open = [this](bool there, const char* name) -> std::unique_ptr<IDesktopBackground> {
             opened.push_back(name);
-            return there ? std::make_unique<FakeBackground>(shown, failShow, name, own, showing) : nullptr;
+            return there ? std::make_unique<FakeBackground>(shown, failShow, name, own, showing, early) : nullptr;
         };
         BackgroundOpeners openers;
         openers.portal = [this, open] { return open(portal, "portal"); };
@@ -142,7 +180,7 @@ struct Desk {
     test::RecordingRegistry registry;
     std::filesystem::path pictures;
     FakeDrawer drawer;
-    bool portal = false, rootWindow = true, failShow = false;
+    bool portal = false, rootWindow = true, failShow = false, early = false;
     DesktopDecision decision{DesktopRoad::rootWindow, "twm"};
     std::string own;  // what the desktop shows: empty, as a desktop that cannot tell
     std::function<void()> showing;  // called as a picture is shown
@@ -235,6 +273,8 @@ TEST(LinuxDesktop, EveryFailureIsReportedAndChangesNothing)
     const std::vector<std::string> pictures = test::FolderEntries(desk.pictures);
     const std::string store = test::ReadBytes(desk.folder / "registry.reg");
     test::WriteBytes(page, "<p>a page that must not be shown</p>");
+    rlimit fileLimit{};
+    getrlimit(RLIMIT_FSIZE, &fileLimit);
 
     struct Failure {
         const char* what;
@@ -251,18 +291,25 @@ TEST(LinuxDesktop, EveryFailureIsReportedAndChangesNothing)
         {"the desktop refuses the picture it shows",
          [&] { desk.failShow = true; test::WriteBytes(page, "<p>first page</p>"); }, "The desktop refused the picture.",
          [&] { desk.failShow = false; test::WriteBytes(page, "<p>a page that must not be shown</p>"); }},
-        {"the picture folder cannot be written", [&] { chmod(desk.pictures.c_str(), 0500); },
+        // A full disk, as it is to root too: no file may grow past a few bytes.
+        {"the picture cannot be written",
+         [&] {
+             std::signal(SIGXFSZ, SIG_IGN);
+             rlimit small{16, fileLimit.rlim_max};
+             setrlimit(RLIMIT_FSIZE, &small);
+         },
          "Cannot write the desktop picture " + desk.pictures.string() + "/tarnwick-",
-         [&] { chmod(desk.pictures.c_str(), 0700); }},
+         [&] { setrlimit(RLIMIT_FSIZE, &fileLimit); }},
         {"the record cannot be written", [&] { desk.registry.failCall = "RegSetValueExA"; },
          "IActiveDesktop::ApplyChanges failed", [&] { desk.registry.failCall.clear(); }},
         {"the store cannot be read", [&] { test::WriteBytes(desk.folder / "registry.reg", "not a store"); },
          "IActiveDesktop::ApplyChanges failed", [&] { test::WriteBytes(desk.folder / "registry.reg", store); }},
     };
-    for (const Failure& failure : failures) {
-        SCOPED_TRACE(failure.what);
-        if (std::string(failure.what) == "the picture folder cannot be written" && geteuid() == 0)
-            continue;  // root writes anyway; the end-to-end test runs this as another user
+    // Each failure twice: on a road that shows the picture once it is written, and on one that
+    // shows its pixels at once and puts back what it showed.
+    for (const Failure& failure : failures) for (const bool early : {false, true}) {
+        SCOPED_TRACE(std::string(failure.what) + (early ? ", shown early" : ""));
+        desk.early = early;
         failure.arrange();
         const size_t shownBefore = desk.shown.size();
         const std::string storeNow = test::ReadBytes(desk.folder / "registry.reg");
@@ -282,6 +329,20 @@ TEST(LinuxDesktop, EveryFailureIsReportedAndChangesNothing)
         failure.undo();
     }
     EXPECT_EQ(test::ReadBytes(desk.folder / "registry.reg"), store);
+
+    // Shown early, it stays once the record names the new page.
+    desk.early = true;
+    const std::filesystem::path other = desk.folder / "program" / "3.htm";
+    test::WriteBytes(other, "<p>shown early</p>");
+    std::optional<std::string> recordedWhenKept;
+    desk.showing = [&] { recordedWhenKept = desk.Recorded(kWallpaperValue); };
+    desk.Set(other);
+    const std::string early = FakeDrawer::Picture({1024, 768}) + "<p>shown early</p>";
+    EXPECT_EQ(std::vector(desk.shown.end() - 2, desk.shown.end()),
+              (std::vector<std::string>{"early", desk.Shown("picture", early)}));
+    EXPECT_EQ(recordedWhenKept, other.string());
+    EXPECT_EQ(test::FolderEntries(desk.pictures), (std::vector<std::string>{LinuxDesktop::PictureName(early)}));
+    desk.showing = nullptr;
 
     // The store is read before anything is drawn.
     test::WriteBytes(desk.folder / "registry.reg", "not a store");
