@@ -244,6 +244,9 @@ PageEngine::PageEngine(int width, int height) : parts_(std::make_unique<Parts>()
     p.page->setUrl(QUrl(QStringLiteral("about:blank")));
     WaitUntil([&] { return blank || !p.rendererGone.empty(); }, QDeadlineTimer(10000));
     QObject::disconnect(p.page, &QWebEnginePage::loadFinished, nullptr, nullptr);
+    // Then it rests hidden, as between pages: hidden only once a page is asked for, the view
+    // would draw a frame at the screen's size while the page loads (some 35 ms at 3840x2160).
+    p.page->setVisible(false);
 }
 
 PageEngine::~PageEngine() = default;
