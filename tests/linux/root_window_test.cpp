@@ -292,66 +292,58 @@ int main(int argc, char** argv)
            "pixels made ready and never shown change nothing");
 
     // Pixels shown before their file, where the root names a pixmap it can go back to: on the root
-    // at once; a background dropped before ShowPicture puts back the pixmap, the properties and
-    // the colour it found and frees its own; ShowPicture makes them stay and frees the older one.
-    // Where the root names no pixmap, nothing is shown before ShowPicture.
-    struct NoneOurs : IOurPictures {
+    // at once, named in both; a background dropped before ShowPicture puts back the pixmap, the
+    // properties and the colour it found and frees its own; ShowPicture makes them stay and frees
+    // the older one. Where the root names no pixmap it can go back to, nothing is shown early.
+    struct : IOurPictures {
         bool Holds(const FilePath&) const override { return false; }
     } none;
+    const auto pixelsOf = [](const QImage& image) {
+        return PicturePixels{image.width(), image.height(), static_cast<size_t>(image.bytesPerLine()),
+                             reinterpret_cast<const uint32_t*>(image.constBits()), -1};
+    };
     QImage full(width, height, QImage::Format_RGB32);
     full.fill(blue);
-    const PicturePixels fullPixels{width, height, static_cast<size_t>(full.bytesPerLine()),
-                                   reinterpret_cast<const uint32_t*>(full.constBits()), -1};
-    std::optional<Pixmap> early;
-    {
-        std::unique_ptr<IDesktopBackground> dropped = OpenRootWindowBackground();
-        dropped->PreparePicture(fullPixels);
-        Expect(dropped->ShowPrepared(), "pixels are shown before their file");
-        early = probe.Property(probe.rootId);
-        Expect(early != kept && probe.Property(probe.setrootId) == early &&
+    for (const bool stays : {false, true}) {
+        std::unique_ptr<IDesktopBackground> early = OpenRootWindowBackground();
+        early->PreparePicture(pixelsOf(full));
+        const bool shown = early->ShowPrepared();
+        const std::optional<Pixmap> now = probe.Property(probe.rootId);
+        Expect(shown && now && now != kept && probe.Property(probe.setrootId) == now &&
                    Near(probe.RootColour(width / 2, height / 2), blue),
-               "the root shows them at once, named in both");
+               "pixels are on the root before their file, named in both");
+        if (stays)
+            early->ShowPicture(redFile);
+        early.reset();
+        Expect(stays ? now && probe.Exists(*now) && kept && !probe.Exists(*kept) && Near(probe.RootColour(1, 1), blue)
+                     : probe.Property(probe.rootId) == kept && probe.Property(probe.setrootId) == kept && kept &&
+                           probe.Exists(*kept) && Near(probe.RootColour(1, 1), green) && now && !probe.Exists(*now) &&
+                           background->Shows(none).whose == DesktopShows::Whose::ours,
+               stays ? "handed its file, the picture stays and the older pixmap goes"
+                     : "dropped before its file, the root gets back what it showed");
     }
-    Expect(probe.Property(probe.rootId) == kept && probe.Property(probe.setrootId) == kept && kept &&
-               probe.Exists(*kept) && Near(probe.RootColour(1, 1), green) && early && !probe.Exists(*early) &&
-               background->Shows(none).whose == DesktopShows::Whose::ours,
-           "dropped before the file, the root gets back what it showed");
-    {
-        std::unique_ptr<IDesktopBackground> stays = OpenRootWindowBackground();
-        stays->PreparePicture(fullPixels);
-        Expect(stays->ShowPrepared(), "shown before the file again");
-        early = probe.Property(probe.rootId);
-        stays->ShowPicture(redFile);
-    }
-    Expect(early && early != kept && probe.Exists(*early) && kept && !probe.Exists(*kept) &&
-               Near(probe.RootColour(width / 2, height / 2), blue),
-           "shown early and then handed its file, the picture stays and the older pixmap goes");
     // Named by a setter that has gone, whose number the server gave to another program or to this
     // one; then by nothing.
-    for (const char* named : {"a pixmap that is gone, its number another's", "a pixmap that is gone, its number ours",
+    for (const char* named : {"a gone setter's pixmap, its number another's", "a gone setter's pixmap, its number ours",
                               "no pixmap"}) {
-        const bool ownNumber = std::string(named).ends_with("ours"), nothing = std::string(named) == "no pixmap";
         std::optional<Pixmap> gone;
         Display* next = nullptr;
-        if (nothing) {
+        if (std::string(named) == "no pixmap") {
             XDeleteProperty(probe.display, probe.Root(), probe.rootId);
-            XSync(probe.display, False);
         } else {
             Display* quitter = XOpenDisplay(nullptr);
             gone = NameNewPixmap(quitter, probe);
             XCloseDisplay(quitter);
-            next = ownNumber ? nullptr : XOpenDisplay(nullptr);
+            next = std::string(named).ends_with("ours") ? nullptr : XOpenDisplay(nullptr);
         }
-        const QColor was = probe.RootColour(1, 1), shown = Near(was, green) ? blue : green;
-        QImage picture(width, height, QImage::Format_RGB32);
-        picture.fill(shown);
+        const QColor was = probe.RootColour(1, 1);
+        full.fill(Near(was, green) ? blue : green);
         std::unique_ptr<IDesktopBackground> unnamed = OpenRootWindowBackground();
-        unnamed->PreparePicture(PicturePixels{width, height, static_cast<size_t>(picture.bytesPerLine()),
-                                              reinterpret_cast<const uint32_t*>(picture.constBits()), -1});
+        unnamed->PreparePicture(pixelsOf(full));
         Expect(!unnamed->ShowPrepared() && probe.Property(probe.rootId) == gone && Near(probe.RootColour(1, 1), was),
-               std::string("a root that names ") + named + " is not shown anything early");
+               std::string("a root that names ") + named + " is shown nothing before the file");
         unnamed->ShowPicture(redFile);
-        Expect(Near(probe.RootColour(1, 1), shown), "it shows the pixels once handed their file");
+        Expect(!Near(probe.RootColour(1, 1), was), "and shows the pixels once handed their file");
         if (next != nullptr)
             XCloseDisplay(next);
     }
