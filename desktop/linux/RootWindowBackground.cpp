@@ -207,18 +207,22 @@ bool ClientProcessRuns(Display* display, XID pixmap)
     return runs;
 }
 
+// The client's part of a resource id: the bits outside the server's resource id mask.
+XID ClientOf(Display* display, XID resource)
+{
+    return resource & ~static_cast<XID>(xcb_get_setup(XGetXCBConnection(display))->resource_id_mask);
+}
+
 // Whether a running program may still draw from the pixmap: its client is ours (the properties
 // name a pixmap of a client that has gone, and the server gave its number to this connection),
 // its client's process runs (ClientProcessRuns), a window of the root's tree was made by its
-// client (a client's part of a resource id is the bits outside the server's resource id mask), or
-// a desktop window is there: caja (MATE's background code, like GNOME's) makes its pixmap on a
+// client, or a desktop window is there: caja (MATE's background code, like GNOME's) makes its pixmap on a
 // retained connection of its own, draws its desktop window from it, and dies on the error once
 // the pixmap is gone.
 bool PixmapInUse(Display* display, Window root, XID pixmap, XID ours)
 {
-    const XID clientMask = ~static_cast<XID>(xcb_get_setup(XGetXCBConnection(display))->resource_id_mask);
-    const XID client = pixmap & clientMask;
-    if (client == (ours & clientMask) || ClientProcessRuns(display, pixmap))
+    const XID client = ClientOf(display, pixmap);
+    if (client == ClientOf(display, ours) || ClientProcessRuns(display, pixmap))
         return true;
     const Atom windowType = XInternAtom(display, "_NET_WM_WINDOW_TYPE", False);
     const Atom desktopType = XInternAtom(display, "_NET_WM_WINDOW_TYPE_DESKTOP", False);
@@ -233,8 +237,8 @@ bool PixmapInUse(Display* display, Window root, XID pixmap, XID ours)
         if (XQueryTree(display, window, &rootReturn, &parent, &children, &count) == 0)
             continue;  // gone meanwhile
         for (unsigned i = 0; i < count && !inUse; ++i) {
-            inUse =
-                (children[i] & clientMask) == client || IsDesktopWindow(display, children[i], windowType, desktopType);
+            inUse = ClientOf(display, children[i]) == client ||
+                    IsDesktopWindow(display, children[i], windowType, desktopType);
             pending.push_back(children[i]);
         }
         if (children != nullptr)
@@ -269,8 +273,7 @@ void FreeOlder(Connection& connection, const Named& before, Pixmap ours)
 // of the root's depth, and not this connection's (a setter that has gone left its number to it).
 bool CanGoBackTo(Connection& connection, Pixmap pixmap, Pixmap ours)
 {
-    const XID clientMask = ~static_cast<XID>(xcb_get_setup(XGetXCBConnection(connection.Get()))->resource_id_mask);
-    if ((pixmap & clientMask) == (ours & clientMask))
+    if (ClientOf(connection.Get(), pixmap) == ClientOf(connection.Get(), ours))
         return false;
     Window root = None;
     int x = 0, y = 0;
@@ -542,7 +545,7 @@ public:
             // Kept from now on, so that a Run ended before ShowPicture leaves properties that
             // name a pixmap that is there.
             XSetCloseDownMode(connection.Get(), RetainPermanent);
-            Name(connection, prepared_->pixmap, std::string());
+            ShowOnRoot(connection, prepared_->pixmap, std::string());
         } catch (const AppError&) {
             PutBack(connection, before);
             prepared_.reset();  // ShowPicture makes it again from the file, and reports
@@ -639,39 +642,39 @@ private:
                 PixmapProperty(connection.Get(), connection.Root(), atoms.put)};
     }
 
-    // Makes pixmap the root's background and names it in the properties other programs read (and
-    // in ours, which Shows reads).
-    static void Name(Connection& connection, Pixmap pixmap, const std::string& context)
+    // Makes background the root's and has the properties name what named holds (a property it
+    // holds none for is deleted).
+    static void ShowNamed(Connection& connection, Pixmap background, const Named& named)
     {
         Display* display = connection.Get();
         const Atoms atoms = AtomsOf(display);
-        XSetWindowBackgroundPixmap(display, connection.Root(), pixmap);
+        XSetWindowBackgroundPixmap(display, connection.Root(), background);
         XClearWindow(display, connection.Root());
-        for (Atom property : {atoms.shown, atoms.retained, atoms.put})
-            XChangeProperty(display, connection.Root(), property, XA_PIXMAP, 32, PropModeReplace,
-                            reinterpret_cast<const unsigned char*>(&pixmap), 1);
-        connection.Check(context);
-    }
-
-    // Gives the root back what it showed and the properties what they named before Name; no
-    // error stops it. Our pixmap is freed as the connection closes.
-    static void PutBack(Connection& connection, const Named& before)
-    {
-        Display* display = connection.Get();
-        const Atoms atoms = AtomsOf(display);
-        XSetWindowBackgroundPixmap(display, connection.Root(), *before.shown);
-        XClearWindow(display, connection.Root());
-        for (auto [property, pixmap] : {std::pair{atoms.shown, before.shown},
-                                        {atoms.retained, before.retained},
-                                        {atoms.put, before.put}}) {
+        for (auto [property, pixmap] :
+             {std::pair{atoms.shown, named.shown}, {atoms.retained, named.retained}, {atoms.put, named.put}}) {
             if (pixmap)
                 XChangeProperty(display, connection.Root(), property, XA_PIXMAP, 32, PropModeReplace,
                                 reinterpret_cast<const unsigned char*>(&*pixmap), 1);
             else
                 XDeleteProperty(display, connection.Root(), property);
         }
-        XSetCloseDownMode(display, DestroyAll);
-        XSync(display, False);
+    }
+
+    // Makes pixmap the root's background, named in the properties other programs read (and in
+    // ours, which Shows reads).
+    static void ShowOnRoot(Connection& connection, Pixmap pixmap, const std::string& context)
+    {
+        ShowNamed(connection, pixmap, {pixmap, pixmap, pixmap});
+        connection.Check(context);
+    }
+
+    // Gives the root back what it showed and the properties what they named before ShowOnRoot; no
+    // error stops it. Our pixmap is freed as the connection closes.
+    static void PutBack(Connection& connection, const Named& before)
+    {
+        ShowNamed(connection, *before.shown, before);
+        XSetCloseDownMode(connection.Get(), DestroyAll);
+        XSync(connection.Get(), False);
     }
 
     // Shows the pixmap on the root, frees what an earlier setter kept, and leaves the pixmap with
@@ -679,7 +682,7 @@ private:
     static void Put(Connection& connection, Pixmap pixmap, const std::string& context)
     {
         const Named before = ReadNamed(connection);
-        Name(connection, pixmap, context);
+        ShowOnRoot(connection, pixmap, context);
         FreeOlder(connection, before, pixmap);
         connection.CloseRetaining();
     }
