@@ -304,7 +304,17 @@ int main(int argc, char** argv)
     };
     QImage full(width, height, QImage::Format_RGB32);
     full.fill(blue);
+    const Atom put = XInternAtom(probe.display, "_TARNWICK_PMAP_ID", False);
     for (const bool stays : {false, true}) {
+        // Dropped, the properties go back each to its own: ESETROOT_PMAP_ID another's, ours none.
+        XChangeProperty(probe.display, probe.Root(), probe.setrootId, XA_PIXMAP, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(stays ? &*kept : &foreign), 1);
+        if (stays)
+            XChangeProperty(probe.display, probe.Root(), put, XA_PIXMAP, 32, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(&*kept), 1);
+        else
+            XDeleteProperty(probe.display, probe.Root(), put);
+        XSync(probe.display, False);
         std::unique_ptr<IDesktopBackground> early = OpenRootWindowBackground();
         early->PreparePicture(pixelsOf(full));
         const bool shown = early->ShowPrepared();
@@ -316,9 +326,9 @@ int main(int argc, char** argv)
             early->ShowPicture(redFile);
         early.reset();
         Expect(stays ? now && probe.Exists(*now) && kept && !probe.Exists(*kept) && Near(probe.RootColour(1, 1), blue)
-                     : probe.Property(probe.rootId) == kept && probe.Property(probe.setrootId) == kept && kept &&
+                     : probe.Property(probe.rootId) == kept && probe.Property(probe.setrootId) == foreign && kept &&
                            probe.Exists(*kept) && Near(probe.RootColour(1, 1), green) && now && !probe.Exists(*now) &&
-                           background->Shows(none).whose == DesktopShows::Whose::ours,
+                           background->Shows(none).whose == DesktopShows::Whose::theirs,
                stays ? "handed its file, the picture stays and the older pixmap goes"
                      : "dropped before its file, the root gets back what it showed");
     }
