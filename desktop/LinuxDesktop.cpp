@@ -338,13 +338,18 @@ public:
                 return hr;
             }
         }
+        // What this Run wrote goes again: the store as it was, the new picture.
+        const auto takeBack = [&] {
+            if (save)
+                WriteKept(keptBefore);
+            if (isNew)
+                ::unlink(picture.Native().c_str());
+        };
         if (save && shownEarly) {
             // Shown already: the record goes first, so that one that fails puts back what the
             // desktop showed (the road does as it goes).
             if (const int32_t hr = record_.Write(path_, style_); hr < 0) {
-                WriteKept(keptBefore);
-                if (isNew)
-                    ::unlink(picture.Native().c_str());
+                takeBack();
                 return hr;
             }
         }
@@ -352,10 +357,7 @@ public:
             background->ShowPicture(picture);
             clock.Mark("hand-to-desktop");
         } catch (...) {
-            if (save)
-                WriteKept(keptBefore);
-            if (isNew)
-                ::unlink(picture.Native().c_str());
+            takeBack();
             throw;
         }
         if (save && !shownEarly) {
@@ -370,9 +372,7 @@ public:
                 } catch (const AppError&) {
                     // The record's failure is the one reported.
                 }
-                WriteKept(keptBefore);
-                if (isNew)
-                    ::unlink(picture.Native().c_str());
+                takeBack();
                 return hr;
             }
         }
